@@ -1,0 +1,343 @@
+#include "logging/log_file_manager.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstdlib>
+#include <log4cxx/fileappender.h>
+#include <log4cxx/helpers/pool.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/patternlayout.h>
+
+#include "platform/debug_output_appender.h"
+#include "platform/host.h"
+#include "platform/interprocess_mutex.h"
+#include "platform/registry.h"
+#include "quil/platform_error.h"
+#include "text/format.h"
+#include "text/utf.h"
+
+namespace QUILLogger {
+
+namespace {
+
+constexpr size_t kSegmentSize = 4096;  // see docs/ARCHITECTURE.md: 256 bytes cannot hold Boost's segment index
+constexpr const char* kDebugAppenderName = "QUIL_OutputDebugStringAppender";
+constexpr std::u16string_view kUninstallKey = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr std::u16string_view kProductName = u"Merrow TALVO Drive Software";
+
+// Keeps both error values of the thread (the Windows-style one and errno)
+// across a stored line, so that a trace call never disturbs the error the
+// caller is about to report.
+class ThreadErrorKeeper {
+ public:
+  ThreadErrorKeeper() : windowsError_(QUILPlatform_GetLastError()), errno_(errno) {}
+  ~ThreadErrorKeeper() {
+    QUILPlatform_SetLastError(windowsError_);
+    errno = errno_;
+  }
+  ThreadErrorKeeper(const ThreadErrorKeeper&) = delete;
+  ThreadErrorKeeper& operator=(const ThreadErrorKeeper&) = delete;
+
+ private:
+  uint32_t windowsError_;
+  int errno_;
+};
+
+// Keeps an object alive for the whole process, destructor never run.
+template <class T>
+class NoDestructor {
+ public:
+  template <class... A>
+  explicit NoDestructor(A&&... a) {
+    new (storage_) T(std::forward<A>(a)...);
+  }
+  T* get() { return std::launder(reinterpret_cast<T*>(storage_)); }
+
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
+};
+
+std::shared_ptr<LogFileManager>& processInstance() {
+  static NoDestructor<std::shared_ptr<LogFileManager>> holder;
+  return *holder.get();
+}
+
+void detachAtExit() {
+  if (auto& m = processInstance()) m->detachAppenders();
+}
+
+enum class FileState { kMissing, kSmallEnough, kTooLarge };
+
+// A file-system error while testing existence counts as existing, one while
+// reading the size as too large, so that doubt always leads to a new file.
+FileState fileState(const std::string& path, uint32_t maxSize) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? FileState::kMissing : FileState::kTooLarge;
+  return static_cast<uint64_t>(st.st_size) > maxSize ? FileState::kTooLarge : FileState::kSmallEnough;
+}
+
+}  // namespace
+
+StartupOptions StartupOptions::fromEnvironment() {
+  StartupOptions o;
+  o.registryPath = quil::platform::Registry::defaultPath();
+  o.programFilesFolder = quil::platform::programFilesFolder();
+  return o;
+}
+
+LogFileManager::LogFileManager(StartupOptions options) : options_(std::move(options)) {}
+
+LogFileManager::~LogFileManager() { detachAppenders(); }
+
+bool LogFileManager::isEnabled() const { return (logLevel_ & 0xF0000000u) == 0; }
+bool LogFileManager::isFileOutput() const { return true; }
+bool LogFileManager::isDebugOutput() const { return (logLevel_ & 0x1000000u) != 0; }
+
+std::shared_ptr<LogFileManager> LogFileManager::instance() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    processInstance() = LogFileManagerSVC::start(StartupOptions::fromEnvironment());
+    std::atexit(detachAtExit);
+  });
+  return processInstance();
+}
+
+std::u16string LogFileManager::currentLogName() const {
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  return current_.logName;
+}
+
+std::string LogFileManager::hostPath(std::u16string_view logName) const {
+  return quil::toUtf8(folder_) + quil::toUtf8(logName);
+}
+
+void LogFileManager::startLogging() {
+  if (!isEnabled()) return;
+  logger_ = log4cxx::Logger::getLogger(options_.loggerName);
+  // Our lines are not the host program's: keep them out of its root appenders.
+  logger_->setAdditivity(false);
+  layout_ = std::make_shared<log4cxx::PatternLayout>(LOG4CXX_STR("%m%n"));
+  if (isDebugOutput() && !logger_->getAppender(kDebugAppenderName)) {
+    auto debug = std::make_shared<quil::platform::DebugOutputAppender>();
+    debug->setLayout(layout_);
+    debug->setName(kDebugAppenderName);
+    logger_->addAppender(debug);
+  }
+  if (rotationMutex_) {
+    quil::platform::InterprocessLock lock(*rotationMutex_);
+    removeOldFiles();
+  } else {
+    removeOldFiles();
+  }
+  started_ = true;
+}
+
+void LogFileManager::detachAppenders() {
+  if (detached_.exchange(true)) return;
+  if (!logger_) return;
+  std::unique_lock<std::shared_mutex> guard(appenderGuard_);
+  const std::u16string name = currentLogName();
+  for (const std::string& n : {quil::toUtf8(name), std::string(kDebugAppenderName)}) {
+    if (n.empty()) continue;
+    if (auto appender = logger_->getAppender(n)) {
+      logger_->removeAppender(appender);
+      appender->close();  // removal alone leaves the file open
+    }
+  }
+}
+
+LogFileSet LogFileManager::listFolder() const {
+  LogFileSet files;
+  boost::system::error_code ec;
+  const std::string folder = folder_.empty() ? std::string(".") : quil::toUtf8(folder_);
+  boost::filesystem::directory_iterator it(folder, ec);
+  if (ec) return files;
+  for (; it != boost::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) return LogFileSet();
+    boost::system::error_code typeEc;
+    if (boost::filesystem::is_directory(it->path(), typeEc)) continue;
+    LogFileInfo info = parseLogFileName(quil::fromUtf8(it->path().filename().string()), filePrefix_);
+    if (info.valid) files.insert(std::move(info));
+  }
+  return files;
+}
+
+LogFileInfo LogFileManager::nextFile(const quil::platform::LocalTime& time) const {
+  const std::u16string today = dateKeyOf(time);
+  uint32_t m = 0;
+  for (const auto& f : listFolder()) {
+    if (f.dateKey == today && f.index > m) m = f.index;
+  }
+  LogFileInfo candidate = makeLogFileInfo(filePrefix_, today, m);
+  if (fileState(hostPath(candidate.logName), maxLogFileSize_) == FileState::kTooLarge) {
+    candidate = makeLogFileInfo(filePrefix_, today, std::max<uint32_t>(m, 1) + 1);
+  }
+  return candidate;
+}
+
+bool LogFileManager::needsSwitch(const LogFileInfo& current, const quil::platform::LocalTime& time) const {
+  if (current.logName.empty()) return true;
+  if (current.dateKey != dateKeyOf(time)) return true;
+  return fileState(hostPath(current.logName), maxLogFileSize_) != FileState::kSmallEnough;
+}
+
+void LogFileManager::openFile(const LogFileInfo& file) {
+  const std::string name = quil::toUtf8(file.logName);
+  if (logger_->getAppender(name)) return;
+  const std::string path = hostPath(file.logName);
+  boost::system::error_code ec;
+  if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
+  auto appender = std::make_shared<log4cxx::FileAppender>();
+  appender->setLayout(layout_);
+  appender->setFile(path);
+  appender->setAppend(true);  // another process may already have started the file
+  appender->setEncoding(LOG4CXX_STR("UTF-8"));
+  appender->setName(name);
+  log4cxx::helpers::Pool pool;
+  appender->activateOptions(pool);
+  logger_->addAppender(appender);
+  quil::platform::grantUsersReadWrite(path);  // failures leave the file usable as it is
+}
+
+void LogFileManager::removeOldFiles() {
+  const LogFileSet files = listFolder();
+  if (files.size() <= maxLogFileNum_) return;
+  size_t excess = files.size() - maxLogFileNum_;
+  for (auto it = files.begin(); it != files.end() && excess > 0; ++it, --excess) {
+    ::unlink(hostPath(it->logName).c_str());  // a failed deletion is retried at the next switch
+  }
+}
+
+void LogFileManager::writeHeader(const quil::platform::LocalTime& time) {
+  doWriteLog(quil::format(u"#Date=%hu/%02hu/%02hu, Source=%ls, Version=%ls", time.year, time.month, time.day,
+                          source_, version_));
+}
+
+void LogFileManager::switchFile(const LogFileInfo& seen, const quil::platform::LocalTime& time) {
+  std::unique_lock<std::shared_mutex> guard(appenderGuard_);
+  std::unique_ptr<quil::platform::InterprocessLock> lock;
+  if (rotationMutex_) lock = std::make_unique<quil::platform::InterprocessLock>(*rotationMutex_);
+  const LogFileInfo next = nextFile(time);
+  {
+    std::lock_guard<std::mutex> currentLock(currentMutex_);
+    // Another thread switched meanwhile: its file is the one to use.
+    if (!(current_.sameFileAs(seen) && current_.logName == seen.logName)) return;
+  }
+  if (!seen.logName.empty() && seen.logName != next.logName) {
+    if (auto old = logger_->getAppender(quil::toUtf8(seen.logName))) {
+      logger_->removeAppender(old);
+      old->close();
+    }
+  }
+  const bool existed = fileState(hostPath(next.logName), 0xFFFFFFFFu) != FileState::kMissing;
+  openFile(next);
+  removeOldFiles();
+  if (!existed) writeHeader(time);
+  std::lock_guard<std::mutex> currentLock(currentMutex_);
+  current_ = next;
+}
+
+void LogFileManager::writeLine(const quil::platform::LocalTime& time, std::u16string_view line) {
+  ThreadErrorKeeper keeper;
+  if (!started_ || detached_.load()) return;
+  try {
+    LogFileInfo seen;
+    {
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      seen = current_;
+    }
+    if (needsSwitch(seen, time)) switchFile(seen, time);
+    std::shared_lock<std::shared_mutex> guard(appenderGuard_);
+    doWriteLog(line);
+  } catch (...) {
+    // Logging must never take the caller down; a line that cannot be stored is lost.
+  }
+}
+
+void LogFileManager::doWriteLog(std::u16string_view line) {
+  if (!logger_ || detached_.load()) return;
+  const log4cxx::LevelPtr& level = log4cxx::Level::getError();
+  if (!logger_->isEnabledFor(level)) return;
+  // The LogString is UTF-8 here; handing it over as it is keeps non-ASCII
+  // text intact whatever the C locale says.
+  logger_->forcedLogLS(level, quil::toUtf8(line), log4cxx::spi::LocationInfo::getLocationUnavailable());
+}
+
+std::shared_ptr<LogFileManager> LogFileManagerSVC::start(StartupOptions options) {
+  std::unique_ptr<quil::platform::NamedInterprocessMutex> mutex;
+  try {
+    mutex = std::make_unique<quil::platform::NamedInterprocessMutex>(options.segmentName, kSegmentSize,
+                                                                     options.mutexName);
+  } catch (...) {
+    // Without shared memory the process still logs; only the cross-process
+    // serialisation of rotation is lost.
+  }
+  auto manager = std::make_shared<LogFileManagerSVC>(Key{}, std::move(options));
+  manager->rotationMutex_ = std::move(mutex);
+  try {
+    manager->loadSettings();
+    manager->startLogging();
+  } catch (...) {
+    manager->started_ = false;
+  }
+  return manager;
+}
+
+void LogFileManagerSVC::loadSettings() {
+  const auto registry = quil::platform::Registry::fromFile(options_.registryPath);
+  lookUpVersion(registry);
+  readSettings(registry);
+}
+
+void LogFileManagerSVC::lookUpVersion(const quil::platform::Registry& registry) {
+  for (const auto& sub : registry.subkeyNames(kUninstallKey)) {
+    const std::u16string key = std::u16string(kUninstallKey) + u"\\" + sub;
+    const auto name = registry.readString(key, u"DisplayName", 520);
+    if (!name || *name != kProductName) continue;
+    if (const auto version = registry.readString(key, u"DisplayVersion", 128)) {
+      version_ = *version;
+      return;
+    }
+  }
+}
+
+void LogFileManagerSVC::readSettings(const quil::platform::Registry& registry) {
+  if (!registry.keyExists(registryKey_)) {
+    // No settings at all: the defaults apply, and the logs go to the
+    // installation's folder rather than wherever the process happens to run.
+    folder_ = quil::fromUtf8(options_.programFilesFolder) + defaultFolderTail_ + u"/";
+    return;
+  }
+  if (const auto level = registry.readDword(registryKey_, u"LogLevel")) logLevel_ = *level;
+  if (logLevel_ >= 0x10000000u) {
+    logLevel_ = 0;  // logging off: nothing else is read
+    return;
+  }
+  if (const auto folder = registry.readString(registryKey_, u"LogFolder", 32768 * sizeof(char16_t))) {
+    folder_ = *folder;
+  } else {
+    folder_ = quil::fromUtf8(options_.programFilesFolder) + defaultFolderTail_;
+  }
+  if (folder_.empty() || folder_.back() != u'/') folder_ += u'/';
+  if (const auto num = registry.readDword(registryKey_, u"MaxLogFileNum")) maxLogFileNum_ = *num == 0 ? 32 : *num;
+  if (const auto size = registry.readDword(registryKey_, u"MaxLogFileSize")) {
+    maxLogFileSize_ = *size == 0 ? 0xA00000u : *size;
+  }
+}
+
+bool LogFileManagerSVC::isLevelEnabled(uint32_t level, uint32_t flag) const {
+  const uint32_t l = logLevel_;
+  uint32_t effective = l & 0xFu;
+  if (flag == 0) {
+    const uint32_t extra = (l >> 8) & 0xFu;
+    if (extra > effective) effective = extra;
+    if ((l & 0xF000u) != 0 && writerCallMode() == 0) return true;
+  }
+  if (effective == 0) return false;
+  return level == 1 ? effective >= 2 : effective >= 1;
+}
+
+}  // namespace QUILLogger

@@ -1,0 +1,151 @@
+// Everything behind a finished trace line: the settings, the log folder, the
+// daily and size-limited log files with their header line, removal of the
+// oldest files, the debugger output, and the cross-process lock that keeps
+// several processes from rotating the same files at the same time.
+//
+// One manager serves a process (instance()); tests build their own with
+// LogFileManagerSVC::start and options of their own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+
+#include "logging/log_file_name.h"
+#include "platform/local_time.h"
+
+namespace log4cxx {
+class Logger;
+class Layout;
+}  // namespace log4cxx
+
+namespace quil::platform {
+class NamedInterprocessMutex;
+class Registry;
+}  // namespace quil::platform
+
+namespace QUILLogger {
+
+// Where a manager takes its configuration from. fromEnvironment() gives the
+// process's own: the registry file, the program-files folder, the logger
+// "QUIL_LOGGER" and the shared segment of every process.
+struct StartupOptions {
+  std::string registryPath;
+  std::string programFilesFolder;
+  std::string loggerName = "QUIL_LOGGER";
+  std::string segmentName = "boost_interprocess_QUIL_Logger64";
+  std::string mutexName = "QUIL_Logger_Mutex64";
+  static StartupOptions fromEnvironment();
+};
+
+class LogFileManager {
+ public:
+  virtual void loadSettings() = 0;
+  virtual bool isEnabled() const;
+  virtual bool isFileOutput() const;
+  virtual bool isDebugOutput() const;
+  virtual ~LogFileManager();
+  virtual bool isLevelEnabled(uint32_t level, uint32_t flag) const = 0;
+
+  LogFileManager(const LogFileManager&) = delete;
+  LogFileManager& operator=(const LogFileManager&) = delete;
+
+  // The process's manager, started on the first call (exactly once, also
+  // under concurrent first calls). It is never destroyed: trace calls may
+  // come from other objects' destructors at exit. An exit handler detaches
+  // its appenders instead.
+  static std::shared_ptr<LogFileManager> instance();
+
+  // Stores one finished line, switching files first when the day changed,
+  // the file grew past the size limit or was removed. Never fails towards
+  // the caller; the thread's error values are the same afterwards.
+  void writeLine(const quil::platform::LocalTime& time, std::u16string_view line);
+
+  // Hands one line to the logger (an ERROR event) when the logger takes it.
+  void doWriteLog(std::u16string_view line);
+
+  void setWriterCallMode(uint32_t mode) { writerCallMode_.store(mode, std::memory_order_relaxed); }
+  uint32_t writerCallMode() const { return writerCallMode_.load(std::memory_order_relaxed); }
+
+  // Detaches and closes this manager's appenders; later lines are dropped.
+  void detachAppenders();
+
+  uint32_t logLevel() const { return logLevel_; }
+  uint32_t maxLogFileNum() const { return maxLogFileNum_; }
+  uint32_t maxLogFileSize() const { return maxLogFileSize_; }
+  const std::u16string& folder() const { return folder_; }
+  const std::u16string& version() const { return version_; }
+  std::u16string currentLogName() const;
+
+  // The folder's recognised log files, oldest first (empty when it cannot be listed).
+  LogFileSet listFolder() const;
+
+ protected:
+  explicit LogFileManager(StartupOptions options);
+
+  // Runs the start-up steps after the settings: logger, layout, debugger
+  // output, removal of old files. Called once by the creator.
+  void startLogging();
+
+  StartupOptions options_;
+  std::u16string folder_;  // ends with '/' once settings are loaded
+  uint32_t maxLogFileNum_ = 32;
+  uint32_t logLevel_ = 1;
+  uint32_t maxLogFileSize_ = 0xA00000;
+  std::u16string source_ = u"QUILSVC";
+  std::u16string version_;
+  std::atomic<uint32_t> writerCallMode_{1};
+  std::u16string registryKey_ = u"SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc";
+  std::u16string defaultFolderTail_ = u"/Merrow/TALVO Drive/quilsvc/log";
+  std::u16string filePrefix_ = u"QUILSVC_";
+
+ private:
+  LogFileInfo nextFile(const quil::platform::LocalTime& time) const;
+  bool needsSwitch(const LogFileInfo& current, const quil::platform::LocalTime& time) const;
+  void switchFile(const LogFileInfo& seen, const quil::platform::LocalTime& time);
+  void openFile(const LogFileInfo& file);
+  void removeOldFiles();
+  void writeHeader(const quil::platform::LocalTime& time);
+  std::string hostPath(std::u16string_view logName) const;
+
+  std::unique_ptr<quil::platform::NamedInterprocessMutex> rotationMutex_;
+  std::shared_ptr<log4cxx::Logger> logger_;
+  std::shared_ptr<log4cxx::Layout> layout_;
+  bool started_ = false;
+  std::atomic<bool> detached_{false};
+
+  mutable std::mutex currentMutex_;  // guards current_
+  LogFileInfo current_;
+  // Lines are appended under the shared side; a switch takes the exclusive
+  // side so that no thread appends to an appender being closed.
+  std::shared_mutex appenderGuard_;
+
+  friend class LogFileManagerSVC;
+};
+
+// The service configuration, the only kind the library instantiates.
+class LogFileManagerSVC final : public LogFileManager {
+ public:
+  // Builds a manager, opens the shared mutex, loads the settings and starts
+  // logging when it is enabled.
+  static std::shared_ptr<LogFileManager> start(StartupOptions options);
+
+  void loadSettings() override;
+  bool isLevelEnabled(uint32_t level, uint32_t flag) const override;
+
+ private:
+  struct Key {};  // only start() builds managers
+
+ public:
+  LogFileManagerSVC(Key, StartupOptions options) : LogFileManager(std::move(options)) {}
+
+ private:
+  void lookUpVersion(const quil::platform::Registry& registry);
+  void readSettings(const quil::platform::Registry& registry);
+};
+
+}  // namespace QUILLogger

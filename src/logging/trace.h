@@ -1,0 +1,63 @@
+// writeTrace: the one call behind every trace and operation-log line.
+//
+//   trace type  2 for debug trace lines, 1 for all others (bookkeeping only)
+//   level       1 "D" debug, 2 "I" information, 3 "W", 4 "E" error,
+//               5 "1", 6 "2", 7 "3" operation log; anything else "?"
+//   flag        1 for operation-log lines, 0 otherwise (selects the filter)
+//   sourceFile  printed after its last '\' or '/'; null leaves it out
+//   function    printed as "name() "; null leaves it out
+//   line        printed as ":n" unless 0
+//
+// The filter runs before any formatting, so a line that is not wanted costs
+// the clock reading and one virtual call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/local_time.h"
+#include "text/format.h"
+
+namespace QUILLogger {
+
+namespace detail {
+void writeTraceImpl(const quil::platform::LocalTime& time, uint32_t traceType, uint32_t level, uint32_t flag,
+                    const char16_t* sourceFile, const char16_t* function, int32_t line, std::u16string_view format,
+                    const quil::fmt_detail::Arg* args, size_t count);
+bool traceWanted(uint32_t level, uint32_t flag);
+}  // namespace detail
+
+// Builds the finished line (prefix, message, CR/LF turned to spaces, trailing
+// white space removed, cut to 4096 characters) without writing it.
+std::u16string buildTraceLine(const quil::platform::LocalTime& time, uint32_t level, const char16_t* sourceFile,
+                              const char16_t* function, int32_t line, std::u16string_view format,
+                              const quil::fmt_detail::Arg* args, size_t count);
+
+template <class... Args>
+void writeTrace(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
+                const char16_t* function, int32_t line, quil::FormatString<Args...> format, const Args&... args) {
+  const quil::fmt_detail::Arg packed[sizeof...(Args) + 1] = {quil::fmt_detail::makeArg(args)...,
+                                                             quil::fmt_detail::Arg{}};
+  detail::writeTraceImpl(quil::platform::localNow(), traceType, level, flag, sourceFile, function, line,
+                         format.get(), packed, sizeof...(Args));
+}
+
+// A line whose text was already built (the operation-log pieces).
+void writeTraceText(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
+                    const char16_t* function, int32_t line, std::u16string_view text);
+
+// The writer call mode: 1 outside a traced writer call, 0 inside one.
+void setWriterCallMode(uint32_t mode);
+
+// Marks a traced writer call: mode 0 while it lives, 1 after (also when an
+// exception leaves the scope). Not nested: the end of any scope sets 1.
+class WriterTraceScope {
+ public:
+  WriterTraceScope() { setWriterCallMode(0); }
+  ~WriterTraceScope() { setWriterCallMode(1); }
+  WriterTraceScope(const WriterTraceScope&) = delete;
+  WriterTraceScope& operator=(const WriterTraceScope&) = delete;
+};
+
+}  // namespace QUILLogger

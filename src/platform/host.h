@@ -1,0 +1,20 @@
+// Small host services that stand in for Windows calls: the program-files
+// folder, the process id, and the "Users" read/write grant on new files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quil::platform {
+
+// QUIL_PROGRAM_FILES when set and not empty, else /opt. No trailing slash.
+std::string programFilesFolder();
+
+uint32_t processId();
+
+// Gives group and others read and write access to a file, as Windows gives
+// the local "Users" group. Returns false when the file's mode could not be
+// read or changed; the file is left as it was then.
+bool grantUsersReadWrite(const std::string& path);
+
+}  // namespace quil::platform
