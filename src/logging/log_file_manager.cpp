@@ -6,12 +6,11 @@
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstdlib>
-#include <log4cxx/fileappender.h>
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
 
-#include "platform/debug_output_appender.h"
+#include "logging/line_appender.h"
 #include "platform/host.h"
 #include "platform/interprocess_mutex.h"
 #include "platform/registry.h"
@@ -121,7 +120,7 @@ void LogFileManager::startLogging() {
   logger_->setAdditivity(false);
   layout_ = std::make_shared<log4cxx::PatternLayout>(LOG4CXX_STR("%m%n"));
   if (isDebugOutput() && !logger_->getAppender(kDebugAppenderName)) {
-    auto debug = std::make_shared<quil::platform::DebugOutputAppender>();
+    auto debug = quil::logging::LineAppender::debugOutput();
     debug->setLayout(layout_);
     debug->setName(kDebugAppenderName);
     logger_->addAppender(debug);
@@ -190,14 +189,11 @@ void LogFileManager::openFile(const LogFileInfo& file) {
   const std::string path = hostPath(file.logName);
   boost::system::error_code ec;
   if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
-  auto appender = std::make_shared<log4cxx::FileAppender>();
+  // Appending: another process may already have started the file.
+  auto appender = quil::logging::LineAppender::appendingTo(path);
+  if (!appender) return;  // lines are lost until the next switch succeeds
   appender->setLayout(layout_);
-  appender->setFile(path);
-  appender->setAppend(true);  // another process may already have started the file
-  appender->setEncoding(LOG4CXX_STR("UTF-8"));
   appender->setName(name);
-  log4cxx::helpers::Pool pool;
-  appender->activateOptions(pool);
   logger_->addAppender(appender);
   quil::platform::grantUsersReadWrite(path);  // failures leave the file usable as it is
 }
@@ -226,7 +222,9 @@ void LogFileManager::switchFile(const LogFileInfo& seen, const quil::platform::L
     // Another thread switched meanwhile: its file is the one to use.
     if (!(current_.sameFileAs(seen) && current_.logName == seen.logName)) return;
   }
-  if (!seen.logName.empty() && seen.logName != next.logName) {
+  // The old appender goes even when the name stays: a file removed from
+  // outside must be opened anew, not written through the old descriptor.
+  if (!seen.logName.empty()) {
     if (auto old = logger_->getAppender(quil::toUtf8(seen.logName))) {
       logger_->removeAppender(old);
       old->close();

@@ -16,6 +16,8 @@ std::string programFilesFolder() {
 
 uint32_t processId() { return static_cast<uint32_t>(getpid()); }
 
+int debugOutputDescriptor() { return STDERR_FILENO; }
+
 bool grantUsersReadWrite(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;

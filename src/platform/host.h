@@ -12,6 +12,9 @@ std::string programFilesFolder();
 
 uint32_t processId();
 
+// Where the debugger output goes: standard error.
+int debugOutputDescriptor();
+
 // Gives group and others read and write access to a file, as Windows gives
 // the local "Users" group. Returns false when the file's mode could not be
 // read or changed; the file is left as it was then.

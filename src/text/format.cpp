@@ -11,11 +11,12 @@ constexpr char16_t kLowerHex[] = u"0123456789abcdef";
 
 void pad(std::u16string& out, size_t count, char16_t fill) { out.append(count, fill); }
 
-// Appends body padded to width (spaces, on the left unless left-aligned).
+// Appends body padded to width, on the left unless left-aligned. As in the
+// Microsoft runtime, the '0' flag pads strings and characters with zeros too.
 void appendPadded(std::u16string& out, std::u16string_view body, const Directive& d, int width) {
   const size_t w = width > 0 ? static_cast<size_t>(width) : 0;
   const size_t fill = body.size() < w ? w - body.size() : 0;
-  if (!d.left) pad(out, fill, u' ');
+  if (!d.left) pad(out, fill, d.zero ? u'0' : u' ');
   out.append(body);
   if (d.left) pad(out, fill, u' ');
 }

@@ -127,7 +127,10 @@ constexpr Directive parseDirective(std::u16string_view f, size_t pos) {
       else len = u'L', ++i;  // plain I: pointer-sized on x64
     }
   }
-  if (i >= f.size()) return d;  // incomplete directive
+  if (i >= f.size()) {  // incomplete directive: all of it is the fault
+    d.end = f.size();
+    return d;
+  }
   d.letter = f[i];
   d.end = i + 1;
   switch (f[i]) {

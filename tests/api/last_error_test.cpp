@@ -1,0 +1,307 @@
+// The calling thread's last error, the take-over of the reader's error and
+// the relay of a sibling library's Windows-level error.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "api/error_table.h"
+#include "api/last_error.h"
+#include "quil/platform_error.h"
+#include "quil/sibling/quilreader.h"
+#include "quil/sibling/quilwriter.h"
+
+namespace {
+
+using quil::api::ClearQUILLastErrorIf;
+using quil::api::SiblingErrorRelay;
+using quil::api::SiblingLibrary;
+
+std::string narrow(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::u16string repeated(char16_t c, size_t n) { return std::u16string(n, c); }
+
+std::u16string recordMessage() { return quil::api::lastErrorRecord().message; }
+
+// Every test starts from a thread with no error of any kind.
+class LastErrorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    quil::api::clearLastError();
+    QUIL_SetLastErrorWithMessage(0, u"");
+    QUILReaderLastError::QUILLastErrorManager::clear();
+    QUILWriterLastError::QUILLastErrorManager::clear();
+    QUILPlatform_SetLastError(0);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Reading code and message into a caller's buffer
+
+struct ReadCase {
+  const char* name;
+  int32_t code;
+  uint32_t bufferLength;
+  std::u16string_view expectedText;  // what lands in the buffer before the NUL
+  uint32_t expectedRequired;
+};
+
+class GetLastErrorWithMessage : public LastErrorTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(GetLastErrorWithMessage, CopiesCutTextAndReportsFullLength) {
+  const ReadCase& c = GetParam();
+  quil::api::setLastError(c.code);
+  // The sentinel shows whether anything past the terminating NUL was touched.
+  char16_t buffer[300];
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  uint32_t required = 0;
+  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, c.bufferLength, &required), c.code);
+  EXPECT_EQ(required, c.expectedRequired);
+  const size_t n = c.expectedText.size();
+  EXPECT_EQ(narrow(std::u16string_view(buffer, n)), narrow(c.expectedText));
+  EXPECT_EQ(buffer[n], u'\0');
+  EXPECT_EQ(buffer[n + 1], u'#');
+  // Reading does not clear the record.
+  EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 0, nullptr), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GetLastErrorWithMessage,
+    testing::Values(ReadCase{"ShortBufferKeepsFirstNine", -4, 10, u"API call ", 39},
+                    ReadCase{"ExactFit", -4, 39, u"API call was passed an invalid handle.", 39},
+                    ReadCase{"OneShortOfFit", -4, 38, u"API call was passed an invalid handle", 39},
+                    ReadCase{"LengthOneGivesOnlyNul", -4, 1, u"", 39},
+                    ReadCase{"UnknownCode", 12345, 256, u"not defined error", 18},
+                    ReadCase{"NoError", 0, 256, u"", 1},
+                    ReadCase{"PositiveCode", 1000, 256, u"No object found in searching.", 30}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LastErrorTest, NullBufferOrZeroLengthCopiesNothingButReportsLength) {
+  quil::api::setLastError(-4);
+  char16_t buffer[8];
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  uint32_t required = 0;
+  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, 0, &required), -4);
+  EXPECT_EQ(required, 39u);
+  for (char16_t c : buffer) EXPECT_EQ(c, u'#');
+
+  required = 0;
+  EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 8, &required), -4);
+  EXPECT_EQ(required, 39u);
+
+  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, 8, nullptr), -4);
+  EXPECT_EQ(narrow(buffer), "API cal");
+}
+
+struct CutCase {
+  size_t length;
+  size_t kept;
+};
+
+class MessageCut : public LastErrorTest, public testing::WithParamInterface<CutCase> {};
+
+TEST_P(MessageCut, KeepsAtMost255Characters) {
+  const std::u16string message = repeated(u'm', GetParam().length);
+  quil::api::setLastError(-3, message);
+  EXPECT_EQ(quil::api::lastErrorRecord().code, -3);
+  EXPECT_EQ(recordMessage(), message.substr(0, GetParam().kept));
+  uint32_t required = 0;
+  quil::api::getLastErrorWithMessage(nullptr, 0, &required);
+  EXPECT_EQ(required, GetParam().kept + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, MessageCut,
+                         testing::Values(CutCase{0, 0}, CutCase{254, 254}, CutCase{255, 255}, CutCase{256, 255},
+                                         CutCase{1000, 255}));
+
+TEST_F(LastErrorTest, SetWithMessageReplacesALongerEarlierMessage) {
+  quil::api::setLastError(-7);
+  quil::api::setLastError(-8, u"short");
+  EXPECT_EQ(narrow(recordMessage()), "short");
+  quil::api::clearLastError();
+  EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
+  EXPECT_EQ(recordMessage(), u"");
+}
+
+TEST_F(LastErrorTest, EachThreadHasItsOwnRecord) {
+  quil::api::setLastError(-4);
+  int32_t seenCode = -1;
+  std::u16string seenMessage = u"unset";
+  uint32_t seenRequired = 0;
+  int32_t afterSet = 0;
+  std::thread other([&] {
+    seenCode = quil::api::lastErrorRecord().code;
+    seenMessage = recordMessage();
+    quil::api::getLastErrorWithMessage(nullptr, 0, &seenRequired);
+    quil::api::setLastError(-3010);
+    afterSet = quil::api::lastErrorRecord().code;
+  });
+  other.join();
+  EXPECT_EQ(seenCode, 0);
+  EXPECT_EQ(seenMessage, u"");
+  EXPECT_EQ(seenRequired, 1u);
+  EXPECT_EQ(afterSet, -3010);
+  // The other thread's set left this thread's record alone.
+  EXPECT_EQ(quil::api::lastErrorRecord().code, -4);
+  EXPECT_EQ(narrow(recordMessage()), "API call was passed an invalid handle.");
+}
+
+// ---------------------------------------------------------------------------
+// Taking over the reader's last error
+
+struct ReaderCase {
+  const char* name;
+  int32_t readerCode;
+  const char16_t* readerText;  // null: the reader was given no text
+  std::u16string_view expectedMessage;
+};
+
+class TakeOverReaderError : public LastErrorTest, public testing::WithParamInterface<ReaderCase> {};
+
+TEST_P(TakeOverReaderError, CombinesTableTextWithReaderText) {
+  const ReaderCase& c = GetParam();
+  quil::api::setLastError(-3010);  // whatever was there before is replaced
+  QUIL_SetLastErrorWithMessage(c.readerCode, c.readerText);
+  quil::api::takeOverReaderError();
+  EXPECT_EQ(quil::api::lastErrorRecord().code, c.readerCode);
+  EXPECT_EQ(narrow(recordMessage()), narrow(c.expectedMessage));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TakeOverReaderError,
+    testing::Values(
+        ReaderCase{"WithReaderText", -1301, u"disc read timeout", u"INDEX.XML file read error. disc read timeout"},
+        ReaderCase{"EmptyReaderText", -1301, u"", u"INDEX.XML file read error."},
+        ReaderCase{"NoReaderText", -1301, nullptr, u"INDEX.XML file read error."},
+        ReaderCase{"UnknownCode", 54321, u"odd state", u"not defined error odd state"},
+        ReaderCase{"NotFound", 1000, u"", u"No object found in searching."},
+        ReaderCase{"NoErrorButText", 0, u"stale", u" stale"}),
+    [](const testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LastErrorTest, TakenOverMessageIsCutTo255Characters) {
+  const std::u16string readerText = repeated(u'r', 300);
+  QUIL_SetLastErrorWithMessage(-1301, readerText.c_str());
+  quil::api::takeOverReaderError();
+  const std::u16string expected = (u"INDEX.XML file read error. " + readerText).substr(0, 255);
+  EXPECT_EQ(quil::api::lastErrorRecord().code, -1301);
+  EXPECT_EQ(recordMessage(), expected);
+}
+
+// ---------------------------------------------------------------------------
+// Relaying a sibling library's Windows-level error
+
+// Stands in for the volume object: records the calls and does what the
+// volume does, clearing the thread's last error.
+class RecordingOwner : public ClearQUILLastErrorIf {
+ public:
+  void clearLastError() override {
+    ++calls;
+    quil::api::clearLastError();
+  }
+  int calls = 0;
+};
+
+struct Sibling {
+  const char* name;
+  SiblingLibrary library;
+  uint32_t (*get)();
+  void (*set)(uint32_t);
+  void (*setOther)(uint32_t);  // the library the relay is not for
+  uint32_t (*getOther)();
+};
+
+const Sibling kReader{"Reader",
+                      SiblingLibrary::kReader,
+                      &QUILReaderLastError::QUILLastErrorManager::get,
+                      &QUILReaderLastError::QUILLastErrorManager::set,
+                      &QUILWriterLastError::QUILLastErrorManager::set,
+                      &QUILWriterLastError::QUILLastErrorManager::get};
+const Sibling kWriter{"Writer",
+                      SiblingLibrary::kWriter,
+                      &QUILWriterLastError::QUILLastErrorManager::get,
+                      &QUILWriterLastError::QUILLastErrorManager::set,
+                      &QUILReaderLastError::QUILLastErrorManager::set,
+                      &QUILReaderLastError::QUILLastErrorManager::get};
+
+class SiblingRelay : public LastErrorTest, public testing::WithParamInterface<Sibling> {};
+
+TEST_P(SiblingRelay, EntryClearsOnlyTheChosenSiblingsError) {
+  const Sibling& s = GetParam();
+  s.set(77);
+  s.setOther(88);
+  RecordingOwner owner;
+  {
+    SiblingErrorRelay relay(owner, s.library);
+    EXPECT_EQ(s.get(), 0u);
+    EXPECT_EQ(s.getOther(), 88u);
+  }
+  // The error cleared on entry is not relayed on exit.
+  EXPECT_EQ(owner.calls, 0);
+  EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
+}
+
+TEST_P(SiblingRelay, ErrorSetInsideMovesToThreadErrorAndClearsOurs) {
+  const Sibling& s = GetParam();
+  quil::api::setLastError(-3203);
+  RecordingOwner owner;
+  {
+    SiblingErrorRelay relay(owner, s.library);
+    s.set(32);
+  }
+  EXPECT_EQ(QUILPlatform_GetLastError(), 32u);
+  EXPECT_EQ(owner.calls, 1);
+  EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
+  EXPECT_EQ(recordMessage(), u"");
+}
+
+TEST_P(SiblingRelay, RelaysAlsoWhenAnExceptionLeavesTheScope) {
+  const Sibling& s = GetParam();
+  RecordingOwner owner;
+  try {
+    SiblingErrorRelay relay(owner, s.library);
+    s.set(80);
+    throw std::runtime_error("sibling call failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(QUILPlatform_GetLastError(), 80u);
+  EXPECT_EQ(owner.calls, 1);
+}
+
+TEST_P(SiblingRelay, NoSiblingErrorLeavesBothErrorsAlone) {
+  const Sibling& s = GetParam();
+  QUILPlatform_SetLastError(1234);
+  quil::api::setLastError(-3203);
+  RecordingOwner owner;
+  { SiblingErrorRelay relay(owner, s.library); }
+  EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+  EXPECT_EQ(owner.calls, 0);
+  EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
+  EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
+}
+
+TEST_P(SiblingRelay, IgnoresTheOtherLibrarysError) {
+  const Sibling& s = GetParam();
+  quil::api::setLastError(-3203);
+  RecordingOwner owner;
+  {
+    SiblingErrorRelay relay(owner, s.library);
+    s.setOther(5);
+  }
+  EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
+  EXPECT_EQ(owner.calls, 0);
+  EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, SiblingRelay, testing::Values(kReader, kWriter),
+                         [](const testing::TestParamInfo<Sibling>& info) { return std::string(info.param.name); });
+
+}  // namespace

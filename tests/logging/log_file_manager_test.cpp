@@ -1,0 +1,274 @@
+// Rotation, naming, headers, settings and removal of old files, driven with
+// explicit times so that day changes need no waiting.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "logging/log_file_manager.h"
+#include "logging/test_log_folder.h"
+#include "quil/platform_error.h"
+#include "text/utf.h"
+
+namespace {
+
+using quiltest::TestLogFolder;
+using quiltest::timeAt;
+
+constexpr const char* kHeaderPrefix = "#Date=";
+
+std::string name(const quil::platform::LocalTime& t, int index = 0) {
+  return "QUILSVC_" + quiltest::dateKey(t) + (index == 0 ? "" : "_" + std::to_string(index)) + ".log";
+}
+
+int headerCount(const std::vector<std::string>& lines) {
+  int n = 0;
+  for (const auto& l : lines) n += l.rfind(kHeaderPrefix, 0) == 0 ? 1 : 0;
+  return n;
+}
+
+class LogFileManagerTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<QUILLogger::LogFileManager> start() { return QUILLogger::LogFileManagerSVC::start(folder.options()); }
+  TestLogFolder folder;
+};
+
+TEST_F(LogFileManagerTest, FirstLineCreatesTheDaysFileWithItsHeader) {
+  folder.writeRegistryText(
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Other}]\n"
+      "\"DisplayName\"=\"Some Other Product\"\n\"DisplayVersion\"=\"9.9\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Ours}]\n"
+      "\"DisplayName\"=\"Merrow TALVO Drive Software\"\n\"DisplayVersion\"=\"2.1.0\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
+      "\"LogFolder\"=\"" + folder.dir() + "\"\n");
+  auto m = start();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"first line");
+  ASSERT_EQ(folder.fileNames(), std::vector<std::string>{"QUILSVC_20260307.log"});
+  EXPECT_EQ(folder.lines("QUILSVC_20260307.log"),
+            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=2.1.0", "first line"}));
+}
+
+TEST_F(LogFileManagerTest, SizeBeyondTheLimitMovesToIndexTwoThenThree) {
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00000096\n");  // 150 bytes: a header and two lines
+  auto m = start();
+  const auto t = timeAt(2026, 3, 7);
+  const std::u16string line(60, u'a');
+  for (int i = 0; i < 6; ++i) m->writeLine(t, line);
+  const auto files = folder.fileNames();
+  ASSERT_EQ(files, (std::vector<std::string>{name(t), name(t, 2), name(t, 3)}));
+  size_t total = 0;
+  for (const auto& f : files) {
+    const auto lines = folder.lines(f);
+    EXPECT_EQ(headerCount(lines), 1) << f;
+    EXPECT_EQ(lines.front().rfind(kHeaderPrefix, 0), 0u) << f;
+    total += lines.size() - 1;
+  }
+  EXPECT_EQ(total, 6u);
+}
+
+TEST_F(LogFileManagerTest, ExactlyAtTheLimitIsNotTooLarge) {
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");
+  auto m = start();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"x");
+  const size_t header = folder.lines(name(t))[0].size() + 1;
+  // Fill the file to exactly 100 bytes: not larger, so the next line stays.
+  m->writeLine(t, std::u16string(100 - header - 2 - 1, u'b'));
+  struct stat st {};
+  ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
+  ASSERT_EQ(st.st_size, 100);
+  m->writeLine(t, u"still here");
+  EXPECT_EQ(folder.fileNames().size(), 1u);
+  m->writeLine(t, u"now moved");
+  EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2)}));
+}
+
+TEST_F(LogFileManagerTest, NewDayStartsItsOwnFileWhateverTheSize) {
+  folder.writeSettings("");
+  auto m = start();
+  const auto before = timeAt(2026, 3, 7, 23, 59, 59, 999999);
+  const auto after = timeAt(2026, 3, 8, 0, 0, 0, 1);
+  m->writeLine(before, u"late");
+  m->writeLine(after, u"early");
+  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(before), name(after)}));
+  EXPECT_EQ(folder.lines(name(after)), (std::vector<std::string>{"#Date=2026/03/08, Source=QUILSVC, Version=", "early"}));
+}
+
+TEST_F(LogFileManagerTest, RemovedCurrentFileIsRecreatedWithAHeader) {
+  folder.writeSettings("");
+  auto m = start();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"one");
+  ASSERT_EQ(::unlink((folder.dir() + "/" + name(t)).c_str()), 0);
+  m->writeLine(t, u"two");
+  const auto lines = folder.lines(name(t));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(headerCount(lines), 1);
+  EXPECT_EQ(lines[1], "two");
+}
+
+TEST_F(LogFileManagerTest, ExistingNextFileIsContinuedWithoutASecondHeader) {
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");
+  const auto t = timeAt(2026, 3, 7);
+  folder.touch(name(t), 500);  // another process filled the first file ...
+  {
+    std::ofstream(folder.dir() + "/" + name(t, 2)) << "#Date=2026/03/07, Source=QUILSVC, Version=\nother process\n";
+  }  // ... and went on in _2
+  auto m = start();
+  m->writeLine(t, u"ours");
+  EXPECT_EQ(folder.lines(name(t, 2)),
+            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "other process", "ours"}));
+}
+
+TEST_F(LogFileManagerTest, OldestFilesGoFirstWhenThereAreTooMany) {
+  folder.writeSettings("\"MaxLogFileNum\"=dword:00000020\n");  // 32
+  // 33 recognised files over 17 days, and names that must never be touched.
+  std::vector<std::string> made;
+  for (int i = 0; i < 33; ++i) {
+    const auto day = timeAt(2025, 1, static_cast<uint16_t>(1 + i / 2));
+    made.push_back(name(day, i % 2 == 0 ? 0 : 2));
+    folder.touch(made.back(), 10);
+  }
+  for (const char* other : {"QUILSVC_20240101_1.log", "QUILSVC_20240101_02.log", "QUILSVC_20240101_2a.log",
+                            "quilsvc_20240101.log", "QUILSVC_2024010.log", "notes.txt"}) {
+    folder.touch(other, 1);
+  }
+  auto m = start();  // start-up removes the excess
+  const auto names = folder.fileNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), made.front()), 0) << "the oldest file stays";
+  for (size_t i = 1; i < made.size(); ++i) EXPECT_EQ(std::count(names.begin(), names.end(), made[i]), 1) << made[i];
+  EXPECT_EQ(names.size(), 32u + 6u);
+  EXPECT_EQ(m->listFolder().size(), 32u);
+}
+
+TEST_F(LogFileManagerTest, ASwitchAlsoRemovesTheExcess) {
+  folder.writeSettings("\"MaxLogFileNum\"=dword:00000002\n\"MaxLogFileSize\"=dword:00000010\n");
+  auto m = start();
+  const auto t = timeAt(2026, 3, 7);
+  for (int i = 0; i < 5; ++i) m->writeLine(t, u"a line longer than ten bytes");
+  EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t, 4), name(t, 5)}));
+}
+
+struct SettingsCase {
+  const char* label;
+  std::string values;
+  uint32_t level, num, size;
+  bool enabled;
+};
+
+class SettingsTest : public ::testing::TestWithParam<SettingsCase> {};
+
+TEST_P(SettingsTest, RegistryValuesFollowTheirRules) {
+  TestLogFolder folder;
+  const auto& c = GetParam();
+  folder.writeSettings(c.values);
+  auto m = QUILLogger::LogFileManagerSVC::start(folder.options());
+  EXPECT_EQ(m->logLevel(), c.level);
+  EXPECT_EQ(m->maxLogFileNum(), c.num);
+  EXPECT_EQ(m->maxLogFileSize(), c.size);
+  EXPECT_EQ(m->isEnabled(), c.enabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SettingsTest,
+    ::testing::Values(
+        SettingsCase{"defaults", "", 1, 32, 0xA00000, true},
+        SettingsCase{"zeros mean defaults", "\"LogLevel\"=dword:00000000\n\"MaxLogFileNum\"=dword:00000000\n"
+                     "\"MaxLogFileSize\"=dword:00000000\n", 0, 32, 0xA00000, true},
+        SettingsCase{"as read", "\"LogLevel\"=dword:00000002\n\"MaxLogFileNum\"=dword:00000005\n"
+                     "\"MaxLogFileSize\"=dword:00001000\n", 2, 5, 0x1000, true},
+        // Logging off: nothing else is read.
+        SettingsCase{"off", "\"LogLevel\"=dword:10000000\n\"MaxLogFileNum\"=dword:00000005\n", 0, 32, 0xA00000, true}),
+    [](const auto& info) {
+      std::string n = info.param.label;
+      for (auto& ch : n) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return n;
+    });
+
+TEST_F(LogFileManagerTest, LoggingOffWritesNothingAndReadsNoFolder) {
+  folder.writeSettings("\"LogLevel\"=dword:F0000000\n");
+  auto m = start();
+  m->writeLine(timeAt(2026, 3, 7), u"nothing");
+  EXPECT_TRUE(folder.fileNames().empty());
+  EXPECT_TRUE(m->folder().empty());
+}
+
+TEST_F(LogFileManagerTest, FolderWithoutTrailingSeparatorGetsOne) {
+  folder.writeSettings("");
+  auto m = start();
+  EXPECT_EQ(m->folder(), quil::fromUtf8(folder.dir()) + u"/");
+  m->writeLine(timeAt(2026, 3, 7), u"inside");
+  EXPECT_EQ(folder.fileNames().size(), 1u);
+}
+
+TEST_F(LogFileManagerTest, MissingSettingsKeyUsesTheInstallationFolder) {
+  folder.writeRegistryText("Windows Registry Editor Version 5.00\n");
+  auto m = start();
+  EXPECT_EQ(m->logLevel(), 1u);
+  EXPECT_EQ(quil::toUtf8(m->folder()), folder.options().programFilesFolder + "/Merrow/TALVO Drive/quilsvc/log/");
+}
+
+TEST_F(LogFileManagerTest, NonAsciiTextReachesTheFileAsUtf8UnderTheCLocale) {
+  std::setlocale(LC_ALL, "C");
+  const std::string sub = folder.dir() + "/Ünïcødé 日本";
+  folder.writeSettings("\"LogFolder\"=\"" + sub + "\"\n", false);
+  auto m = start();
+  m->writeLine(timeAt(2026, 3, 7), u"clip \u00c9t\u00e9 \u6620\u50cf \U0001F3A5 \xD800 end");
+  std::ifstream in(sub + "/QUILSVC_20260307.log", std::ios::binary);
+  std::string header, line;
+  std::getline(in, header);
+  std::getline(in, line);
+  EXPECT_EQ(line, "clip \xC3\x89t\xC3\xA9 \xE6\x98\xA0\xE5\x83\x8F \xF0\x9F\x8E\xA5 \xEF\xBF\xBD end");
+}
+
+TEST_F(LogFileManagerTest, NewFilesAreReadableAndWritableByEveryone) {
+  folder.writeSettings("");
+  auto m = start();
+  const mode_t old = ::umask(022);
+  m->writeLine(timeAt(2026, 3, 7), u"x");
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(stat((folder.dir() + "/QUILSVC_20260307.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0066, 0066u);
+}
+
+TEST_F(LogFileManagerTest, StoringALineKeepsTheThreadsErrors) {
+  folder.writeSettings("");
+  auto m = start();
+  QUILPlatform_SetLastError(1234);
+  errno = EAGAIN;
+  m->writeLine(timeAt(2026, 3, 7), u"x");
+  EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_EQ(folder.fileNames().size(), 1u);
+}
+
+TEST_F(LogFileManagerTest, DebugOutputCopiesLinesToStandardError) {
+  folder.writeSettings("\"LogLevel\"=dword:01000001\n");
+  auto m = start();
+  EXPECT_TRUE(m->isDebugOutput());
+  ::testing::internal::CaptureStderr();
+  m->writeLine(timeAt(2026, 3, 7), u"to the debugger \u00e9");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("to the debugger \xC3\xA9\n"), std::string::npos) << err;
+  EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "to the debugger \xC3\xA9");
+}
+
+TEST_F(LogFileManagerTest, DetachedManagerDropsLinesAndClosesItsFile) {
+  folder.writeSettings("");
+  auto m = start();
+  m->writeLine(timeAt(2026, 3, 7), u"kept");
+  m->detachAppenders();
+  m->writeLine(timeAt(2026, 3, 7), u"dropped");
+  EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "kept");
+}
+
+}  // namespace
