@@ -1,6 +1,7 @@
 #include "logging/line_appender.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,15 @@ void LineAppender::close() {
   std::lock_guard<std::mutex> lock(fdMutex_);
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+bool LineAppender::fileState(uint64_t& size, bool& removed) {
+  std::lock_guard<std::mutex> lock(fdMutex_);
+  struct stat st {};
+  if (fd_ < 0 || !ownsFd_ || ::fstat(fd_, &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  removed = st.st_nlink == 0;
+  return true;
 }
 
 void LineAppender::append(const spi::LoggingEventPtr& event, helpers::Pool& pool) {

@@ -35,6 +35,11 @@ class LineAppender : public ::log4cxx::AppenderSkeleton {
   static std::shared_ptr<LineAppender> debugOutput();
 
   void close() override;
+
+  // The state of the open file: its size, and whether it still has a name in
+  // the folder (a file removed from outside has none). False when the
+  // appender is closed or the state cannot be read.
+  bool fileState(uint64_t& size, bool& removed);
   bool requiresLayout() const override { return true; }
 
  protected:

@@ -106,7 +106,7 @@ std::shared_ptr<LogFileManager> LogFileManager::instance() {
 
 std::u16string LogFileManager::currentLogName() const {
   std::lock_guard<std::mutex> lock(currentMutex_);
-  return current_.logName;
+  return current_->info.logName;
 }
 
 std::string LogFileManager::hostPath(std::u16string_view logName) const {
@@ -177,25 +177,34 @@ LogFileInfo LogFileManager::nextFile(const quil::platform::LocalTime& time) cons
   return candidate;
 }
 
-bool LogFileManager::needsSwitch(const LogFileInfo& current, const quil::platform::LocalTime& time) const {
-  if (current.logName.empty()) return true;
-  if (current.dateKey != dateKeyOf(time)) return true;
-  return fileState(hostPath(current.logName), maxLogFileSize_) != FileState::kSmallEnough;
+bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const {
+  if (current.info.logName.empty()) return true;
+  if (current.year != time.year || current.month != time.month || current.day != time.day) return true;
+  // One fstat on the open descriptor instead of a lookup by name per line: a
+  // file removed from outside has no link left, and the size is the file's
+  // own whoever appended to it. A state that cannot be read counts as too large.
+  uint64_t size = 0;
+  bool removed = false;
+  if (!current.appender || !current.appender->fileState(size, removed)) return true;
+  return removed || size > maxLogFileSize_;
 }
 
-void LogFileManager::openFile(const LogFileInfo& file) {
+std::shared_ptr<quil::logging::LineAppender> LogFileManager::openFile(const LogFileInfo& file) {
   const std::string name = quil::toUtf8(file.logName);
-  if (logger_->getAppender(name)) return;
+  if (auto existing = std::dynamic_pointer_cast<quil::logging::LineAppender>(logger_->getAppender(name))) {
+    return existing;
+  }
   const std::string path = hostPath(file.logName);
   boost::system::error_code ec;
   if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
   // Appending: another process may already have started the file.
   auto appender = quil::logging::LineAppender::appendingTo(path);
-  if (!appender) return;  // lines are lost until the next switch succeeds
+  if (!appender) return nullptr;  // lines are lost until a later switch succeeds
   appender->setLayout(layout_);
   appender->setName(name);
   logger_->addAppender(appender);
   quil::platform::grantUsersReadWrite(path);  // failures leave the file usable as it is
+  return appender;
 }
 
 void LogFileManager::removeOldFiles() {
@@ -212,7 +221,7 @@ void LogFileManager::writeHeader(const quil::platform::LocalTime& time) {
                           source_, version_));
 }
 
-void LogFileManager::switchFile(const LogFileInfo& seen, const quil::platform::LocalTime& time) {
+void LogFileManager::switchFile(const CurrentFile& seen, const quil::platform::LocalTime& time) {
   std::unique_lock<std::shared_mutex> guard(appenderGuard_);
   std::unique_ptr<quil::platform::InterprocessLock> lock;
   if (rotationMutex_) lock = std::make_unique<quil::platform::InterprocessLock>(*rotationMutex_);
@@ -220,34 +229,39 @@ void LogFileManager::switchFile(const LogFileInfo& seen, const quil::platform::L
   {
     std::lock_guard<std::mutex> currentLock(currentMutex_);
     // Another thread switched meanwhile: its file is the one to use.
-    if (!(current_.sameFileAs(seen) && current_.logName == seen.logName)) return;
+    if (current_.get() != &seen) return;
   }
   // The old appender goes even when the name stays: a file removed from
   // outside must be opened anew, not written through the old descriptor.
-  if (!seen.logName.empty()) {
-    if (auto old = logger_->getAppender(quil::toUtf8(seen.logName))) {
+  if (!seen.info.logName.empty()) {
+    if (auto old = logger_->getAppender(quil::toUtf8(seen.info.logName))) {
       logger_->removeAppender(old);
       old->close();
     }
   }
   const bool existed = fileState(hostPath(next.logName), 0xFFFFFFFFu) != FileState::kMissing;
-  openFile(next);
+  auto now = std::make_shared<CurrentFile>();
+  now->appender = openFile(next);
+  now->info = next;
+  now->year = time.year;
+  now->month = time.month;
+  now->day = time.day;
   removeOldFiles();
   if (!existed) writeHeader(time);
   std::lock_guard<std::mutex> currentLock(currentMutex_);
-  current_ = next;
+  current_ = std::move(now);
 }
 
 void LogFileManager::writeLine(const quil::platform::LocalTime& time, std::u16string_view line) {
   ThreadErrorKeeper keeper;
   if (!started_ || detached_.load()) return;
   try {
-    LogFileInfo seen;
+    std::shared_ptr<const CurrentFile> seen;
     {
       std::lock_guard<std::mutex> lock(currentMutex_);
       seen = current_;
     }
-    if (needsSwitch(seen, time)) switchFile(seen, time);
+    if (needsSwitch(*seen, time)) switchFile(*seen, time);
     std::shared_lock<std::shared_mutex> guard(appenderGuard_);
     doWriteLog(line);
   } catch (...) {

@@ -23,6 +23,10 @@ class Logger;
 class Layout;
 }  // namespace log4cxx
 
+namespace quil::logging {
+class LineAppender;
+}
+
 namespace quil::platform {
 class NamedInterprocessMutex;
 class Registry;
@@ -105,9 +109,14 @@ class LogFileManager {
 
  private:
   LogFileInfo nextFile(const quil::platform::LocalTime& time) const;
-  bool needsSwitch(const LogFileInfo& current, const quil::platform::LocalTime& time) const;
-  void switchFile(const LogFileInfo& seen, const quil::platform::LocalTime& time);
-  void openFile(const LogFileInfo& file);
+  struct CurrentFile {
+    LogFileInfo info;
+    uint16_t year = 0, month = 0, day = 0;  // the day of info.dateKey, for a cheap comparison
+    std::shared_ptr<quil::logging::LineAppender> appender;
+  };
+  bool needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const;
+  void switchFile(const CurrentFile& seen, const quil::platform::LocalTime& time);
+  std::shared_ptr<quil::logging::LineAppender> openFile(const LogFileInfo& file);
   void removeOldFiles();
   void writeHeader(const quil::platform::LocalTime& time);
   std::string hostPath(std::u16string_view logName) const;
@@ -118,8 +127,10 @@ class LogFileManager {
   bool started_ = false;
   std::atomic<bool> detached_{false};
 
-  mutable std::mutex currentMutex_;  // guards current_
-  LogFileInfo current_;
+  // The file now written, replaced whole at a switch; a line takes a
+  // reference to it rather than a copy.
+  mutable std::mutex currentMutex_;  // guards the pointer, not the immutable record
+  std::shared_ptr<const CurrentFile> current_ = std::make_shared<const CurrentFile>();
   // Lines are appended under the shared side; a switch takes the exclusive
   // side so that no thread appends to an appender being closed.
   std::shared_mutex appenderGuard_;

@@ -33,8 +33,11 @@ std::u16string_view baseName(const char16_t* path) {
 }
 
 bool isSpace(char16_t c) {
-  static const std::locale global;  // the global locale when first used
-  return std::isspace(static_cast<wchar_t>(c), global);
+  if (c == u' ') return true;
+  // The global locale as it was when the first line was written.
+  static const std::locale global;
+  static const auto& ctype = std::use_facet<std::ctype<wchar_t>>(global);
+  return ctype.is(std::ctype_base::space, static_cast<wchar_t>(c));
 }
 
 void appendPrefix(std::u16string& out, const quil::platform::LocalTime& time, uint32_t level,

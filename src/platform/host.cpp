@@ -1,8 +1,10 @@
 #include "platform/host.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace quil::platform {
@@ -14,7 +16,22 @@ std::string programFilesFolder() {
   return folder;
 }
 
-uint32_t processId() { return static_cast<uint32_t>(getpid()); }
+namespace {
+// getpid() is a system call on every use; every trace line wants the id, so
+// it is kept and renewed in the child after a fork.
+std::atomic<uint32_t> gProcessId{0};
+void renewProcessId() { gProcessId.store(static_cast<uint32_t>(getpid()), std::memory_order_relaxed); }
+}  // namespace
+
+uint32_t processId() {
+  static const bool registered = [] {
+    renewProcessId();
+    pthread_atfork(nullptr, nullptr, renewProcessId);
+    return true;
+  }();
+  (void)registered;
+  return gProcessId.load(std::memory_order_relaxed);
+}
 
 int debugOutputDescriptor() { return STDERR_FILENO; }
 

@@ -41,8 +41,14 @@ bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 std::string toUtf8(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // ASCII is the common case of every trace line: copy it in one pass.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  out.resize(ascii);
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
+  out.reserve(text.size() + 16);
+  for (size_t i = ascii; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));

@@ -84,7 +84,9 @@ TEST_P(ShortErrorText, MatchesTheOperationLogTable) {
   const ShortText& s = GetParam();
   const auto actual = shortErrorText(s.code);
   ASSERT_EQ(actual.has_value(), s.text.has_value());
-  if (s.text) EXPECT_EQ(narrow(*actual), narrow(*s.text));
+  if (s.text) {
+    EXPECT_EQ(narrow(*actual), narrow(*s.text));
+  }
 }
 
 // The eight codes that have a short text, and codes that have a table text
