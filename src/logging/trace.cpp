@@ -81,16 +81,15 @@ std::u16string buildTraceLine(const quil::platform::LocalTime& time, uint32_t le
 
 namespace detail {
 
-bool traceWanted(uint32_t level, uint32_t flag) {
-  return LogFileManager::instance()->isLevelEnabled(level, flag);
-}
-
-void writeTraceImpl(const quil::platform::LocalTime& time, uint32_t /*traceType*/, uint32_t level, uint32_t flag,
-                    const char16_t* sourceFile, const char16_t* function, int32_t line, std::u16string_view format,
+void writeTraceImpl(uint32_t /*traceType*/, uint32_t level, uint32_t flag, const char16_t* sourceFile,
+                    const char16_t* function, int32_t line, std::u16string_view format,
                     const quil::fmt_detail::Arg* args, size_t count) {
   try {
-    const std::shared_ptr<LogFileManager> manager = LogFileManager::instance();
+    // The process's manager lives as long as the process, so after the first
+    // call a plain pointer to it is all the filter needs.
+    static LogFileManager* const manager = LogFileManager::instance().get();
     if (!manager->isLevelEnabled(level, flag)) return;
+    const quil::platform::LocalTime time = quil::platform::localNow();
     manager->writeLine(time, buildTraceLine(time, level, sourceFile, function, line, format, args, count));
   } catch (...) {
     // Tracing never fails its caller; a line that cannot be built is dropped.
@@ -102,8 +101,7 @@ void writeTraceImpl(const quil::platform::LocalTime& time, uint32_t /*traceType*
 void writeTraceText(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
                     const char16_t* function, int32_t line, std::u16string_view text) {
   const quil::fmt_detail::Arg arg = quil::fmt_detail::makeArg(text);
-  detail::writeTraceImpl(quil::platform::localNow(), traceType, level, flag, sourceFile, function, line, u"%ls",
-                         &arg, 1);
+  detail::writeTraceImpl(traceType, level, flag, sourceFile, function, line, u"%ls", &arg, 1);
 }
 
 void setWriterCallMode(uint32_t mode) { LogFileManager::instance()->setWriterCallMode(mode); }

@@ -8,8 +8,8 @@
 //   function    printed as "name() "; null leaves it out
 //   line        printed as ":n" unless 0
 //
-// The filter runs before any formatting, so a line that is not wanted costs
-// the clock reading and one virtual call.
+// The filter runs first, before the clock is read and before any formatting,
+// so a line that is not wanted costs one virtual call.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +22,9 @@
 namespace QUILLogger {
 
 namespace detail {
-void writeTraceImpl(const quil::platform::LocalTime& time, uint32_t traceType, uint32_t level, uint32_t flag,
-                    const char16_t* sourceFile, const char16_t* function, int32_t line, std::u16string_view format,
+void writeTraceImpl(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
+                    const char16_t* function, int32_t line, std::u16string_view format,
                     const quil::fmt_detail::Arg* args, size_t count);
-bool traceWanted(uint32_t level, uint32_t flag);
 }  // namespace detail
 
 // Builds the finished line (prefix, message, CR/LF turned to spaces, trailing
@@ -39,8 +38,8 @@ void writeTrace(uint32_t traceType, uint32_t level, uint32_t flag, const char16_
                 const char16_t* function, int32_t line, quil::FormatString<Args...> format, const Args&... args) {
   const quil::fmt_detail::Arg packed[sizeof...(Args) + 1] = {quil::fmt_detail::makeArg(args)...,
                                                              quil::fmt_detail::Arg{}};
-  detail::writeTraceImpl(quil::platform::localNow(), traceType, level, flag, sourceFile, function, line,
-                         format.get(), packed, sizeof...(Args));
+  detail::writeTraceImpl(traceType, level, flag, sourceFile, function, line, format.get(), packed,
+                         sizeof...(Args));
 }
 
 // A line whose text was already built (the operation-log pieces).

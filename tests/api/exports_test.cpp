@@ -174,6 +174,9 @@ QUIL_FIND_DATA fullFindData() {
   return d;
 }
 
+const std::string kFullFindDataText = "(\"" + std::string(64, 'N') +
+                                      "\", 0x00000020, (2024,5/3/14 9:8:7.006), (2023,12/0/31 23:59:58.999), "
+                                      "(1,2/3/4 5:6:7.080), 1234)";
 const std::string kSharing = "file sharing violation";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -217,14 +220,19 @@ INSTANTIATE_TEST_SUITE_P(
                                   "QUILAPI_FindFirstFile(0, \"\\CLIP\\*\", 0000000000000000)",
                                   "QUILAPI_FindFirstFile return=-1 (NULL)"};
                   }},
+        TraceCase{"FindFirstFileRecord", "QUILAPI_FindFirstFile", 0,
+                  [] {
+                    QUIL_FIND_DATA d = fullFindData();
+                    const int32_t r = QUILAPI_FindFirstFile(0, u"\\*", &d);
+                    return Traced{r, -1, "QUILAPI_FindFirstFile(0, \"\\*\", " + P(&d) + ")",
+                                  "QUILAPI_FindFirstFile return=-1 " + kFullFindDataText};
+                  }},
         TraceCase{"FindNextFileRecord", "QUILAPI_FindNextFile", 0,
                   [] {
                     QUIL_FIND_DATA d = fullFindData();
                     const int32_t r = QUILAPI_FindNextFile(kHandle, &d);
                     return Traced{r, 0, "QUILAPI_FindNextFile(5, " + P(&d) + ")",
-                                  "QUILAPI_FindNextFile return=0 (\"" + std::string(64, 'N') +
-                                      "\", 0x00000020, (2024,5/3/14 9:8:7.006), (2023,12/0/31 23:59:58.999), "
-                                      "(1,2/3/4 5:6:7.080), 1234)"};
+                                  "QUILAPI_FindNextFile return=0 " + kFullFindDataText};
                   }},
         TraceCase{"FlushVolume", "QUILAPI_FlushVolume", 0,
                   [] {
