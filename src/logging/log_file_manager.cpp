@@ -114,7 +114,7 @@ std::string LogFileManager::hostPath(std::u16string_view logName) const {
 }
 
 void LogFileManager::startLogging() {
-  if (!isEnabled()) return;
+  if (!isEnabled() || loggingOff_) return;
   logger_ = log4cxx::Logger::getLogger(options_.loggerName);
   // Our lines are not the host program's: keep them out of its root appenders.
   logger_->setAdditivity(false);
@@ -325,7 +325,8 @@ void LogFileManagerSVC::readSettings(const quil::platform::Registry& registry) {
   }
   if (const auto level = registry.readDword(registryKey_, u"LogLevel")) logLevel_ = *level;
   if (logLevel_ >= 0x10000000u) {
-    logLevel_ = 0;  // logging off: nothing else is read
+    logLevel_ = 0;  // logging off: nothing else is read, nothing is ever written
+    loggingOff_ = true;
     return;
   }
   if (const auto folder = registry.readString(registryKey_, u"LogFolder", 32768 * sizeof(char16_t))) {

@@ -125,6 +125,7 @@ class LogFileManager {
   std::shared_ptr<log4cxx::Logger> logger_;
   std::shared_ptr<log4cxx::Layout> layout_;
   bool started_ = false;
+  bool loggingOff_ = false;  // the registry turned logging off
   std::atomic<bool> detached_{false};
 
   // The file now written, replaced whole at a switch; a line takes a

@@ -199,6 +199,7 @@ TEST_F(LogFileManagerTest, LoggingOffWritesNothingAndReadsNoFolder) {
   m->writeLine(timeAt(2026, 3, 7), u"nothing");
   EXPECT_TRUE(folder.fileNames().empty());
   EXPECT_TRUE(m->folder().empty());
+  EXPECT_TRUE(m->currentLogName().empty()) << "no file opened anywhere, not even in the working directory";
 }
 
 TEST_F(LogFileManagerTest, FolderWithoutTrailingSeparatorGetsOne) {
