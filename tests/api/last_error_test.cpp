@@ -123,15 +123,6 @@ INSTANTIATE_TEST_SUITE_P(Lengths, MessageCut,
                          testing::Values(CutCase{0, 0}, CutCase{254, 254}, CutCase{255, 255}, CutCase{256, 255},
                                          CutCase{1000, 255}));
 
-TEST_F(LastErrorTest, SetWithMessageReplacesALongerEarlierMessage) {
-  quil::api::setLastError(-7);
-  quil::api::setLastError(-8, u"short");
-  EXPECT_EQ(narrow(recordMessage()), "short");
-  quil::api::clearLastError();
-  EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
-  EXPECT_EQ(recordMessage(), u"");
-}
-
 TEST_F(LastErrorTest, EachThreadHasItsOwnRecord) {
   quil::api::setLastError(-4);
   int32_t seenCode = -1;
