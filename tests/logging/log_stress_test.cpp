@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "logging/log_file_manager.h"
 #include "logging/test_log_folder.h"
@@ -62,6 +63,36 @@ TEST(LogStress, ConcurrentProcessesLoseNoLineAndDuplicateNoHeader) {
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(kProcesses * kLinesEach));
   for (const auto& [text, count] : seen) EXPECT_EQ(count, 1) << text;
+}
+
+TEST(LogStress, ConcurrentThreadsSwitchOnceAndLoseNoLine) {
+  TestLogFolder folder;
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00000400\n\"MaxLogFileNum\"=dword:000003E8\n");  // 1 KiB
+  auto m = QUILLogger::LogFileManagerSVC::start(folder.options());
+  const auto t = quiltest::timeAt(2026, 12, 6);
+  std::vector<std::thread> threads;
+  for (int p = 0; p < 4; ++p) {
+    threads.emplace_back([&, p] {
+      for (int i = 0; i < 300; ++i) {
+        const std::string text = "thread " + std::to_string(p) + " line " + std::to_string(i);
+        m->writeLine(t, std::u16string(text.begin(), text.end()));
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<std::string> seen;
+  size_t total = 0;
+  for (const auto& f : folder.fileNames()) {
+    const auto lines = folder.lines(f);
+    EXPECT_EQ(lines.at(0).rfind("#Date=", 0), 0u) << f;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      EXPECT_NE(lines[i].rfind("#Date=", 0), 0u) << f;
+      seen.insert(lines[i]);
+      ++total;
+    }
+  }
+  EXPECT_EQ(total, 1200u);
+  EXPECT_EQ(seen.size(), 1200u);
 }
 
 TEST(LogStress, KilledHolderOfTheRotationMutexDoesNotBlockOthers) {

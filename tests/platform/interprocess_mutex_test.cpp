@@ -19,14 +19,15 @@ class InterprocessMutexTest : public ::testing::Test {
   std::string segment = "quil_mutex_test_" + std::to_string(getpid());
 };
 
-TEST_F(InterprocessMutexTest, SerialisesThreadsThroughSeparateOpenings) {
-  quil::platform::NamedInterprocessMutex a(segment, 4096, "M");
-  quil::platform::NamedInterprocessMutex b(segment, 4096, "M");
+// Threads of one process share one opening (two mappings of the segment in
+// one process would show the same mutex at two addresses, which the thread
+// sanitizer cannot relate); processes are covered by the log stress test.
+TEST_F(InterprocessMutexTest, SerialisesThreads) {
+  quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
   int counter = 0;  // deliberately not atomic: the mutex is what protects it
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      auto& m = t % 2 == 0 ? a : b;
+    threads.emplace_back([&] {
       for (int i = 0; i < 2000; ++i) {
         quil::platform::InterprocessLock lock(m);
         ++counter;

@@ -1,0 +1,180 @@
+// Path classification: every path the volume can be asked about, in strict
+// and free naming, with the four names the rest of the library keys on.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "files/file_name_manage.h"
+
+namespace {
+
+using namespace quil::files;
+
+// Failure messages show UTF-16 as code unit numbers so that non-ASCII
+// names stay readable whatever the terminal does with them.
+std::string units(std::u16string_view s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char buffer[12];
+      std::snprintf(buffer, sizeof buffer, "<%04X>", static_cast<unsigned>(c));
+      out += buffer;
+    }
+  }
+  return out;
+}
+
+struct Case {
+  std::u16string path;
+  bool freeNaming;
+  FileKind kind;
+  std::u16string clipName;
+  std::u16string fileName;
+  std::u16string notifyPath;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << units(c.path) << (c.freeNaming ? " (free)" : " (strict)"); }
+
+constexpr bool S = false;  // strict naming
+constexpr bool F = true;   // free naming
+
+const Case kCases[] = {
+    // Not a volume path at all.
+    {u"", S, None, u"", u"", u""},
+    {u"INDEX.XML", S, None, u"", u"", u""},
+    // Root entries: upper-cased whatever they are, a kind only for the five.
+    {u"/index.xml", S, IndexXml, u"", u"INDEX.XML", u"\\INDEX.XML"},
+    {u"\\Alias.Xml", S, AliasXml, u"", u"ALIAS.XML", u"\\ALIAS.XML"},
+    {u"\\discmeta.xml", F, DiscMetaXml, u"", u"DISCMETA.XML", u"\\DISCMETA.XML"},
+    {u"\\MEDIAPRO.XML", S, MediaProXml, u"", u"MEDIAPRO.XML", u"\\MEDIAPRO.XML"},
+    {u"\\sysPro.xml", S, SysProXml, u"", u"SYSPRO.XML", u"\\SYSPRO.XML"},
+    {u"\\CLIP", S, None, u"", u"CLIP", u"\\CLIP"},
+    {u"\\USERDATA", S, None, u"", u"USERDATA", u"\\USERDATA"},
+    {u"\\", S, None, u"", u"", u"\\"},
+    {u"\\\u00EDndex.xml", S, None, u"", u"\u00CDNDEX.XML", u"\\\u00CDNDEX.XML"},
+    // The free areas keep the caller's case and any depth below them.
+    {u"\\USERDATA\\", S, None, u"", u"", u""},
+    {u"\\UserData\\a\\b.txt", S, UserData, u"a\\b.txt", u"a\\b.txt", u""},
+    {u"/userdata/a/b.txt", S, UserData, u"a\\b.txt", u"a\\b.txt", u""},
+    {u"\\GENERAL\\x", S, General, u"x", u"x", u""},
+    {u"\\USERDATA\\\u00DCberblick.txt", S, UserData, u"\u00DCberblick.txt", u"\u00DCberblick.txt", u""},
+    // Pattern folders: one level only, a three-character extension.
+    {u"\\CLIP\\SUB\\C0001.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\C0001.MXF\\", S, None, u"", u"", u""},
+    {u"\\CLIP\\", F, None, u"", u"", u""},
+    {u"\\CLIP\\C0001.MXFX", S, None, u"", u"", u""},
+    {u"\\CLIP\\C0001.MXFX", F, None, u"", u"", u""},
+    {u"\\CLIP\\C0001", S, None, u"", u"", u""},
+    {u"\\CLIP\\C0001", F, None, u"", u"", u""},
+    {u"\\OTHER\\C0001.MXF", F, None, u"", u"", u""},
+    // Strict numbered names, any case in, upper case out.
+    {u"\\CLIP\\C0001.MXF", S, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
+    {u"\\clip\\c0001.mxf", S, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
+    {u"/CLIP/C0001.MXF", S, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
+    {u"\\CLIP/C0001.MXF", F, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
+    {u"\\clip\\c0012m01.xml", S, ClipNrtMeta, u"C0012", u"C0012", u"\\Clip\\C0012M01.XML"},
+    {u"\\CLIP\\C0001M02.KLV", S, ClipUserMeta, u"C0001", u"C0001", u"\\Clip\\C0001M02.KLV"},
+    {u"\\SUB\\C0001S01.MXF", S, SubClip, u"C0001", u"", u"\\Sub\\C0001S01.MXF"},
+    {u"\\COMPONENT\\P0001.MXF", S, Component, u"P0001", u"P0001", u"\\Component\\P0001.MXF"},
+    {u"\\EDIT\\E0003E01.SMI", S, Editlist, u"E0003", u"E0003E01", u"\\Edit\\E0003E01.SMI"},
+    {u"\\EDIT\\E0003M01.XML", S, EdlNrtMeta, u"E0003", u"E0003M01", u"\\Edit\\E0003M01.XML"},
+    // Near misses of the numbered pattern: only free naming takes them.
+    {u"\\CLIP\\C001.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\C001.MXF", F, Clip, u"C001", u"C001", u"\\Clip\\C001.MXF"},
+    {u"\\CLIP\\C00A1.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\C00A1.MXF", F, Clip, u"C00A1", u"C00A1", u"\\Clip\\C00A1.MXF"},
+    {u"\\CLIP\\X0001.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\X0001.MXF", F, Clip, u"X0001", u"X0001", u"\\Clip\\X0001.MXF"},
+    {u"\\COMPONENT\\C0001.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\C0001M01.MXF", S, None, u"", u"", u""},
+    {u"\\CLIP\\C0001M01.MXF", F, Clip, u"C0001M01", u"C0001M01", u"\\Clip\\C0001M01.MXF"},
+    {u"\\SUB\\C0001.MXF", F, None, u"", u"", u""},
+    {u"\\EDIT\\E0003.SMI", S, None, u"", u"", u""},
+    // Free names: the caller's case in clipName, the row's case after it.
+    {u"\\CLIP\\Interview.MXF", F, Clip, u"Interview", u"Interview", u"\\Clip\\Interview.MXF"},
+    {u"\\CLIP\\InterviewM01.XML", F, ClipNrtMeta, u"Interview", u"Interview", u"\\Clip\\InterviewM01.XML"},
+    {u"\\clip\\interviewm01.xml", F, ClipNrtMeta, u"interview", u"interview", u"\\Clip\\interviewM01.XML"},
+    {u"\\CLIP\\Interview.XML", F, None, u"", u"", u""},
+    {u"\\CLIP\\\u00C4rgerM01.XML", F, ClipNrtMeta, u"\u00C4rger", u"\u00C4rger", u"\\Clip\\\u00C4rgerM01.XML"},
+    // An edit list in free naming never carries its suffix, even when given.
+    {u"\\EDIT\\Cut.SMI", F, Editlist, u"Cut", u"Cut", u"\\Edit\\Cut.SMI"},
+    {u"\\EDIT\\E0003.SMI", F, Editlist, u"E0003", u"E0003", u"\\Edit\\E0003.SMI"},
+    {u"\\EDIT\\CutE01.SMI", F, Editlist, u"CutE01", u"CutE01", u"\\Edit\\CutE01.SMI"},
+    {u"\\EDIT\\CutM01.XML", F, EdlNrtMeta, u"Cut", u"CutM01", u"\\Edit\\CutM01.XML"},
+};
+
+class Classification : public testing::TestWithParam<Case> {};
+
+TEST_P(Classification, GivesKindAndNames) {
+  const Case& c = GetParam();
+  const FileNameManage f(c.path, c.freeNaming);
+  std::u16string normalised = c.path;
+  for (auto& ch : normalised) {
+    if (ch == u'/') ch = u'\\';
+  }
+  EXPECT_EQ(f.fileKind(), c.kind);
+  EXPECT_EQ(units(f.path()), units(normalised));
+  EXPECT_EQ(units(f.clipName()), units(c.clipName));
+  EXPECT_EQ(units(f.fileName()), units(c.fileName));
+  EXPECT_EQ(units(f.notifyPath()), units(c.notifyPath));
+  EXPECT_EQ(f.freeNaming(), c.freeNaming);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Classification, testing::ValuesIn(kCases));
+
+TEST(ClassifyPath, SharesOneImmutableObject) {
+  const FileNamePtr p = classifyPath(u"/CLIP/C0007.MXF", false);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->fileKind(), Clip);
+  EXPECT_EQ(units(p->clipName()), "C0007");
+}
+
+struct KindCase {
+  uint32_t kind;
+  FileKind expected;
+  std::u16string fileName;
+};
+
+class FromKind : public testing::TestWithParam<KindCase> {};
+
+TEST_P(FromKind, NamesTheRootFile) {
+  const KindCase& c = GetParam();
+  for (bool freeNaming : {false, true}) {
+    const FileNameManage f(static_cast<FileKind>(c.kind), freeNaming);
+    EXPECT_EQ(f.fileKind(), c.expected);
+    EXPECT_EQ(units(f.fileName()), units(c.fileName));
+    const std::u16string rooted = c.fileName.empty() ? u"" : u"\\" + c.fileName;
+    EXPECT_EQ(units(f.path()), units(rooted));
+    EXPECT_EQ(units(f.notifyPath()), units(rooted));
+    EXPECT_TRUE(f.clipName().empty());
+    EXPECT_EQ(f.freeNaming(), freeNaming);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FromKind,
+                         testing::Values(KindCase{1, IndexXml, u"INDEX.XML"}, KindCase{2, AliasXml, u"ALIAS.XML"},
+                                         KindCase{3, DiscMetaXml, u"DISCMETA.XML"},
+                                         KindCase{4, MediaProXml, u"MEDIAPRO.XML"},
+                                         KindCase{5, SysProXml, u"SYSPRO.XML"}, KindCase{0, None, u""},
+                                         KindCase{6, None, u""}, KindCase{14, None, u""},
+                                         KindCase{99, None, u""}));
+
+// The process runs in the "C" locale here, where the C runtime would leave
+// every non-ASCII letter alone; the mapping must not depend on it.
+TEST(ToUpper, MapsLettersAcrossTheBasicPlane) {
+  const std::pair<char16_t, char16_t> pairs[] = {
+      {u'a', u'A'},           {u'z', u'Z'},           {u'A', u'A'},           {u'1', u'1'},
+      {u'\u00E9', u'\u00C9'}, {u'\u00F1', u'\u00D1'}, {u'\u00FF', u'\u0178'}, {u'\u03C9', u'\u03A9'},
+      {u'\u044F', u'\u042F'}, {u'\u00C9', u'\u00C9'}, {u'\u3042', u'\u3042'}, {u'\uD83D', u'\uD83D'},
+  };
+  for (const auto& [in, out] : pairs) {
+    EXPECT_EQ(static_cast<unsigned>(toUpper(in)), static_cast<unsigned>(out)) << std::hex << unsigned{in};
+  }
+  EXPECT_EQ(units(toUpper(u"ma\u00F1ana \u03C9\u044F")), units(u"MA\u00D1ANA \u03A9\u042F"));
+}
+
+}  // namespace
