@@ -8,6 +8,7 @@ packages=(
   liblog4cxx-dev
   libboost1.81-dev libboost-filesystem1.81-dev libboost-date-time1.81-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libpugixml-dev
 )
 
 missing=()

@@ -169,7 +169,7 @@ TEST(ToUpper, MapsLettersAcrossTheBasicPlane) {
   const std::pair<char16_t, char16_t> pairs[] = {
       {u'a', u'A'},           {u'z', u'Z'},           {u'A', u'A'},           {u'1', u'1'},
       {u'\u00E9', u'\u00C9'}, {u'\u00F1', u'\u00D1'}, {u'\u00FF', u'\u0178'}, {u'\u03C9', u'\u03A9'},
-      {u'\u044F', u'\u042F'}, {u'\u00C9', u'\u00C9'}, {u'\u3042', u'\u3042'}, {u'\uD83D', u'\uD83D'},
+      {u'\u044F', u'\u042F'}, {u'\u00C9', u'\u00C9'}, {u'\u3042', u'\u3042'}, {char16_t{0xD83D}, char16_t{0xD83D}},
   };
   for (const auto& [in, out] : pairs) {
     EXPECT_EQ(static_cast<unsigned>(toUpper(in)), static_cast<unsigned>(out)) << std::hex << unsigned{in};

@@ -300,11 +300,15 @@ TEST_F(OpenFiles, CollectReadersRefusesAReaderThatDoesNotShareWriteAndDelete) {
 
     std::vector<HandleRecord*> out;
     EXPECT_EQ(control.collectReaders(out, Clip, one.get()), row.refused) << ::testing::PrintToString(row.shares);
-    if (!row.refused) EXPECT_EQ(out, readers);
+    if (!row.refused) {
+      EXPECT_EQ(out, readers);
+    }
 
     out.clear();
     EXPECT_EQ(control.collectReaders(out, Clip, nullptr), row.refused);
-    if (!row.refused) EXPECT_EQ(out.size(), readers.size() + 1);
+    if (!row.refused) {
+      EXPECT_EQ(out.size(), readers.size() + 1);
+    }
   }
 }
 

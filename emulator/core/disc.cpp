@@ -1,0 +1,302 @@
+#include "disc.h"
+
+#include <dirent.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "text/format.h"
+#include "text/utf.h"
+
+namespace quil::emulator {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+locale_t unicodeLocale() {
+  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  return loc;
+}
+
+char16_t upper(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if ((c >= 0xD800 && c <= 0xDFFF) || unicodeLocale() == static_cast<locale_t>(0)) return c;
+  const wint_t u = towupper_l(static_cast<wint_t>(c), unicodeLocale());
+  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
+}
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\r' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// The entry of `dir` whose name equals `name` without regard to case; an
+// exact match wins over others.
+std::optional<std::string> findEntry(const std::string& dir, const std::string& name) {
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+  if (!d) return std::nullopt;
+  const std::u16string wanted = foldName(fromUtf8(name));
+  std::optional<std::string> found;
+  while (dirent* e = readdir(d.get())) {
+    const std::string entry = e->d_name;
+    if (entry == name) return entry;
+    if (!found && foldName(fromUtf8(entry)) == wanted) found = entry;
+  }
+  return found;
+}
+
+// Local time with its zone, as the disc metadata carries it:
+// 2026-12-06T09:30:00+09:00, or ...Z at UTC.
+std::string localDateText() {
+  const time_t t = time(nullptr);
+  struct tm parts {};
+  localtime_r(&t, &parts);
+  long offset = parts.tm_gmtoff;  // seconds east
+  std::u16string zone = u"Z";
+  if (offset != 0) {
+    const char16_t sign = offset > 0 ? u'+' : u'-';
+    if (offset < 0) offset = -offset;
+    zone = quil::format(u"%c%02ld:%02ld", sign, static_cast<int32_t>(offset / 3600),
+                        static_cast<int32_t>((offset / 60) % 60));
+  }
+  return toUtf8(quil::format(u"%04d-%02d-%02dT%02d:%02d:%02d%ls", parts.tm_year + 1900, parts.tm_mon + 1,
+                             parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, zone));
+}
+
+const char* const kRootXml[] = {"INDEX.XML", "ALIAS.XML", "DISCMETA.XML", "MEDIAPRO.XML", "SYSPRO.XML"};
+const char* const kFolders[] = {"CLIP", "SUB", "COMPONENT", "EDIT", "USERDATA", "GENERAL", "KELDA"};
+
+}  // namespace
+
+std::u16string foldName(std::u16string_view name) {
+  std::u16string out(name);
+  for (auto& c : out) c = upper(c);
+  return out;
+}
+
+bool nameAllowed(std::u16string_view name) {
+  if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
+  if (name.back() == u' ' || name.back() == u'.') return false;
+  for (char16_t c : name) {
+    if (c < 0x20) return false;  // NUL and the control characters
+    switch (c) {
+      case u'<': case u'>': case u':': case u'"': case u'/': case u'\\': case u'|': case u'?': case u'*':
+        return false;
+      default:
+        break;
+    }
+  }
+  // The emulator's own files are not part of the medium.
+  return !(name.size() >= 5 && name.substr(0, 5) == u".quil");
+}
+
+std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath) {
+  ResolvedPath out;
+  out.host = discFolder;
+  out.exists = true;
+  out.isDirectory = true;
+  size_t start = 0;
+  while (start <= volumePath.size()) {
+    size_t end = volumePath.find_first_of(u"\\/", start);
+    if (end == std::u16string_view::npos) end = volumePath.size();
+    const std::u16string_view component = volumePath.substr(start, end - start);
+    if (!component.empty()) {
+      if (!nameAllowed(component)) return std::nullopt;
+      const std::string name = toUtf8(component);
+      std::optional<std::string> actual;
+      if (out.exists && out.isDirectory) actual = findEntry(out.host, name);
+      out.host += "/" + (actual ? *actual : name);
+      if (actual) {
+        struct stat st {};
+        out.isDirectory = stat(out.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      } else {
+        out.exists = false;
+        out.isDirectory = false;
+      }
+    }
+    if (end == volumePath.size()) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+uint8_t MediumDescription::mediumTypeCode() const {
+  // Write-once media report one of the R codes.
+  if (writeOnce) return mediumType == 'S' || mediumType == 'W' ? 0x52 : static_cast<uint8_t>(mediumType);
+  return static_cast<uint8_t>(mediumType);
+}
+
+std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
+  std::ifstream in(discFolder + "/" + std::string(kMediumFileName));
+  if (!in) return std::nullopt;
+  MediumDescription m;
+  for (std::string line; std::getline(in, line);) {
+    line = trimmed(line);
+    const size_t eq = line.find('=');
+    if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (key == "medium" && !value.empty()) m.mediumType = value[0];
+    else if (key == "write-once") m.writeOnce = value == "yes";
+    else if (key == "writable") m.writable = value == "yes";
+    else if (key == "firmware") m.firmware = value;
+    else if (key == "label") m.label = fromUtf8(value);
+    else if (key == "capacity") m.capacity = std::strtoull(value.c_str(), nullptr, 10);
+    else if (key == "is23mode-check") m.is23ModeCheckOk = value == "ok";
+  }
+  return m;
+}
+
+bool MediumDescription::save(const std::string& discFolder) const {
+  const std::string path = discFolder + "/" + std::string(kMediumFileName);
+  const std::string temp = path + ".new";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << "# The medium of this emulated disc.\n"
+        << "medium=" << mediumType << "\n"
+        << "write-once=" << (writeOnce ? "yes" : "no") << "\n"
+        << "writable=" << (writable ? "yes" : "no") << "\n"
+        << "firmware=" << firmware << "\n"
+        << "label=" << toUtf8(label) << "\n"
+        << "capacity=" << capacity << "\n"
+        << "is23mode-check=" << (is23ModeCheckOk ? "ok" : "failed") << "\n";
+    if (!out) return false;
+  }
+  return std::rename(temp.c_str(), path.c_str()) == 0;  // never a half-written description
+}
+
+std::optional<std::string> discFolderOfDrive(char16_t letter) {
+  if (!((letter >= u'a' && letter <= u'z') || (letter >= u'A' && letter <= u'Z'))) return std::nullopt;
+  const char* env = std::getenv("QUIL_DRIVES");
+  const std::string drives = env != nullptr && *env != '\0' ? env : "/var/lib/quil/drives";
+  const char lower = static_cast<char>(letter >= u'A' && letter <= u'Z' ? letter - u'A' + 'a' : letter);
+  const std::string link = drives + "/" + lower + ":";
+  std::error_code ec;
+  const fs::path target = fs::canonical(link, ec);
+  if (ec || !fs::is_directory(target, ec)) return std::nullopt;
+  return target.string();
+}
+
+std::optional<std::string> discFolderOfRoot(std::u16string_view root) {
+  while (root.size() > 1 && (root.back() == u'\\' || root.back() == u'/')) root.remove_suffix(1);
+  if (root.size() == 2 && root[1] == u':') return discFolderOfDrive(root[0]);
+  if (root.empty()) return std::nullopt;
+  std::error_code ec;
+  const fs::path folder = fs::path(toUtf8(root));
+  if (!fs::is_directory(folder, ec)) return std::nullopt;
+  return fs::canonical(folder, ec).string();
+}
+
+uint64_t usedBytes(const std::string& discFolder) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(discFolder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (it->is_regular_file(ec) && it->path().filename().string().rfind(".quil", 0) != 0) {
+      total += it->file_size(ec);
+    }
+  }
+  return total;
+}
+
+SpaceAccount& SpaceAccount::of(const std::string& discFolder) {
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<SpaceAccount>> accounts;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& slot = accounts[discFolder];
+  if (!slot) {
+    slot.reset(new SpaceAccount(discFolder));  // private constructor: one account per disc
+    slot->refresh();
+  }
+  return *slot;
+}
+
+SpaceAccount::SpaceAccount(std::string folder) : folder_(std::move(folder)) {}
+
+void SpaceAccount::refresh() {
+  const auto medium = MediumDescription::load(folder_);
+  const uint64_t used = usedBytes(folder_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  capacity_ = medium ? medium->capacity : 0;
+  used_ = used;
+}
+
+uint64_t SpaceAccount::reserve(uint64_t wanted) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t free = capacity_ > used_ ? capacity_ - used_ : 0;
+  const uint64_t granted = wanted < free ? wanted : free;
+  used_ += granted;
+  return granted;
+}
+
+void SpaceAccount::release(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  used_ = bytes > used_ ? 0 : used_ - bytes;
+}
+
+uint64_t SpaceAccount::freeBytes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return capacity_ > used_ ? capacity_ - used_ : 0;
+}
+
+uint64_t SpaceAccount::capacity() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return capacity_;
+}
+
+std::string formatDisc(const std::string& folder, const MediumDescription& medium) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return "cannot create " + folder + ": " + ec.message();
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    (void)e;
+    return folder + " is not empty";
+  }
+  for (const char* f : kFolders) {
+    fs::create_directory(fs::path(folder) / f, ec);
+    if (ec) return "cannot create " + std::string(f) + ": " + ec.message();
+  }
+  // A fresh identifier for the disc's AV tree.
+  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+  const uint64_t unique = static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(getpid()) << 40);
+  const std::string discId =
+      toUtf8(quil::format(u"urn:smpte:umid:060A2B340101010501010D43130000%016llX", unique));
+  const std::map<std::string, std::string> contents = {
+      {"INDEX.XML",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<IndexTable xmlns=\"urn:schemas-orbelDisc:index:ver.1.10\">\n"
+       "\t<ClipTable path=\"/CLIP/\"/>\n\t<EditlistTable path=\"/EDIT/\"/>\n</IndexTable>\n"},
+      {"ALIAS.XML",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<AliasTable xmlns=\"urn:schemas-orbelDisc:alias:ver.1.10\">\n"
+       "</AliasTable>\n"},
+      {"DISCMETA.XML",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.10\" "
+       "xmlns:lib=\"urn:schemas-orbelDisc:lib:ver.1.40\">\n\t<KeldaIdRef value=\"" +
+           discId + "\"/>\n\t<InitializedDate value=\"" + localDateText() + "\"/>\n</DiscMeta>\n"},
+      {"MEDIAPRO.XML",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<MediaProfile xmlns=\"urn:schemas-orbelDisc:mediaProfile:ver.1.20\">\n"
+       "\t<Contents/>\n</MediaProfile>\n"},
+      {"SYSPRO.XML",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SystemProfile xmlns=\"urn:schemas-orbelDisc:systemProfile:ver.1.00\">\n"
+       "</SystemProfile>\n"},
+  };
+  for (const char* name : kRootXml) {
+    std::ofstream out(fs::path(folder) / name, std::ios::binary | std::ios::trunc);
+    out << contents.at(name);
+    if (!out) return std::string("cannot write ") + name;
+  }
+  if (!medium.save(folder)) return "cannot write the medium description";
+  return std::string();
+}
+
+}  // namespace quil::emulator

@@ -1,0 +1,92 @@
+// One emulated disc: a host folder holding the AV tree and the free areas,
+// plus a description of the medium kept in a hidden file beside them.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#define QUIL_EMULATOR_API __attribute__((visibility("default")))
+
+namespace quil::emulator {
+
+// The hidden file that describes the medium; never listed, never reachable
+// through a volume path.
+inline constexpr std::string_view kMediumFileName = ".quil-medium";
+
+struct QUIL_EMULATOR_API MediumDescription {
+  char mediumType = 'S';        // 'S', 'W', 'R', ... as the driver reports it
+  bool writeOnce = false;       // an R medium
+  bool writable = true;         // false: the drive reports the medium not writable
+  std::string firmware = "0100";  // four decimal digits
+  std::u16string label;
+  uint64_t capacity = 50ull << 30;
+  bool is23ModeCheckOk = true;
+
+  // The driver's medium type code: write-once media report an R code.
+  uint8_t mediumTypeCode() const;
+
+  static std::optional<MediumDescription> load(const std::string& discFolder);
+  bool save(const std::string& discFolder) const;
+};
+
+// The disc folder a volume root path names: a drive root ("E:", "E:\")
+// through the drive folder ($QUIL_DRIVES or /var/lib/quil/drives, where "e:"
+// links to the disc), else the root path itself as a host folder.
+QUIL_EMULATOR_API std::optional<std::string> discFolderOfRoot(std::u16string_view root);
+
+// The folder of the drive letter, through the drive folder.
+QUIL_EMULATOR_API std::optional<std::string> discFolderOfDrive(char16_t letter);
+
+struct ResolvedPath {
+  std::string host;         // the host path, UTF-8
+  bool exists = false;      // every component was found
+  bool isDirectory = false;
+};
+
+// Turns a volume path ("\CLIP\C0001.MXF", '/' also accepted) into a host path
+// below the disc folder. Components match existing entries without regard to
+// case, as on the medium. Refused (nullopt): "." or "..", a NUL, characters
+// the medium cannot hold, names ending in a space or a dot, names longer than
+// 255 units, and the emulator's own hidden files. Nothing can escape the
+// disc folder.
+QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath);
+
+// Whether a single name may exist on the medium.
+QUIL_EMULATOR_API bool nameAllowed(std::u16string_view name);
+
+// Upper case for name comparison (the whole Basic Multilingual Plane).
+QUIL_EMULATOR_API std::u16string foldName(std::u16string_view name);
+
+// Bytes used by files on the disc (the medium file aside) and what remains.
+QUIL_EMULATOR_API uint64_t usedBytes(const std::string& discFolder);
+
+// Space bookkeeping of one disc, shared by every reader and writer of the
+// process: reserve before writing, give back what was not written.
+class QUIL_EMULATOR_API SpaceAccount {
+ public:
+  static SpaceAccount& of(const std::string& discFolder);
+  // Reserves up to `wanted` bytes; returns how many may be written.
+  uint64_t reserve(uint64_t wanted);
+  void release(uint64_t bytes);
+  uint64_t freeBytes();
+  uint64_t capacity();
+  // Re-reads the capacity and the used bytes (at volume opening).
+  void refresh();
+
+ private:
+  explicit SpaceAccount(std::string folder);
+  std::string folder_;
+  std::mutex mutex_;
+  uint64_t capacity_ = 0;
+  uint64_t used_ = 0;
+};
+
+// Makes a fresh, empty disc in `folder` (created if needed; must be empty):
+// the five root XML files, CLIP, SUB, COMPONENT, EDIT, USERDATA, GENERAL and
+// KELDA, and the medium description. Returns an error text, empty on success.
+QUIL_EMULATOR_API std::string formatDisc(const std::string& folder, const MediumDescription& medium);
+
+}  // namespace quil::emulator

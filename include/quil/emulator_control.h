@@ -1,0 +1,70 @@
+// Control of the disc emulator, for tests and tools. Not linked into the
+// core library: link libquilemulator.
+//
+// Fault injection makes the next N calls of a named sibling function fail in
+// a chosen way; the journal records every notification call the reader
+// library received, so that a test can assert what the core told it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#define QUIL_EMULATOR_API __attribute__((visibility("default")))
+
+namespace quil::emulator {
+
+enum class FaultKind : uint32_t {
+  kWriterException,    // QUILWriterException with writerCode and repairStatus
+  kReaderError,        // the reader fails with readerCode and message
+  kWindowsError,       // the call fails with a Windows error (user data, general, driver)
+  kStandardException,  // a std::runtime_error
+  kNonStandardObject,  // an object that is not a std::exception
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::kReaderError;
+  uint32_t writerCode = 0;
+  int32_t repairStatus = 0;
+  int32_t readerCode = -1;
+  uint32_t windowsError = 0;
+  std::u16string message;
+};
+
+// The next `count` calls of `function` (e.g. "QUIL_ReadFile",
+// "ClipWriter::Write", "QUILWriter::DeleteClipFile", "DeviceIoControl")
+// fail with the fault.
+QUIL_EMULATOR_API void failNext(const std::string& function, uint32_t count, const Fault& fault);
+
+struct JournalEntry {
+  std::string function;  // e.g. "QUIL_NotifyCreateFile"
+  uint32_t status = 0;
+  std::u16string path;     // path or label
+  std::u16string newPath;  // the target of a move
+  std::vector<uint8_t> bytes;  // the alias bytes of QUIL_NotifyVirtualAlias
+};
+
+// Reads and clears the journal of notification calls.
+QUIL_EMULATOR_API std::vector<JournalEntry> takeJournal();
+
+// Forgets every pending fault, the journal and the driver's state.
+QUIL_EMULATOR_API void reset();
+
+// The driver's state, as a test sees it.
+struct DriverState {
+  uint32_t registeredProcesses = 0;
+  uint32_t privilegedEntries = 0;  // times privileged mode was entered
+  bool privileged = false;
+  uint32_t dirtyMarks = 0;
+  uint32_t lastFlushPolicy = 0;
+};
+QUIL_EMULATOR_API DriverState driverState();
+
+// Used by the sibling libraries themselves: the fault pending for a call, if
+// any, consumed by asking.
+QUIL_EMULATOR_API bool takeFault(const char* function, Fault& fault);
+
+// Records a notification call.
+QUIL_EMULATOR_API void recordNotification(JournalEntry entry);
+
+}  // namespace quil::emulator

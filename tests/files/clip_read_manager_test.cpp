@@ -1,0 +1,392 @@
+// The clip read manager against a recording reader: the exact reader calls
+// behind evictions, reopens and the replayed position, and the bound on open
+// reader handles over any sequence of opens, reads, seeks and closes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "files/clip_read_manager.h"
+
+namespace {
+
+using quil::files::ClipReadEntry;
+using quil::files::ClipReadManager;
+
+constexpr int32_t kVolume = 7;
+constexpr int64_t kFileSize = 100000;
+
+std::string ascii(const char16_t* s) {
+  std::string out;
+  for (; *s != 0; ++s) out += static_cast<char>(*s);
+  return out;
+}
+
+// What the fake reader saw and what it is told to do.
+struct Recorder {
+  std::vector<std::string> calls;
+  int32_t nextHandle = 100;
+  int failCreates = 0;                                        // the next n creates fail
+  std::map<int32_t, std::pair<int32_t, std::u16string>> closeFailures;  // handle -> code, message
+  std::set<int32_t> open;
+  std::map<int32_t, int64_t> position;  // the reader's own position per handle
+  int32_t lastError = 0;
+  std::u16string lastMessage;
+  bool failSeek = false;
+  int64_t reportedPosition = -1;  // when set, a seek reports this instead
+  bool failRead = false;
+};
+Recorder gRec;
+
+void record(const char* format, auto... args) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, args...);
+  gRec.calls.emplace_back(text);
+}
+
+int32_t fakeCreate(int32_t volume, const QUILCHAR* path, uint32_t access, uint32_t share, void* security,
+                   uint32_t disposition, uint32_t flags, void* extra) {
+  const std::string extraText =
+      extra == nullptr ? "none" : std::to_string(*static_cast<const unsigned long long*>(extra));
+  record("create v%d %s a%X s%X sec%d d%u f%X x%s", volume, ascii(path).c_str(), access, share,
+         security != nullptr, disposition, flags, extraText.c_str());
+  if (gRec.failCreates > 0) {
+    --gRec.failCreates;
+    return -1;
+  }
+  const int32_t h = gRec.nextHandle++;
+  gRec.open.insert(h);
+  gRec.position[h] = 0;
+  return h;
+}
+
+int32_t fakeClose(int32_t file) {
+  record("close %d", file);
+  gRec.open.erase(file);
+  const auto it = gRec.closeFailures.find(file);
+  if (it == gRec.closeFailures.end()) return 1;
+  gRec.lastError = it->second.first;
+  gRec.lastMessage = it->second.second;
+  return 0;
+}
+
+// Fills the buffer with the low byte of each file offset, so the bytes show
+// where the read was made.
+int32_t fakeRead(int32_t file, void* buffer, uint32_t size, uint32_t* done) {
+  record("read %d %u", file, size);
+  if (gRec.open.count(file) == 0) {
+    *done = 0;
+    return 0;
+  }
+  if (gRec.failRead) {
+    *done = size / 2;  // a failing read may still report some bytes
+    return 0;
+  }
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(gRec.position[file] + i);
+  gRec.position[file] += size;
+  *done = size;
+  return 1;
+}
+
+int32_t fakeSeek(int32_t file, int64_t distance, int64_t* position, uint32_t method) {
+  record("seek %d %lld %u%s", file, static_cast<long long>(distance), method, position == nullptr ? " -" : "");
+  if (gRec.failSeek || gRec.open.count(file) == 0) return 0;
+  int64_t& p = gRec.position[file];
+  p = method == 0 ? distance : method == 1 ? p + distance : kFileSize + distance;
+  if (gRec.reportedPosition >= 0) p = gRec.reportedPosition;
+  if (position != nullptr) *position = p;
+  return 1;
+}
+
+int32_t fakeGetLastError(QUILCHAR* buffer, uint32_t length, uint32_t* textLength) {
+  record("getLastError %u", length);
+  const size_t n = std::min<size_t>(gRec.lastMessage.size(), length - 1);
+  gRec.lastMessage.copy(buffer, n);
+  buffer[n] = 0;
+  *textLength = static_cast<uint32_t>(n);
+  return gRec.lastError;
+}
+
+void fakeSetLastError(int32_t code, const QUILCHAR* message) { record("setLastError %d %s", code, ascii(message).c_str()); }
+
+const quil::sibling::ReaderLibrary kFake = {&fakeCreate,     &fakeClose,        &fakeRead,
+                                            &fakeSeek,       &fakeGetLastError, &fakeSetLastError};
+
+using Calls = std::vector<std::string>;
+
+class ClipReads : public testing::Test {
+ protected:
+  void SetUp() override { gRec = Recorder(); }
+
+  ClipReadEntry* open(ClipReadManager& m, const char16_t* path) {
+    return m.create(path, 0x80000000u, 1, 3, 0x80, nullptr);
+  }
+  // The calls made since the last look.
+  Calls take() {
+    Calls out;
+    out.swap(gRec.calls);
+    return out;
+  }
+  static std::vector<const ClipReadEntry*> order(const ClipReadManager& m) {
+    std::vector<const ClipReadEntry*> out;
+    for (const ClipReadEntry* e = m.head(); e != nullptr; e = e->next) out.push_back(e);
+    return out;
+  }
+};
+
+TEST_F(ClipReads, LimitOfTwoEvictsTheLeastRecentlyUsedAndReplaysThePosition) {
+  ClipReadManager m(2, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  unsigned char buffer[16] = {};
+  uint32_t done = 0;
+  ASSERT_NE(m.read(a, buffer, 10, &done), 0);
+  ClipReadEntry* b = open(m, u"\\CLIP\\C0002.MXF");
+  ClipReadEntry* c = open(m, u"\\CLIP\\C0003.MXF");
+  EXPECT_EQ(take(), (Calls{"create v7 \\CLIP\\C0001.MXF a80000000 s1 sec0 d3 f80 xnone", "seek 100 0 0 -",
+                           "read 100 10", "create v7 \\CLIP\\C0002.MXF a80000000 s1 sec0 d3 f80 xnone",
+                           "create v7 \\CLIP\\C0003.MXF a80000000 s1 sec0 d3 f80 xnone", "close 100"}));
+  EXPECT_FALSE(a->isOpen());
+  EXPECT_EQ(m.openCount(), 2u);
+
+  ASSERT_NE(m.read(a, buffer, 5, &done), 0);
+  EXPECT_EQ(take(), (Calls{"create v7 \\CLIP\\C0001.MXF a80000000 s1 sec0 d3 f80 xnone", "close 101",
+                           "seek 103 10 0 -", "read 103 5"}));
+  EXPECT_EQ(done, 5u);
+  EXPECT_EQ(buffer[0], 10);
+  EXPECT_EQ(buffer[4], 14);
+  EXPECT_EQ(a->position, 15u);
+  EXPECT_EQ(a->readerHandle, 103u);
+  EXPECT_FALSE(b->isOpen());
+  EXPECT_TRUE(c->isOpen());
+  EXPECT_EQ(m.openCount(), 2u);
+  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{b, c, a}));  // the read moved A to the end
+}
+
+struct SeekCase {
+  const char* name;
+  int64_t distance;
+  uint32_t method;
+  const char* expectedSeek;
+  int64_t expectedPosition;
+};
+
+class SeekOnEvicted : public ClipReads, public testing::WithParamInterface<SeekCase> {};
+
+TEST_P(SeekOnEvicted, ReopensThenSeeks) {
+  const SeekCase& s = GetParam();
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  unsigned char buffer[4];
+  ASSERT_NE(m.read(a, buffer, 4, nullptr), 0);
+  open(m, u"\\CLIP\\C0002.MXF");
+  take();
+  int64_t out = -1;
+  ASSERT_NE(m.setFilePointer(a, s.distance, &out, s.method), 0);
+  EXPECT_EQ(take(), (Calls{"create v7 \\CLIP\\C0001.MXF a80000000 s1 sec0 d3 f80 xnone", "close 101", s.expectedSeek}));
+  EXPECT_EQ(out, s.expectedPosition);
+  EXPECT_EQ(a->position, static_cast<uint64_t>(s.expectedPosition));
+  EXPECT_EQ(m.openCount(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, SeekOnEvicted,
+                         testing::Values(SeekCase{"fromCurrent", 6, 1, "seek 102 10 0", 10},
+                                         SeekCase{"backFromCurrent", -3, 1, "seek 102 1 0", 1},
+                                         SeekCase{"fromStart", 6, 0, "seek 102 6 0", 6},
+                                         SeekCase{"fromEnd", -5, 2, "seek 102 -5 2", kFileSize - 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ClipReads, TheSeekTakesThePositionTheReaderReports) {
+  ClipReadManager m(2, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  gRec.reportedPosition = 1234;
+  int64_t out = -1;
+  EXPECT_NE(m.setFilePointer(a, 10, &out, 0), 0);
+  EXPECT_EQ(out, 1234);
+  EXPECT_EQ(a->position, 1234u);
+  // A failed seek leaves both the entry and the caller's value alone.
+  gRec.failSeek = true;
+  out = -1;
+  EXPECT_EQ(m.setFilePointer(a, 99, &out, 0), 0);
+  EXPECT_EQ(out, -1);
+  EXPECT_EQ(a->position, 1234u);
+  // A failed read hands on what the reader reported but does not advance.
+  gRec.failSeek = false;
+  gRec.failRead = true;
+  unsigned char buffer[8];
+  uint32_t done = 99;
+  EXPECT_EQ(m.read(a, buffer, 8, &done), 0);
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(a->position, 1234u);
+}
+
+TEST_F(ClipReads, AFailedEvictionCloseSurfacesAtTheOwnersClose) {
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  take();
+  gRec.closeFailures[100] = {-3020, u"drive busy"};
+  ClipReadEntry* b = open(m, u"\\CLIP\\C0002.MXF");
+  ASSERT_NE(b, nullptr);  // the failed close does not stop the open
+  EXPECT_EQ(take(), (Calls{"create v7 \\CLIP\\C0002.MXF a80000000 s1 sec0 d3 f80 xnone", "close 100",
+                           "getLastError 256"}));
+  EXPECT_EQ(m.openCount(), 1u);
+
+  EXPECT_EQ(m.close(a), 0);
+  EXPECT_EQ(take(), (Calls{"setLastError -3020 drive busy"}));
+  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{b}));
+  EXPECT_EQ(m.close(b), 1);
+  EXPECT_EQ(take(), (Calls{"close 101"}));
+  EXPECT_EQ(m.head(), nullptr);
+  EXPECT_EQ(m.openCount(), 0u);
+}
+
+TEST_F(ClipReads, ACleanlyEvictedEntryClosesWithoutReaderCalls) {
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  open(m, u"\\CLIP\\C0002.MXF");
+  take();
+  EXPECT_EQ(m.close(a), 1);
+  EXPECT_TRUE(take().empty());
+}
+
+TEST_F(ClipReads, AFailedReopenFailsTheCallWithoutSeekingOrReading) {
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  ClipReadEntry* b = open(m, u"\\CLIP\\C0002.MXF");
+  take();
+  gRec.failCreates = 2;
+  unsigned char buffer[4];
+  uint32_t done = 77;
+  EXPECT_EQ(m.read(a, buffer, 4, &done), 0);
+  int64_t out = -1;
+  EXPECT_EQ(m.setFilePointer(a, 1, &out, 1), 0);
+  const std::string reopen = "create v7 \\CLIP\\C0001.MXF a80000000 s1 sec0 d3 f80 xnone";
+  EXPECT_EQ(take(), (Calls{reopen, reopen}));
+  EXPECT_EQ(done, 77u);
+  EXPECT_EQ(out, -1);
+  EXPECT_TRUE(b->isOpen());  // nothing was evicted for a reopen that failed
+  EXPECT_EQ(m.openCount(), 1u);
+  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{a, b}));
+}
+
+TEST_F(ClipReads, AFailedCreateCountsNothingAndEvictsNothing) {
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+  take();
+  gRec.failCreates = 1;
+  EXPECT_EQ(open(m, u"\\CLIP\\C0002.MXF"), nullptr);
+  EXPECT_EQ(take().size(), 1u);
+  EXPECT_TRUE(a->isOpen());
+  EXPECT_EQ(m.openCount(), 1u);
+  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{a}));
+}
+
+struct ExtraCase {
+  const char* name;
+  uint32_t flags;
+  bool passExtra;
+  const char* expectedExtra;
+};
+
+class ExtraArgument : public ClipReads, public testing::WithParamInterface<ExtraCase> {};
+
+TEST_P(ExtraArgument, IsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
+  const ExtraCase& c = GetParam();
+  ClipReadManager m(1, kVolume, kFake);
+  unsigned long long value = 0x1122334455667788ull;
+  ClipReadEntry* a = m.create(u"\\CLIP\\C0001.MXF", 0x80000000u, 1, 3, c.flags, c.passExtra ? &value : nullptr);
+  value = 5;  // the caller's variable may change or vanish after the open
+  open(m, u"\\CLIP\\C0002.MXF");
+  take();
+  ASSERT_NE(m.getHandle(a), quil::files::kClosedReaderHandle);
+  const Calls calls = take();
+  ASSERT_FALSE(calls.empty());
+  char expected[128];
+  std::snprintf(expected, sizeof expected, "create v7 \\CLIP\\C0001.MXF a80000000 s1 sec0 d3 f%X x%s", c.flags,
+                c.expectedExtra);
+  EXPECT_EQ(calls.front(), expected);
+  EXPECT_EQ(a->extra != nullptr, std::string(c.expectedExtra) != "none");
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, ExtraArgument,
+                         testing::Values(ExtraCase{"flagged", 0x00040000, true, "1234605616436508552"},
+                                         ExtraCase{"flaggedAmongOthers", 0x40040080, true, "1234605616436508552"},
+                                         ExtraCase{"notFlagged", 0x00000080, true, "none"},
+                                         ExtraCase{"flaggedWithoutValue", 0x00040000, false, "none"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ClipReads, ClosingAnOpenEntryReturnsTheReadersResultAndFreesItsSlot) {
+  for (const bool closeFails : {false, true}) {
+    SCOPED_TRACE(closeFails ? "close fails" : "close succeeds");
+    gRec = Recorder();
+    ClipReadManager m(1, kVolume, kFake);
+    ClipReadEntry* a = open(m, u"\\CLIP\\C0001.MXF");
+    if (closeFails) gRec.closeFailures[100] = {-1, u"gone"};
+    take();
+    EXPECT_EQ(m.close(a), closeFails ? 0 : 1);
+    const Calls expected = closeFails ? Calls{"close 100", "getLastError 256"} : Calls{"close 100"};
+    EXPECT_EQ(take(), expected);
+    EXPECT_EQ(m.openCount(), 0u);
+    EXPECT_EQ(m.head(), nullptr);
+    ASSERT_NE(open(m, u"\\CLIP\\C0002.MXF"), nullptr);
+    EXPECT_EQ(take().size(), 1u);  // no eviction needed
+  }
+}
+
+// Any mix of operations keeps the count right and every read where the
+// caller left off.
+TEST_F(ClipReads, OpenCountStaysWithinTheLimitOverARandomSequence) {
+  ClipReadManager m(3, kVolume, kFake);
+  struct Mine {
+    ClipReadEntry* entry;
+    uint64_t position;
+  };
+  std::vector<Mine> mine;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  unsigned char buffer[32];
+  for (int step = 0; step < 3000; ++step) {
+    const uint32_t op = next(10);
+    if (mine.empty() || (op < 3 && mine.size() < 12)) {
+      const std::u16string path = u"\\CLIP\\C" + std::u16string(1, static_cast<char16_t>(u'0' + next(10))) + u"000.MXF";
+      ClipReadEntry* e = m.create(path, 0x80000000u, 1, 3, 0, nullptr);
+      ASSERT_NE(e, nullptr);
+      mine.push_back({e, 0});
+    } else if (op < 7) {
+      Mine& x = mine[next(static_cast<uint32_t>(mine.size()))];
+      const uint32_t count = 1 + next(32);
+      uint32_t done = 0;
+      ASSERT_NE(m.read(x.entry, buffer, count, &done), 0) << "step " << step;
+      ASSERT_EQ(buffer[0], static_cast<unsigned char>(x.position)) << "step " << step;
+      x.position += done;
+      ASSERT_EQ(x.entry->position, x.position);
+    } else if (op < 8) {
+      Mine& x = mine[next(static_cast<uint32_t>(mine.size()))];
+      const int64_t d = next(50);
+      int64_t out = 0;
+      ASSERT_NE(m.setFilePointer(x.entry, d, &out, 1), 0);
+      x.position += d;
+      ASSERT_EQ(out, static_cast<int64_t>(x.position)) << "step " << step;
+    } else {
+      const size_t i = next(static_cast<uint32_t>(mine.size()));
+      ASSERT_EQ(m.close(mine[i].entry), 1);
+      mine.erase(mine.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    uint32_t openEntries = 0;
+    size_t listed = 0;
+    for (const ClipReadEntry* e = m.head(); e != nullptr; e = e->next, ++listed) openEntries += e->isOpen();
+    ASSERT_LE(m.openCount(), 3u) << "step " << step;
+    ASSERT_EQ(m.openCount(), openEntries) << "step " << step;
+    ASSERT_EQ(gRec.open.size(), openEntries) << "step " << step;
+    ASSERT_EQ(listed, mine.size()) << "step " << step;
+    gRec.calls.clear();
+  }
+}
+
+}  // namespace
