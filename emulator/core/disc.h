@@ -84,6 +84,16 @@ class QUIL_EMULATOR_API SpaceAccount {
   uint64_t used_ = 0;
 };
 
+// The stable identifier of a clip: "060A2B340101010501010D4313" and 32
+// upper-case hex digits, the FNV-1a-64 of the folded clip name's UTF-16
+// units, then the FNV-1a-64 of the disc's KeldaIdRef text (UTF-8 bytes of
+// DISCMETA.XML's KeldaIdRef value). The same clip on the same disc always
+// gets the same identifier, through the reader and the writer alike.
+QUIL_EMULATOR_API std::u16string clipIdentifier(const std::string& discFolder, std::u16string_view clipName);
+
+// The KeldaIdRef value of the disc's DISCMETA.XML, empty when absent.
+QUIL_EMULATOR_API std::string discIdentifier(const std::string& discFolder);
+
 // Makes a fresh, empty disc in `folder` (created if needed; must be empty):
 // the five root XML files, CLIP, SUB, COMPONENT, EDIT, USERDATA, GENERAL and
 // KELDA, and the medium description. Returns an error text, empty on success.
