@@ -21,12 +21,10 @@ using namespace quil::files;
 // A mix like the one a browsing application sends: clips and their
 // metadata, edit lists, user data, root files and a few misses.
 const std::u16string kPaths[] = {
-    u"\\CLIP\\C0001.MXF",        u"\\CLIP\\C0001M01.XML",     u"\\clip\\c0123m02.klv",
-    u"\\SUB\\C0001S01.MXF",      u"\\EDIT\\E0003E01.SMI",     u"\\EDIT\\E0003M01.XML",
-    u"\\COMPONENT\\P0001.MXF",   u"\\INDEX.XML",              u"/discmeta.xml",
-    u"\\USERDATA\\a\\b.txt",     u"\\GENERAL\\Notes\\x.doc",  u"\\CLIP\\Interview.MXF",
-    u"\\CLIP\\C0001.MXFX",       u"\\CLIP\\SUB\\C0001.MXF",   u"\\PROAV\\INDEX.XML",
-    u"\\CLIP\\C0999.MXF",
+    u"\\CLIP\\C0001.MXF",    u"\\CLIP\\C0001M01.XML",   u"\\clip\\c0123m02.klv",    u"\\SUB\\C0001S01.MXF",
+    u"\\EDIT\\E0003E01.SMI", u"\\EDIT\\E0003M01.XML",   u"\\COMPONENT\\P0001.MXF",  u"\\INDEX.XML",
+    u"/discmeta.xml",        u"\\USERDATA\\a\\b.txt",   u"\\GENERAL\\Notes\\x.doc", u"\\CLIP\\Interview.MXF",
+    u"\\CLIP\\C0001.MXFX",   u"\\CLIP\\SUB\\C0001.MXF", u"\\PROAV\\INDEX.XML",      u"\\CLIP\\C0999.MXF",
 };
 constexpr int64_t kPathCount = sizeof kPaths / sizeof kPaths[0];
 
@@ -64,9 +62,8 @@ void BM_OpenFileCycle(benchmark::State& state) {
     benchmark::DoNotOptimize(control.isOpen(kReading, Clip, p.get(), 1));
     if (r->decrement(kReading, &handle)) control.remove(r);
   }
-  state.counters["per_op"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * 3, benchmark::Counter::kIsRate |
-                                                                          benchmark::Counter::kInvert);
+  state.counters["per_op"] = benchmark::Counter(static_cast<double>(state.iterations()) * 3,
+                                                benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_OpenFileCycle)->Arg(10)->Arg(100)->Arg(1000);
 

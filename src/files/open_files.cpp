@@ -111,8 +111,7 @@ OpenFileStruct* OpenFileControl::bucketHead(uint32_t kind, size_t bucket) const 
   return t != nullptr && bucket < t->heads.size() ? t->heads[bucket] : nullptr;
 }
 
-OpenFileStruct* OpenFileControl::find(const FileNameManage& path) const {
-  const uint32_t kind = path.fileKind();
+OpenFileStruct* OpenFileControl::findIn(uint32_t kind, const FileNameManage& path) const {
   if (isFixed(kind)) return const_cast<OpenFileStruct*>(&fixed_[kind - 1]);
   const HashTable* t = tableOf(kind);
   if (t == nullptr) return nullptr;
@@ -167,7 +166,7 @@ bool OpenFileControl::isOpen(uint32_t mode, uint32_t kind, const FileNameManage*
     return static_cast<uint32_t>(mode == kReading ? r.readers.size() : r.writers.size());
   };
   if (path != nullptr) {
-    const OpenFileStruct* r = find(*path);
+    const OpenFileStruct* r = findIn(kind, *path);
     return (r != nullptr ? count(*r) : 0) >= n;
   }
   uint32_t total = 0;
@@ -190,15 +189,15 @@ bool OpenFileControl::collectReaders(std::vector<HandleRecord*>& out, uint32_t k
     }
   };
   if (path != nullptr) {
-    if (const OpenFileStruct* r = find(*path)) visit(*r);
+    if (const OpenFileStruct* r = findIn(kind, *path)) visit(*r);
   } else {
     forEachRecord(kind, visit);
   }
   return refused;
 }
 
-HandleRecord* OpenFileControl::findHandle(uint32_t mode, uint32_t /*kind*/, const FileNameManage& path) const {
-  const OpenFileStruct* r = find(path);
+HandleRecord* OpenFileControl::findHandle(uint32_t mode, uint32_t kind, const FileNameManage& path) const {
+  const OpenFileStruct* r = findIn(kind, path);
   if (r == nullptr) return nullptr;
   const auto& v = mode == kReading ? r->readers : mode == kWriting ? r->writers : std::vector<HandleRecord*>();
   return v.empty() ? nullptr : v.front();

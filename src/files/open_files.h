@@ -101,8 +101,11 @@ class OpenFileControl {
   // Marks a file that is open for writing to be deleted at its close.
   bool markDeletePending(const FileNameManage& path);
 
-  // The record of a file, or null; for tests and the operations above.
-  OpenFileStruct* find(const FileNameManage& path) const;
+  // The record of a file in the table of its own kind, or null.
+  OpenFileStruct* find(const FileNameManage& path) const { return findIn(path.fileKind(), path); }
+  // The record under the path's clip name in the table of another kind: a
+  // clip's essence and its metadata are asked about by the same name.
+  OpenFileStruct* findIn(uint32_t kind, const FileNameManage& path) const;
   size_t bucketOf(uint32_t kind, const std::u16string& clipName) const;
   OpenFileStruct* bucketHead(uint32_t kind, size_t bucket) const;
 

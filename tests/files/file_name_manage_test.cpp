@@ -1,32 +1,15 @@
 // Path classification: every path the volume can be asked about, in strict
 // and free naming, with the four names the rest of the library keys on.
+#include "files/file_name_manage.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <ostream>
 #include <string>
-
-#include "files/file_name_manage.h"
 
 namespace {
 
 using namespace quil::files;
-
-// Failure messages show UTF-16 as code unit numbers so that non-ASCII
-// names stay readable whatever the terminal does with them.
-std::string units(std::u16string_view s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char buffer[12];
-      std::snprintf(buffer, sizeof buffer, "<%04X>", static_cast<unsigned>(c));
-      out += buffer;
-    }
-  }
-  return out;
-}
 
 struct Case {
   std::u16string path;
@@ -37,7 +20,9 @@ struct Case {
   std::u16string notifyPath;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << units(c.path) << (c.freeNaming ? " (free)" : " (strict)"); }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << testing::PrintToString(c.path) << (c.freeNaming ? " free" : " strict");
+}
 
 constexpr bool S = false;  // strict naming
 constexpr bool F = true;   // free naming
@@ -48,11 +33,8 @@ const Case kCases[] = {
     {u"INDEX.XML", S, None, u"", u"", u""},
     // Root entries: upper-cased whatever they are, a kind only for the five.
     {u"/index.xml", S, IndexXml, u"", u"INDEX.XML", u"\\INDEX.XML"},
-    {u"\\Alias.Xml", S, AliasXml, u"", u"ALIAS.XML", u"\\ALIAS.XML"},
-    {u"\\sysPro.xml", S, SysProXml, u"", u"SYSPRO.XML", u"\\SYSPRO.XML"},
     {u"\\CLIP", S, None, u"", u"CLIP", u"\\CLIP"},
     {u"\\USERDATA", S, None, u"", u"USERDATA", u"\\USERDATA"},
-    {u"\\", S, None, u"", u"", u"\\"},
     {u"\\\u00EDndex.xml", S, None, u"", u"\u00CDNDEX.XML", u"\\\u00CDNDEX.XML"},
     // The free areas keep the caller's case and any depth below them.
     {u"\\USERDATA\\", S, None, u"", u"", u""},
@@ -63,11 +45,8 @@ const Case kCases[] = {
     {u"\\CLIP\\SUB\\C0001.MXF", S, None, u"", u"", u""},
     {u"\\CLIP\\SUB\\C0001.MXF", F, None, u"", u"", u""},
     {u"\\CLIP\\C0001.MXF\\", S, None, u"", u"", u""},
-    {u"\\CLIP\\", F, None, u"", u"", u""},
     {u"\\CLIP\\C0001.MXFX", S, None, u"", u"", u""},
-    {u"\\CLIP\\C0001.MXFX", F, None, u"", u"", u""},
     {u"\\CLIP\\C0001", S, None, u"", u"", u""},
-    {u"\\CLIP\\C0001", F, None, u"", u"", u""},
     // Strict numbered names, any case in, upper case out.
     {u"\\CLIP\\C0001.MXF", S, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
     {u"\\clip\\c0001.mxf", S, Clip, u"C0001", u"C0001", u"\\Clip\\C0001.MXF"},
@@ -86,10 +65,7 @@ const Case kCases[] = {
     {u"\\CLIP\\C00A1.MXF", F, Clip, u"C00A1", u"C00A1", u"\\Clip\\C00A1.MXF"},
     {u"\\CLIP\\X0001.MXF", S, None, u"", u"", u""},
     {u"\\CLIP\\X0001.MXF", F, Clip, u"X0001", u"X0001", u"\\Clip\\X0001.MXF"},
-    {u"\\COMPONENT\\C0001.MXF", S, None, u"", u"", u""},
     {u"\\CLIP\\C0001M01.MXF", S, None, u"", u"", u""},
-    {u"\\CLIP\\C0001M01.MXF", F, Clip, u"C0001M01", u"C0001M01", u"\\Clip\\C0001M01.MXF"},
-    {u"\\SUB\\C0001.MXF", F, None, u"", u"", u""},
     // Free names: the caller's case in clipName, the row's case after it.
     {u"\\CLIP\\Interview.MXF", F, Clip, u"Interview", u"Interview", u"\\Clip\\Interview.MXF"},
     {u"\\CLIP\\InterviewM01.XML", F, ClipNrtMeta, u"Interview", u"Interview", u"\\Clip\\InterviewM01.XML"},
@@ -98,7 +74,6 @@ const Case kCases[] = {
     {u"\\CLIP\\\u00C4rgerM01.XML", F, ClipNrtMeta, u"\u00C4rger", u"\u00C4rger", u"\\Clip\\\u00C4rgerM01.XML"},
     // An edit list in free naming never carries its suffix, even when given.
     {u"\\EDIT\\Cut.SMI", F, Editlist, u"Cut", u"Cut", u"\\Edit\\Cut.SMI"},
-    {u"\\EDIT\\E0003.SMI", F, Editlist, u"E0003", u"E0003", u"\\Edit\\E0003.SMI"},
     {u"\\EDIT\\CutE01.SMI", F, Editlist, u"CutE01", u"CutE01", u"\\Edit\\CutE01.SMI"},
     {u"\\EDIT\\CutM01.XML", F, EdlNrtMeta, u"Cut", u"CutM01", u"\\Edit\\CutM01.XML"},
 };
@@ -113,10 +88,10 @@ TEST_P(Classification, GivesKindAndNames) {
     if (ch == u'/') ch = u'\\';
   }
   EXPECT_EQ(f.fileKind(), c.kind);
-  EXPECT_EQ(units(f.path()), units(normalised));
-  EXPECT_EQ(units(f.clipName()), units(c.clipName));
-  EXPECT_EQ(units(f.fileName()), units(c.fileName));
-  EXPECT_EQ(units(f.notifyPath()), units(c.notifyPath));
+  EXPECT_EQ(f.path(), normalised);
+  EXPECT_EQ(f.clipName(), c.clipName);
+  EXPECT_EQ(f.fileName(), c.fileName);
+  EXPECT_EQ(f.notifyPath(), c.notifyPath);
   EXPECT_EQ(f.freeNaming(), c.freeNaming);
 }
 
@@ -135,10 +110,10 @@ TEST_P(FromKind, NamesTheRootFile) {
   for (bool freeNaming : {false, true}) {
     const FileNameManage f(static_cast<FileKind>(c.kind), freeNaming);
     EXPECT_EQ(f.fileKind(), c.expected);
-    EXPECT_EQ(units(f.fileName()), units(c.fileName));
+    EXPECT_EQ(f.fileName(), c.fileName);
     const std::u16string rooted = c.fileName.empty() ? u"" : u"\\" + c.fileName;
-    EXPECT_EQ(units(f.path()), units(rooted));
-    EXPECT_EQ(units(f.notifyPath()), units(rooted));
+    EXPECT_EQ(f.path(), rooted);
+    EXPECT_EQ(f.notifyPath(), rooted);
     EXPECT_TRUE(f.clipName().empty());
     EXPECT_EQ(f.freeNaming(), freeNaming);
   }
@@ -149,8 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FromKind,
                                          KindCase{3, DiscMetaXml, u"DISCMETA.XML"},
                                          KindCase{4, MediaProXml, u"MEDIAPRO.XML"},
                                          KindCase{5, SysProXml, u"SYSPRO.XML"}, KindCase{0, None, u""},
-                                         KindCase{6, None, u""}, KindCase{14, None, u""},
-                                         KindCase{99, None, u""}));
+                                         KindCase{6, None, u""}, KindCase{14, None, u""}, KindCase{99, None, u""}));
 
 // The process runs in the "C" locale here, where the C runtime would leave
 // every non-ASCII letter alone; the mapping must not depend on it.
@@ -163,7 +137,7 @@ TEST(ToUpper, MapsLettersAcrossTheBasicPlane) {
   for (const auto& [in, out] : pairs) {
     EXPECT_EQ(static_cast<unsigned>(toUpper(in)), static_cast<unsigned>(out)) << std::hex << unsigned{in};
   }
-  EXPECT_EQ(units(toUpper(u"ma\u00F1ana \u03C9\u044F")), units(u"MA\u00D1ANA \u03A9\u042F"));
+  EXPECT_EQ(toUpper(u"ma\u00F1ana \u03C9\u044F"), u"MA\u00D1ANA \u03A9\u042F");
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // The caller's volume parameters: fixed-width text fields read up to their
 // NUL or their full width, never past it, and the naming flag.
+#include "volume/volume_parameters.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "volume/volume_parameters.h"
 
 namespace {
 
