@@ -6,6 +6,7 @@
 #include <string>
 
 #include "disc.h"
+#include "windows_errors.h"
 #include "quil/emulator_control.h"
 #include "quil/platform_error.h"
 #include "quil/sibling/quildriver.h"
@@ -18,11 +19,12 @@ namespace {
 
 using quil::emulator::DriverState;
 
-constexpr uint32_t kErrorInvalidFunction = 1;
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorInvalidParameter = 87;
-constexpr uint32_t kErrorInsufficientBuffer = 122;
+using namespace quil::emulator::winerror;
+constexpr uint32_t kErrorInvalidFunction = kWinInvalidFunction;
+constexpr uint32_t kErrorFileNotFound = kWinFileNotFound;
+constexpr uint32_t kErrorInvalidHandle = kWinInvalidHandle;
+constexpr uint32_t kErrorInvalidParameter = kWinInvalidParameter;
+constexpr uint32_t kErrorInsufficientBuffer = kWinInsufficientBuffer;
 
 struct Devices {
   std::mutex mutex;

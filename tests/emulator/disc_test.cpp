@@ -23,7 +23,9 @@ using namespace quil::emulator;
 std::string tempFolder(const char* tag) {
   const char* env = std::getenv("QUIL_TEST_TMP");
   const std::string base = env != nullptr && *env != '\0' ? env : "/tmp";
-  const std::string dir = base + "/disc-" + tag + "-" + std::to_string(getpid());
+  std::string name = tag;
+  for (auto& c : name) c = (c == '/') ? '_' : c;  // parameterised test names carry a slash
+  const std::string dir = base + "/disc-" + name + "-" + std::to_string(getpid());
   fs::remove_all(dir);
   return dir;
 }

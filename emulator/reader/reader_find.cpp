@@ -1,0 +1,177 @@
+// Listing a folder of the disc: FindFirstFile, FindNextFile and FindClose.
+// The last component of the pattern holds the wildcards; the folder before
+// it resolves as any volume path does. The entries are taken when the
+// listing starts, sorted by name as the medium's directories are, so that a
+// change during a listing shows in the next one.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "reader_core.h"
+#include "text/format.h"
+
+using namespace quil::emulator;
+using namespace quil::emulator::reader;
+
+namespace {
+
+constexpr size_t kNameUnits = sizeof(QUIL_FIND_DATA::name) / sizeof(QUILCHAR);
+
+// * matches any run of characters, ? exactly one; both sides are folded.
+bool matches(std::u16string_view pattern, std::u16string_view name) {
+  size_t p = 0;
+  size_t n = 0;
+  size_t starP = std::u16string_view::npos;
+  size_t starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::u16string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// Times as FindFirstFileW gives them: UTC. The host has no creation time;
+// the change time comes closest.
+QUIL_SYSTEMTIME systemTime(const struct timespec& ts) {
+  struct tm parts {};
+  const time_t seconds = ts.tv_sec;
+  gmtime_r(&seconds, &parts);
+  QUIL_SYSTEMTIME t{};
+  t.wYear = static_cast<uint16_t>(parts.tm_year + 1900);
+  t.wMonth = static_cast<uint16_t>(parts.tm_mon + 1);
+  t.wDayOfWeek = static_cast<uint16_t>(parts.tm_wday);
+  t.wDay = static_cast<uint16_t>(parts.tm_mday);
+  t.wHour = static_cast<uint16_t>(parts.tm_hour);
+  t.wMinute = static_cast<uint16_t>(parts.tm_min);
+  t.wSecond = static_cast<uint16_t>(parts.tm_sec);
+  t.wMilliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
+  return t;
+}
+
+std::vector<FoundEntry> list(const std::string& folder, std::u16string_view pattern,
+                             const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
+  // "*.*" has always meant every name, with or without a dot.
+  const std::u16string folded = pattern == u"*.*" ? std::u16string(u"*") : foldName(pattern);
+  std::vector<std::pair<std::u16string, FoundEntry>> found;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return {};
+  while (const dirent* e = readdir(dir.get())) {
+    FoundEntry entry;
+    entry.name = quil::fromUtf8(e->d_name);
+    // ".", "..", the emulator's own files and anything else the medium
+    // could not hold are not part of the disc.
+    if (!nameAllowed(entry.name)) continue;
+    std::u16string key = foldName(entry.name);
+    if (!matches(folded, key)) continue;
+    struct stat st {};
+    if (::stat((folder + "/" + e->d_name).c_str(), &st) != 0) continue;  // gone meanwhile
+    const bool directory = S_ISDIR(st.st_mode);
+    entry.attributes = (directory ? 0x10u : 0u) | ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? 0x01u : 0u);
+    if (entry.attributes == 0) entry.attributes = 0x80;
+    entry.created = systemTime(st.st_ctim);
+    entry.accessed = systemTime(st.st_atim);
+    entry.written = systemTime(st.st_mtim);
+    entry.size = directory ? 0 : static_cast<int64_t>(st.st_size);
+    if (atRoot && virtualAlias && key == u"ALIAS.XML") entry.size = static_cast<int64_t>(virtualAlias->size());
+    found.emplace_back(std::move(key), std::move(entry));
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FoundEntry> out;
+  out.reserve(found.size());
+  for (auto& f : found) out.push_back(std::move(f.second));
+  return out;
+}
+
+// The record's name field holds 64 units; a longer name is cut and then has
+// no terminating NUL, a shorter one is terminated.
+void fill(const FoundEntry& e, QUIL_FIND_DATA* data) {
+  std::memset(data, 0, sizeof *data);
+  std::copy_n(e.name.data(), std::min(e.name.size(), kNameUnits), data->name);
+  data->attributes = e.attributes;
+  data->time1 = e.created;
+  data->time2 = e.accessed;
+  data->time3 = e.written;
+  data->size = e.size;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DATA* findData) {
+  return guarded("QUIL_FindFirstFile", -1, [&] {
+    Tables& tables = Tables::instance();
+    const auto v = tables.volume(volume);
+    const std::u16string_view text = textArgument(pattern, u"the pattern");
+    if (findData == nullptr) fail(kInvalidParameter, u"the find record is NULL");
+    const size_t cut = text.find_last_of(u"\\/");
+    const std::u16string_view folderPart =
+        cut == std::u16string_view::npos ? std::u16string_view() : text.substr(0, cut);
+    const std::u16string_view namePart = cut == std::u16string_view::npos ? text : text.substr(cut + 1);
+    const PathFacts facts = describePath(text);
+    const bool user = facts.userArea;
+
+    const auto folder = resolvePath(v->folder, folderPart);
+    if (!folder) {
+      fail(kInvalidFilename, std::u16string(folderPart) + u" is not a name the disc can hold",
+           windowsErrorFor(user, kWinInvalidName));
+    }
+    if (!folder->exists || !folder->isDirectory) {
+      fail(kNotFound, u"the folder " + std::u16string(folderPart) + u" does not exist",
+           windowsErrorFor(user, kWinPathNotFound));
+    }
+    const bool atRoot = describePath(folderPart).components.empty();
+    auto e = std::make_unique<Enumeration>();
+    e->volumeId = v->id;
+    e->userArea = user;
+    if (!namePart.empty()) e->entries = list(folder->host, namePart, tables.virtualAlias(*v), atRoot);
+    if (e->entries.empty()) {
+      fail(kNotFound, u"nothing matches " + std::u16string(text), windowsErrorFor(user, kWinFileNotFound));
+    }
+    fill(e->entries.front(), findData);
+    e->next = 1;
+    return tables.addEnumeration(std::move(e));
+  });
+}
+
+int32_t QUIL_FindNextFile(int32_t find, QUIL_FIND_DATA* findData) {
+  return guarded("QUIL_FindNextFile", 0, [&] {
+    bool delivered = false;
+    bool user = false;
+    const bool known = Tables::instance().withEnumeration(find, [&](Enumeration& e) {
+      user = e.userArea;
+      if (findData == nullptr || e.next >= e.entries.size()) return;
+      fill(e.entries[e.next++], findData);
+      delivered = true;
+    });
+    if (!known) fail(kInvalidHandle, quil::format(u"no reader enumeration %ld is open", find));
+    if (findData == nullptr) fail(kInvalidParameter, u"the find record is NULL");
+    if (!delivered) fail(kNotFound, u"the listing has no more entries", windowsErrorFor(user, kWinNoMoreFiles));
+    return 1;
+  });
+}
+
+int32_t QUIL_FindClose(int32_t find) {
+  return guarded("QUIL_FindClose", 0, [&] {
+    if (!Tables::instance().removeEnumeration(find)) {
+      fail(kInvalidHandle, quil::format(u"no reader enumeration %ld is open", find));
+    }
+    return 1;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,494 @@
+// Files and folders below \USERDATA and \GENERAL: plain files that the
+// drive lets a host use as on any Windows volume. Their operations take
+// CreateFileW's arguments and follow its rules, and every failure leaves the
+// Windows error that Windows would leave (2, 3, 5, 32, 80, 112, 183, ...)
+// as the writer's Windows-level error before the exception.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "share_registry.h"
+#include "text/utf.h"
+#include "writer_support.h"
+
+namespace quilwriter {
+
+namespace {
+
+using quil::emulator::ShareRegistry;
+using quil::emulator::SpaceAccount;
+
+// CreateFileW's access rights and flags that matter here.
+constexpr uint32_t kGenericRead = 0x80000000u;
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr uint32_t kGenericAll = 0x10000000u;
+constexpr uint32_t kFileReadData = 0x0001u;
+constexpr uint32_t kFileWriteData = 0x0002u;
+constexpr uint32_t kFileAppendData = 0x0004u;
+constexpr uint32_t kDelete = 0x00010000u;
+constexpr uint32_t kAttributeReadOnly = 0x0001u;
+constexpr uint32_t kMoveReplaceExisting = 0x0001u;
+constexpr uint32_t kMoveWriteThrough = 0x0008u;
+
+constexpr uint32_t kWinNotReady = 21;
+constexpr uint32_t kWinInvalidHandle = 6;
+
+enum Disposition : uint32_t {
+  kCreateNew = 1,
+  kCreateAlways = 2,
+  kOpenExisting = 3,
+  kOpenAlways = 4,
+  kTruncateExisting = 5,
+};
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr int64_t kFileTimeEpoch = 116444736000000000LL;
+
+const char16_t* topFolder(bool general) { return general ? u"GENERAL" : u"USERDATA"; }
+
+// The disc of a user-data call: a missing disc is a device not ready.
+Disc openUserDisc(const std::u16string& root) {
+  try {
+    return openDisc(root);
+  } catch (const QUILWriter::QUILWriterException&) {
+    QUILWriterLastError::QUILLastErrorManager::set(kWinNotReady);
+    throw;
+  }
+}
+
+quil::emulator::ResolvedPath resolveUser(const Disc& disc, bool general, const std::u16string& name) {
+  if (name.empty()) QW_FAIL_WIN(kInvalidName, kWinInvalidName, "empty name");
+  return resolve(disc, volumePath(topFolder(general), name), true);
+}
+
+bool isDirectory(const std::string& host) {
+  struct stat st {};
+  return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Windows tells a missing file (2) from a missing folder on its way (3).
+[[noreturn]] void failMissing(const quil::emulator::ResolvedPath& path, const char* file, int line) {
+  fail(kNotFound, isDirectory(parentOf(path.host)) ? kWinFileNotFound : kWinPathNotFound,
+       path.host + " does not exist", file, line);
+}
+#define QW_FAIL_MISSING(path) failMissing((path), __FILE__, __LINE__)
+
+[[noreturn]] void failErrno(uint32_t code, int err, const std::string& what, const char* file, int line) {
+  fail(code, windowsErrorOf(err), what + ": " + std::to_string(err), file, line);
+}
+#define QW_FAIL_ERRNO(code, err, what) failErrno((code), (err), (what), __FILE__, __LINE__)
+
+class UserDataFile final : public QUILWriter::UserDataWriter {
+ public:
+  UserDataFile(const Disc& disc, std::string host, int fd, bool readable, bool writable, uint64_t share)
+      : host_(std::move(host)),
+        space_(SpaceAccount::of(disc.folder)),
+        fd_(fd),
+        readable_(readable),
+        writable_(writable),
+        share_(share) {}
+
+  ~UserDataFile() override { closeQuietly(); }
+
+  void Close() override {
+    EntryPoint entry("UserDataWriter::Close");
+    requireOpen();
+    const int fd = fd_;
+    fd_ = -1;
+    releaseShare();
+    if (::close(fd) != 0) QW_FAIL_ERRNO(kWriteError, errno, "closing " + host_);
+  }
+
+  void Read(void* buffer, uint32_t length, uint32_t* read) override {
+    EntryPoint entry("UserDataWriter::Read");
+    requireOpen();
+    if (read == nullptr || (buffer == nullptr && length != 0)) {
+      QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "no buffer to read into");
+    }
+    if (!readable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for reading");
+    uint32_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(buffer) + done, length - done,
+                                position_ + static_cast<int64_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) QW_FAIL_ERRNO(kReadError, errno, "reading " + host_);
+      if (n == 0) break;
+      done += static_cast<uint32_t>(n);
+    }
+    position_ += done;
+    *read = done;
+  }
+
+  void Seek(int64_t distance, int64_t* newPosition, QUILWriter::_QUIL_WHENCE whence) override {
+    EntryPoint entry("UserDataWriter::Seek");
+    requireOpen();
+    position_ = seekTarget(position_, size(), distance, whence, true);
+    if (newPosition != nullptr) *newPosition = position_;
+  }
+
+  // A medium that fills keeps what fits; the call then fails with disk
+  // full, as WriteFile does.
+  void Write(const void* buffer, uint32_t length, uint32_t* written) override {
+    EntryPoint entry("UserDataWriter::Write");
+    requireOpen();
+    if (written == nullptr || (buffer == nullptr && length != 0)) {
+      QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "no buffer to write from");
+    }
+    if (!writable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for writing");
+    *written = 0;
+    if (length == 0) return;
+    const SpaceWrite done = writeWithinSpace(fd_, position_, buffer, length, space_);
+    position_ += static_cast<int64_t>(done.written);
+    *written = static_cast<uint32_t>(done.written);
+    if (done.error != 0 && done.error != ENOSPC) QW_FAIL_ERRNO(kWriteError, done.error, "writing " + host_);
+    if (done.written < length) {
+      QW_FAIL_WIN(kNoSpace, kWinDiskFull,
+                  "the medium is full: " + std::to_string(done.written) + " of " + std::to_string(length) +
+                      " bytes written to " + host_);
+    }
+  }
+
+  int64_t size() const {
+    requireOpen();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) QW_FAIL_ERRNO(kGetSizeError, errno, "stat of " + host_);
+    return static_cast<int64_t>(st.st_size);
+  }
+
+  void setEndOfFile() {
+    requireOpen();
+    if (!writable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for writing");
+    const int err = resizeWithinSpace(fd_, position_, space_);
+    if (err == ENOSPC) QW_FAIL_WIN(kNoSpace, kWinDiskFull, "no room to extend " + host_);
+    if (err != 0) QW_FAIL_ERRNO(kSetEndError, err, "resizing " + host_);
+  }
+
+  // Linux keeps no settable creation time, so creation is accepted and not
+  // kept; 0 (and -1, Windows' "stop updating") leaves a time unchanged.
+  void setFileTime(int64_t creation, int64_t lastAccess, int64_t lastWrite) {
+    requireOpen();
+    (void)creation;
+    if (!writable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for writing");
+    struct timespec times[2] = {timeOf(lastAccess), timeOf(lastWrite)};
+    if (::futimens(fd_, times) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "setting the times of " + host_);
+  }
+
+  void requireOpen() const {
+    if (fd_ < 0) QW_FAIL_WIN(kInvalidOperation, kWinInvalidHandle, host_ + " is already closed");
+  }
+
+ private:
+  static struct timespec timeOf(int64_t fileTime) {
+    struct timespec ts {};
+    if (fileTime == 0 || fileTime == -1) {
+      ts.tv_nsec = UTIME_OMIT;
+      return ts;
+    }
+    const int64_t ticks = fileTime - kFileTimeEpoch;
+    int64_t seconds = ticks / 10000000;
+    int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+      rest += 10000000;
+      --seconds;
+    }
+    ts.tv_sec = static_cast<time_t>(seconds);
+    ts.tv_nsec = static_cast<long>(rest * 100);
+    return ts;
+  }
+
+  void releaseShare() {
+    if (share_ != 0) ShareRegistry::instance().release(share_);
+    share_ = 0;
+  }
+  void closeQuietly() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    releaseShare();
+  }
+
+  std::string host_;
+  SpaceAccount& space_;
+  int fd_;
+  int64_t position_ = 0;
+  bool readable_;
+  bool writable_;
+  uint64_t share_;
+};
+
+UserDataFile& self(QUILWriter::UserDataWriter* writer) {
+  // Only createFile below makes user-data writers.
+  return *static_cast<UserDataFile*>(writer);
+}
+
+std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string& root, const std::u16string& name,
+                                                           uint32_t access, uint32_t share, uint32_t disposition,
+                                                           uint32_t flags, bool general) {
+  if (disposition < kCreateNew || disposition > kTruncateExisting) {
+    QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "unknown disposition " + std::to_string(disposition));
+  }
+  const Disc disc = openUserDisc(root);
+  const auto path = resolveUser(disc, general, name);
+  const bool wantRead = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
+  const bool wantWrite = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+  const bool wantDelete = (access & (kDelete | kGenericAll)) != 0;
+  const uint32_t registered = (wantRead ? quil::emulator::kAccessRead : 0) |
+                              (wantWrite ? quil::emulator::kAccessWrite : 0) |
+                              (wantDelete ? quil::emulator::kAccessDelete : 0);
+
+  if (path.exists && path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
+  if (!path.exists && !isDirectory(parentOf(path.host))) {
+    QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
+  }
+  if (path.exists && disposition == kCreateNew) QW_FAIL_WIN(kExists, kWinFileExists, path.host + " exists");
+  if (!path.exists && (disposition == kOpenExisting || disposition == kTruncateExisting)) {
+    QW_FAIL_WIN(kNotFound, kWinFileNotFound, path.host + " does not exist");
+  }
+  if (disposition == kTruncateExisting && !wantWrite) {
+    QW_FAIL_WIN(kDenied, kWinAccessDenied, "truncating " + path.host + " needs write access");
+  }
+  const bool creating = !path.exists;
+  const bool truncating = path.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
+  if (wantWrite || creating || truncating) requireWritable(disc, true);
+  if (path.exists && (wantWrite || truncating) && !hostHasWriteBit(path.host)) {
+    QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
+  }
+
+  int mode = wantRead && wantWrite ? O_RDWR : wantWrite ? O_WRONLY : O_RDONLY;
+  if (truncating && mode == O_RDONLY) mode = O_RDWR;
+  uint64_t token = 0;
+  int fd = -1;
+  if (creating) {
+    // A file made read-only still lets its creator write through this handle.
+    fd = ::open(path.host.c_str(), mode | O_CREAT | O_EXCL | O_CLOEXEC, (flags & kAttributeReadOnly) ? 0444 : 0666);
+    if (fd < 0) QW_FAIL_ERRNO(kOpenError, errno, "creating " + path.host);
+    token = ShareRegistry::instance().acquire(path.host, registered, share);
+    if (token == 0) {
+      // Someone registered the name while it did not exist yet.
+      ::close(fd);
+      ::unlink(path.host.c_str());
+      QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
+    }
+  } else {
+    token = ShareRegistry::instance().acquire(path.host, registered, share);
+    if (token == 0) QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
+    fd = ::open(path.host.c_str(), mode | O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      ShareRegistry::instance().release(token);
+      QW_FAIL_ERRNO(kOpenError, err, "opening " + path.host);
+    }
+    if (truncating) {
+      const int err = resizeWithinSpace(fd, 0, SpaceAccount::of(disc.folder));
+      if (err != 0) {
+        ::close(fd);
+        ShareRegistry::instance().release(token);
+        QW_FAIL_ERRNO(kSetEndError, err, "truncating " + path.host);
+      }
+    }
+  }
+  // A success leaves no Windows error, not even the ERROR_ALREADY_EXISTS
+  // that CreateFileW leaves behind CREATE_ALWAYS and OPEN_ALWAYS: the core
+  // takes any Windows error the writer leaves as the outcome of the call.
+  return std::make_shared<UserDataFile>(disc, path.host, fd, wantRead, wantWrite || truncating, token);
+}
+
+void deleteUserFile(const std::u16string& root, const std::u16string& name, bool general) {
+  const Disc disc = openUserDisc(root);
+  requireWritable(disc, true);
+  const auto path = resolveUser(disc, general, name);
+  if (!path.exists) QW_FAIL_MISSING(path);
+  if (path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
+  if (!hostHasWriteBit(path.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
+  if (ShareRegistry::instance().blocksDelete(path.host)) {
+    QW_FAIL_WIN(kBusy, kWinSharingViolation, path.host + " is open without delete sharing");
+  }
+  const int64_t size = hostFileSize(path.host);
+  if (::unlink(path.host.c_str()) != 0) QW_FAIL_ERRNO(kDeleteError, errno, "deleting " + path.host);
+  if (size > 0) SpaceAccount::of(disc.folder).release(static_cast<uint64_t>(size));
+}
+
+void createUserDirectory(const std::u16string& root, const std::u16string& name, bool general) {
+  const Disc disc = openUserDisc(root);
+  requireWritable(disc, true);
+  const auto path = resolveUser(disc, general, name);
+  if (path.exists) QW_FAIL_WIN(kExists, kWinAlreadyExists, path.host + " exists");
+  if (!isDirectory(parentOf(path.host))) QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
+  if (::mkdir(path.host.c_str(), 0777) != 0) QW_FAIL_ERRNO(kCreateDirError, errno, "creating " + path.host);
+}
+
+void removeUserDirectory(const std::u16string& root, const std::u16string& name, bool general) {
+  const Disc disc = openUserDisc(root);
+  requireWritable(disc, true);
+  const auto path = resolveUser(disc, general, name);
+  if (!path.exists) QW_FAIL_MISSING(path);
+  if (!path.isDirectory) QW_FAIL_WIN(kRemoveDirError, kWinDirectory, path.host + " is not a folder");
+  if (::rmdir(path.host.c_str()) != 0) QW_FAIL_ERRNO(kRemoveDirError, errno, "removing " + path.host);
+}
+
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+void moveUserFile(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName,
+                  uint32_t flags, bool general) {
+  const Disc disc = openUserDisc(root);
+  requireWritable(disc, true);
+  const auto from = resolveUser(disc, general, oldName);
+  const auto to = resolveUser(disc, general, newName);
+  if (!from.exists) QW_FAIL_MISSING(from);
+  auto& shares = ShareRegistry::instance();
+  if (shares.blocksDelete(from.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, from.host + " is open");
+  // The name as asked for: resolving gives an existing entry's own case.
+  const size_t cut = newName.find_last_of(u"\\/");
+  const std::string target =
+      parentOf(to.host) + "/" + quil::toUtf8(cut == std::u16string::npos ? newName : newName.substr(cut + 1));
+  const bool sameFile = to.exists && to.host == from.host;
+  int64_t replacedSize = 0;
+  if (to.exists && !sameFile) {
+    if ((flags & kMoveReplaceExisting) == 0) QW_FAIL_WIN(kExists, kWinAlreadyExists, to.host + " exists");
+    if (to.isDirectory || from.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " cannot be replaced");
+    if (!hostHasWriteBit(to.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
+    if (shares.blocksDelete(to.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, to.host + " is open");
+    replacedSize = hostFileSize(to.host);
+  } else if (!to.exists && !isDirectory(parentOf(to.host))) {
+    QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + to.host);
+  }
+  // Onto the existing entry first, so that a name differing only in case
+  // never leaves two entries the medium could not tell apart.
+  const std::string& first = to.exists ? to.host : target;
+  if (::rename(from.host.c_str(), first.c_str()) != 0) QW_FAIL_ERRNO(kMoveError, errno, "moving " + from.host);
+  if (first != target && ::rename(first.c_str(), target.c_str()) != 0) {
+    QW_FAIL_ERRNO(kMoveError, errno, "renaming " + first);
+  }
+  if (replacedSize > 0) SpaceAccount::of(disc.folder).release(static_cast<uint64_t>(replacedSize));
+  if ((flags & kMoveWriteThrough) != 0) {
+    syncFolder(parentOf(from.host));
+    syncFolder(parentOf(target));
+  }
+}
+
+void setUserAttributes(const std::u16string& root, const std::u16string& name, uint32_t attributes, bool general) {
+  const Disc disc = openUserDisc(root);
+  requireWritable(disc, true);
+  const auto path = resolveUser(disc, general, name);
+  if (!path.exists) QW_FAIL_MISSING(path);
+  // Only read-only has a meaning on the host; Windows ignores it on folders
+  // and the other attributes (hidden, archive, ...) have nowhere to live.
+  if (path.isDirectory) return;
+  struct stat st {};
+  if (stat(path.host.c_str(), &st) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "stat of " + path.host);
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & kAttributeReadOnly) != 0) mode &= ~static_cast<mode_t>(0222);
+  else if ((mode & 0222) == 0) mode |= S_IWUSR;
+  if (::chmod(path.host.c_str(), mode) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "chmod of " + path.host);
+}
+
+}  // namespace
+
+}  // namespace quilwriter
+
+namespace QUILWriter {
+
+using namespace quilwriter;
+
+std::shared_ptr<UserDataWriter> UserDataWriter::createFile(const std::u16string& root, const std::u16string& name,
+                                                           uint32_t access, uint32_t share, void* security,
+                                                           uint32_t disposition, uint32_t flags, void* templateFile,
+                                                           bool general) {
+  EntryPoint entry("UserDataWriter::createFile");
+  (void)security;      // the medium keeps no security descriptors
+  (void)templateFile;  // nor extended attributes to copy
+  return createUserFile(root, name, access, share, disposition, flags, general);
+}
+
+int64_t UserDataWriter::GetFileSize() {
+  EntryPoint entry("UserDataWriter::GetFileSize");
+  return self(this).size();
+}
+
+_QUIL_FILE_TYPE UserDataWriter::GetFileType() {
+  EntryPoint entry("UserDataWriter::GetFileType");
+  self(this).requireOpen();
+  return QUIL_FILE_TYPE_DISK;
+}
+
+void UserDataWriter::SetEndOfFile() {
+  EntryPoint entry("UserDataWriter::SetEndOfFile");
+  self(this).setEndOfFile();
+}
+
+void UserDataWriter::SetFileTime(int64_t creationTime, int64_t lastAccessTime, int64_t lastWriteTime) {
+  EntryPoint entry("UserDataWriter::SetFileTime");
+  self(this).setFileTime(creationTime, lastAccessTime, lastWriteTime);
+}
+
+void DeleteUserDataFile(const std::u16string& root, const std::u16string& name) {
+  EntryPoint entry("QUILWriter::DeleteUserDataFile");
+  deleteUserFile(root, name, false);
+}
+
+void DeleteGeneralFile(const std::u16string& root, const std::u16string& name) {
+  EntryPoint entry("QUILWriter::DeleteGeneralFile");
+  deleteUserFile(root, name, true);
+}
+
+void RemoveUserDataDirectory(const std::u16string& root, const std::u16string& name) {
+  EntryPoint entry("QUILWriter::RemoveUserDataDirectory");
+  removeUserDirectory(root, name, false);
+}
+
+void RemoveGeneralDirectory(const std::u16string& root, const std::u16string& name) {
+  EntryPoint entry("QUILWriter::RemoveGeneralDirectory");
+  removeUserDirectory(root, name, true);
+}
+
+void CreateUserDataDirectory(const std::u16string& root, const std::u16string& name, void* security) {
+  EntryPoint entry("QUILWriter::CreateUserDataDirectory");
+  (void)security;
+  createUserDirectory(root, name, false);
+}
+
+void CreateGeneralDirectory(const std::u16string& root, const std::u16string& name, void* security) {
+  EntryPoint entry("QUILWriter::CreateGeneralDirectory");
+  (void)security;
+  createUserDirectory(root, name, true);
+}
+
+void MoveUserDataFile(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName) {
+  EntryPoint entry("QUILWriter::MoveUserDataFile");
+  moveUserFile(root, oldName, newName, 0, false);
+}
+
+void MoveGeneralFile(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName) {
+  EntryPoint entry("QUILWriter::MoveGeneralFile");
+  moveUserFile(root, oldName, newName, 0, true);
+}
+
+void MoveUserDataFileEx(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName,
+                        uint32_t flags) {
+  EntryPoint entry("QUILWriter::MoveUserDataFileEx");
+  moveUserFile(root, oldName, newName, flags, false);
+}
+
+void MoveGeneralFileEx(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName,
+                       uint32_t flags) {
+  EntryPoint entry("QUILWriter::MoveGeneralFileEx");
+  moveUserFile(root, oldName, newName, flags, true);
+}
+
+void SetUserDataFileAttributes(const std::u16string& root, const std::u16string& name, uint32_t attributes) {
+  EntryPoint entry("QUILWriter::SetUserDataFileAttributes");
+  setUserAttributes(root, name, attributes, false);
+}
+
+void SetGeneralFileAttributes(const std::u16string& root, const std::u16string& name, uint32_t attributes) {
+  EntryPoint entry("QUILWriter::SetGeneralFileAttributes");
+  setUserAttributes(root, name, attributes, true);
+}
+
+}  // namespace QUILWriter

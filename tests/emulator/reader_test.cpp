@@ -1,0 +1,563 @@
+// The reader library against real emulated discs: files round trip, the
+// Win32 rules for dispositions, access and sharing hold, space runs out,
+// listings match patterns, and failures reach the caller with the codes the
+// core relays.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <tuple>
+#include <vector>
+
+#include "disc.h"
+#include "quil/emulator_control.h"
+#include "quil/sibling/quilreader.h"
+#include "text/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quil::emulator;
+
+constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
+constexpr uint32_t kShareNone = 0, kShareR = 1, kShareRW = 3;
+constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4, kTruncate = 5;
+
+// A failure as the core sees it: the reader's code and its Windows error.
+struct Outcome {
+  int32_t code;
+  uint32_t windows;
+  bool operator==(const Outcome&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Outcome& o) { return os << "{" << o.code << ", " << o.windows << "}"; }
+
+Outcome last() {
+  return {QUIL_GetLastErrorWithMessage(nullptr, 0, nullptr), QUILReaderLastError::QUILLastErrorManager::get()};
+}
+void clearErrors() {
+  QUIL_SetLastErrorWithMessage(0, u"");
+  QUILReaderLastError::QUILLastErrorManager::clear();
+}
+// The call's result and the failure it leaves, both errors cleared before it.
+#define EXPECT_FAILS(call, result, ...)        \
+  do {                                         \
+    clearErrors();                             \
+    EXPECT_EQ((call), (result));               \
+    EXPECT_EQ(last(), (Outcome{__VA_ARGS__})); \
+  } while (0)
+
+std::u16string lastText() {
+  QUILCHAR text[256] = {};
+  QUIL_GetLastErrorWithMessage(text, 256, nullptr);
+  return text;
+}
+
+std::string bytes(size_t n, int seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 7 + (i >> 9));
+  return s;
+}
+std::string readSome(int32_t h, uint32_t n) {
+  std::string s(n, '\0');
+  uint32_t done = 0;
+  EXPECT_NE(QUIL_ReadFile(h, s.data(), n, &done), 0);
+  return s.substr(0, done);
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* env = std::getenv("QUIL_TEST_TMP");
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) c = c == '/' ? '_' : c;
+    folder =
+        std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/reader-" + name + "-" + std::to_string(getpid());
+    fs::remove_all(folder);
+    MediumDescription m;
+    m.label = u"TESTDISC";
+    m.capacity = 16 << 20;
+    ASSERT_EQ(formatDisc(folder, m), "");
+    reset();
+    clearErrors();
+  }
+  void TearDown() override {
+    if (volume > 0) QUIL_CloseVolume(volume);
+    fs::remove_all(folder);
+  }
+  int32_t openVolume(uint32_t recInhMode = 0) {
+    QUIL_READER_VOLUME_PARAM p{};
+    p.volume.recInhMode = recInhMode;
+    bool checkOk = false;
+    return volume = QUIL_CreateVolume(quil::fromUtf8(folder).c_str(), &p, &checkOk);
+  }
+  int32_t open(const std::u16string& path, uint32_t access, uint32_t disposition, uint32_t share = kShareRW) {
+    return QUIL_CreateFile(volume, path.c_str(), access, share, nullptr, disposition, 0, nullptr);
+  }
+  void hostFile(const std::string& relative, const std::string& content, mode_t mode = 0644) {
+    std::ofstream(folder + "/" + relative, std::ios::binary) << content;
+    ::chmod((folder + "/" + relative).c_str(), mode);
+  }
+  std::string hostContent(const std::string& relative) {
+    std::ifstream in(folder + "/" + relative, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  uint64_t freeBytes() {
+    uint64_t free = 0;
+    EXPECT_NE(QUIL_GetVolumeCapacity(volume, nullptr, &free), 0);
+    return free;
+  }
+  std::string folder;
+  int32_t volume = -1;
+};
+
+// --- user data and general files ----------------------------------------------
+
+class UserFileRoundTrip : public ReaderTest, public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(UserFileRoundTrip, WritesSeeksReadsAndResizes) {
+  fs::create_directories(folder + "/GENERAL/sub");
+  ASSERT_GT(openVolume(), 0);
+  const uint64_t freeBefore = freeBytes();
+  const int32_t h = open(GetParam(), kRead | kWrite, kCreateNew);
+  ASSERT_GT(h, 0) << quil::toUtf8(lastText());
+  const std::string data = bytes(10000, 3);
+  uint32_t done = 0;
+  ASSERT_NE(QUIL_WriteFile(h, data.data(), 10000, &done), 0);
+  EXPECT_EQ(done, 10000u);
+  int64_t size = 0, position = -1;
+  ASSERT_NE(QUIL_GetFileSize(h, &size), 0);
+  EXPECT_EQ(size, 10000);
+  ASSERT_NE(QUIL_SetFilePointer(h, 0, nullptr, 0), 0);
+  EXPECT_EQ(readSome(h, 20000), data);
+  EXPECT_EQ(readSome(h, 10), "") << "reading at the end succeeds with nothing";
+  ASSERT_NE(QUIL_SetFilePointer(h, -100, &position, 2), 0);
+  EXPECT_EQ(position, 9900);
+  EXPECT_EQ(readSome(h, 1000), data.substr(9900));
+  EXPECT_FAILS(QUIL_SetFilePointer(h, -10001, &position, 1), 0, -5, 131);
+  ASSERT_NE(QUIL_SetFilePointer(h, 0, &position, 1), 0);
+  EXPECT_EQ(position, 10000) << "a refused move leaves the pointer";
+
+  ASSERT_NE(QUIL_SetFileSize(h, 4000), 0);
+  ASSERT_NE(QUIL_SetFileSize(h, 5000), 0);
+  EXPECT_EQ(freeBytes(), freeBefore - 5000) << "space follows the file's size";
+  ASSERT_NE(QUIL_CloseHandle(h), 0);
+  EXPECT_FAILS(QUIL_CloseHandle(h), 0, -4, 0);
+
+  const int32_t r = open(GetParam(), kRead, kOpenExisting);
+  ASSERT_GT(r, 0);
+  EXPECT_EQ(readSome(r, 10000), data.substr(0, 4000) + std::string(1000, '\0'));
+  // a handle opened for reading cannot write
+  EXPECT_FAILS(QUIL_WriteFile(r, data.data(), 1, &done), 0, -3011, 5);
+  QUIL_CloseHandle(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, UserFileRoundTrip,
+                         ::testing::Values(u"\\USERDATA\\notes.txt", u"\\GENERAL\\sub\\deep.bin",
+                                           u"/userdata/Mixed.Case"));
+
+TEST_F(ReaderTest, DispositionsFollowCreateFile) {
+  ASSERT_GT(openVolume(), 0);
+  const struct {
+    uint32_t disposition;
+    bool existsBefore;
+    Outcome failure;  // {0, 0}: succeeds
+    uintmax_t sizeAfter;
+  } cases[] = {{kCreateNew, true, {-3008, 80}, 0}, {kCreateNew, false, {}, 0},
+               {kCreateAlways, true, {}, 0},       {kOpenExisting, false, {-1100, 2}, 0},
+               {kOpenExisting, true, {}, 5},       {kOpenAlways, false, {}, 0},
+               {kOpenAlways, true, {}, 5},         {kTruncate, true, {}, 0},
+               {kTruncate, false, {-1100, 2}, 0},  {6, true, {-5, 87}, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.disposition) + (c.existsBefore ? " on a file" : " on nothing"));
+    fs::remove(folder + "/USERDATA/d.txt");
+    if (c.existsBefore) hostFile("USERDATA/d.txt", "12345");
+    clearErrors();
+    const int32_t h = open(u"\\USERDATA\\d.txt", kRead | kWrite, c.disposition);
+    EXPECT_EQ(h > 0, c.failure.code == 0);
+    EXPECT_EQ(last(), c.failure);
+    EXPECT_EQ(fs::exists(folder + "/USERDATA/d.txt"), c.existsBefore || c.failure.code == 0);
+    if (h > 0 && QUIL_CloseHandle(h)) {
+      EXPECT_EQ(fs::file_size(folder + "/USERDATA/d.txt"), c.sizeAfter);
+    }
+  }
+}
+
+TEST_F(ReaderTest, MissingFoldersEscapesAndHiddenFilesAreRefused) {
+  ASSERT_GT(openVolume(), 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\nofolder\\x.txt", kWrite, kCreateAlways), -1, -1100, 3);
+  EXPECT_FAILS(open(u"\\USERDATA\\..\\..\\x", kWrite, kCreateAlways), -1, -9, 123);
+  EXPECT_FALSE(fs::exists(folder + "/x"));
+  EXPECT_FALSE(fs::exists(fs::path(folder).parent_path() / "x"));
+  EXPECT_FAILS(open(u"\\.quil-medium", kRead, kOpenExisting), -1, -9, 0);
+}
+
+// --- the AV tree, locks, write protection, sharing, space ------------------------
+
+TEST_F(ReaderTest, AvFilesReadButNeverWriteThroughTheReader) {
+  hostFile("CLIP/C0001.MXF", "essence bytes");
+  hostFile("CLIP/C0002.MXF", "locked", 0444);
+  hostFile("USERDATA/ro.txt", "locked", 0444);
+  ASSERT_GT(openVolume(), 0);
+  using Case = std::pair<const char16_t*, const char*>;
+  for (const auto& [path, host] : {Case{u"\\INDEX.XML", "INDEX.XML"}, Case{u"\\clip\\c0001.mxf", "CLIP/C0001.MXF"},
+                                   Case{u"\\CLIP\\C0002.MXF", "CLIP/C0002.MXF"}}) {
+    const int32_t h = open(path, kRead, kOpenExisting, kShareR);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(readSome(h, 4096), hostContent(host));
+    EXPECT_FAILS(QUIL_SetFileSize(h, 0), 0, -3011, 0);
+    QUIL_CloseHandle(h);
+  }
+  // no Windows error outside user data
+  EXPECT_FAILS(open(u"\\CLIP\\C0001.MXF", kRead | kWrite, kOpenExisting), -1, -3011, 0);
+  EXPECT_FAILS(open(u"\\CLIP\\C0003.MXF", kWrite, kCreateNew), -1, -3011, 0);
+  EXPECT_FALSE(fs::exists(folder + "/CLIP/C0003.MXF"));
+  // a locked clip
+  EXPECT_FAILS(open(u"\\CLIP\\C0002.MXF", kWrite, kOpenExisting), -1, -8, 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\ro.txt", kRead | kWrite, kOpenExisting), -1, -8, 5);
+  EXPECT_FAILS(open(u"\\CLIP", kRead, kOpenExisting), -1, -1100, 0);
+}
+
+TEST_F(ReaderTest, WriteInhibitedVolumeRefusesEveryChange) {
+  hostFile("USERDATA/a.txt", "abc");
+  ASSERT_GT(openVolume(1), 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\b.txt", kWrite, kCreateNew), -1, -3012, 19);
+  EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kRead | kWrite, kOpenExisting), -1, -3012, 19);
+  EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways), -1) << "truncation is a change too";
+  EXPECT_EQ(hostContent("USERDATA/a.txt"), "abc");
+  const int32_t h = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting);
+  EXPECT_GT(h, 0);
+  QUIL_CloseHandle(h);
+}
+
+TEST_F(ReaderTest, SharingConflictsAreRefused) {
+  hostFile("USERDATA/a.txt", "abc");
+  ASSERT_GT(openVolume(), 0);
+  const int32_t reader = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
+  ASSERT_GT(reader, 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kWrite, kOpenExisting, kShareRW), -1, -3010, 32);
+  EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways, kShareRW), -1) << "refused before truncating";
+  EXPECT_EQ(hostContent("USERDATA/a.txt"), "abc");
+  const int32_t second = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
+  EXPECT_GT(second, 0) << "readers that share reading coexist";
+  EXPECT_EQ(open(u"\\userdata\\A.TXT", kRead, kOpenExisting, kShareNone), -1) << "whatever the spelling";
+  QUIL_CloseHandle(reader);
+  QUIL_CloseHandle(second);
+  const int32_t writer = open(u"\\USERDATA\\a.txt", kWrite, kOpenExisting, kShareNone);
+  EXPECT_GT(writer, 0) << "closing gave the file back";
+  QUIL_CloseHandle(writer);
+}
+
+TEST_F(ReaderTest, FullDiscTakesWhatFitsThenRefuses) {
+  auto m = *MediumDescription::load(folder);
+  m.capacity = usedBytes(folder) + 64 * 1024;
+  ASSERT_TRUE(m.save(folder));
+  ASSERT_GT(openVolume(), 0);
+  const int32_t h = open(u"\\USERDATA\\big.bin", kRead | kWrite, kCreateNew);
+  ASSERT_GT(h, 0);
+  const std::string data = bytes(1 << 20, 9);
+  uint32_t done = 0;
+  EXPECT_EQ(QUIL_WriteFile(h, data.data(), 1 << 20, &done), 0);
+  EXPECT_EQ(done, 64u * 1024);
+  EXPECT_EQ(last(), (Outcome{-3003, 112}));
+  EXPECT_EQ(hostContent("USERDATA/big.bin"), data.substr(0, 64 * 1024));
+  EXPECT_EQ(freeBytes(), 0u);
+  EXPECT_FAILS(QUIL_SetFileSize(h, 64 * 1024 + 1), 0, -3003, 112);
+  ASSERT_NE(QUIL_SetFileSize(h, 1000), 0);
+  ASSERT_NE(QUIL_SetFilePointer(h, 0, nullptr, 2), 0);
+  ASSERT_NE(QUIL_WriteFile(h, data.data(), 100, &done), 0);
+  EXPECT_EQ(freeBytes(), 64u * 1024 - 1100) << "shrinking gave space back";
+  QUIL_CloseHandle(h);
+}
+
+// --- attributes and listings ----------------------------------------------------
+
+TEST_F(ReaderTest, AttributesReflectTheHostFile) {
+  hostFile("CLIP/C0001.MXF", "locked", 0444);
+  hostFile("USERDATA/ro.txt", "locked", 0444);
+  hostFile("USERDATA/rw.txt", "open");
+  ASSERT_GT(openVolume(), 0);
+  const struct {
+    const char16_t* path;
+    uint32_t attributes;  // 0: missing
+    Outcome failure;
+  } cases[] = {{u"\\CLIP\\C0001.MXF", 0x01, {}},
+               {u"\\USERDATA\\ro.txt", 0x01, {}},
+               {u"\\userdata\\RW.TXT", 0x80, {}},
+               {u"\\CLIP", 0x10, {}},
+               {u"\\", 0x10, {}},
+               {u"\\USERDATA\\none.txt", 0, {1000, 2}},
+               {u"\\USERDATA\\no\\none.txt", 0, {1000, 3}},
+               {u"\\CLIP\\C0404.MXF", 0, {1000, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(quil::toUtf8(c.path));
+    uint32_t attributes = 0;
+    clearErrors();
+    EXPECT_EQ(QUIL_GetFileAttributes(volume, c.path, &attributes) != 0, c.attributes != 0);
+    if (c.attributes != 0) {
+      EXPECT_EQ(attributes, c.attributes);
+    } else {
+      EXPECT_EQ(last(), c.failure);
+    }
+  }
+}
+
+std::vector<std::string> listing(int32_t volume, const std::u16string& pattern, Outcome* end) {
+  std::vector<std::string> names;
+  QUIL_FIND_DATA d{};
+  const int32_t find = QUIL_FindFirstFile(volume, pattern.c_str(), &d);
+  if (find == -1) return names;
+  do names.push_back(quil::toUtf8(std::u16string(d.name, std::find(d.name, d.name + 64, u'\0'))));
+  while (QUIL_FindNextFile(find, &d) != 0);
+  *end = last();
+  EXPECT_NE(QUIL_FindClose(find), 0);
+  return names;
+}
+
+TEST_F(ReaderTest, ListingsMatchPatternsWithoutCase) {
+  for (const char* name : {"C0001.MXF", "C0002.MXF", "C0010.MXF", "c0003.mxf", "C0001M01.XML", ".quil-tmp"}) {
+    hostFile(std::string("CLIP/") + name, "x");
+  }
+  ASSERT_GT(openVolume(), 0);
+  using Names = std::vector<std::string>;
+  const Names all = {"C0001.MXF", "C0001M01.XML", "C0002.MXF", "c0003.mxf", "C0010.MXF"};
+  const std::pair<const char16_t*, Names> cases[] = {
+      {u"\\CLIP\\*", all},
+      {u"\\CLIP\\*.*", all},
+      {u"\\CLIP\\*.MXF", {"C0001.MXF", "C0002.MXF", "c0003.mxf", "C0010.MXF"}},
+      {u"\\CLIP\\C000?.MXF", {"C0001.MXF", "C0002.MXF", "c0003.mxf"}},
+      {u"/clip/c001?.mxf", {"C0010.MXF"}},
+      {u"\\CLIP\\C0001", {}},
+      {u"\\CLIP\\X*", {}},
+      {u"\\*",
+       {"ALIAS.XML", "CLIP", "COMPONENT", "DISCMETA.XML", "EDIT", "GENERAL", "INDEX.XML", "KELDA", "MEDIAPRO.XML",
+        "SUB", "SYSPRO.XML", "USERDATA"}}};
+  for (const auto& [pattern, names] : cases) {
+    SCOPED_TRACE(quil::toUtf8(pattern));
+    Outcome end{};
+    clearErrors();
+    EXPECT_EQ(listing(volume, pattern, &end), names);
+    EXPECT_EQ(names.empty() ? last() : end, (Outcome{1000, 0})) << "no match, or the end of the listing";
+  }
+}
+
+TEST_F(ReaderTest, ListingRecordsCarryNameAttributesTimesAndSize) {
+  hostFile("USERDATA/" + std::string(70, 'n'), "twelve bytes");
+  fs::create_directory(folder + "/USERDATA/sub");
+  ASSERT_GT(openVolume(), 0);
+  QUIL_FIND_DATA d{};
+  const int32_t find = QUIL_FindFirstFile(volume, u"\\USERDATA\\*", &d);
+  ASSERT_NE(find, -1);
+  EXPECT_EQ(std::u16string(d.name, 64), std::u16string(64, u'n')) << "cut to the field, no NUL";
+  EXPECT_EQ(d.attributes, 0x80u);
+  EXPECT_EQ(d.size, 12);
+  EXPECT_GE(d.time3.wYear, 2024);
+  EXPECT_TRUE(d.time3.wMonth >= 1 && d.time3.wMonth <= 12 && d.time3.wDay >= 1);
+  ASSERT_NE(QUIL_FindNextFile(find, &d), 0);
+  EXPECT_EQ(std::u16string(d.name), u"sub");
+  EXPECT_EQ(d.attributes, 0x10u);
+  EXPECT_FAILS(QUIL_FindNextFile(find, &d), 0, 1000, 18);
+  ASSERT_NE(QUIL_FindClose(find), 0);
+  EXPECT_FAILS(QUIL_FindClose(find), 0, -4, 0);
+  EXPECT_FAILS(QUIL_FindFirstFile(volume, u"\\USERDATA\\none\\*", &d), -1, 1000, 3);
+  EXPECT_FAILS(QUIL_FindFirstFile(volume, u"\\USERDATA\\*", nullptr), -1, -5, 0);
+}
+
+// --- volume queries and notifications ------------------------------------------
+
+TEST_F(ReaderTest, VolumeOpensThroughDriveOrFolderAndChecksTheDisc) {
+  const std::string drives = folder + "-drives";
+  fs::create_directories(drives);
+  fs::create_directory_symlink(folder, drives + "/e:");
+  setenv("QUIL_DRIVES", drives.c_str(), 1);
+  auto m = *MediumDescription::load(folder);
+  m.is23ModeCheckOk = false;
+  ASSERT_TRUE(m.save(folder));
+  QUIL_READER_VOLUME_PARAM p{};
+  bool checkOk = true;
+  const int32_t e = QUIL_CreateVolume(u"E:\\", &p, &checkOk);
+  ASSERT_GT(e, 0);
+  EXPECT_FALSE(checkOk);
+  const int32_t h = QUIL_CreateFile(e, u"\\INDEX.XML", kRead, kShareR, nullptr, kOpenExisting, 0, nullptr);
+  ASSERT_GT(h, 0);
+  ASSERT_NE(QUIL_CloseVolume(e), 0);
+  int64_t size = 0;
+  // closing the volume closed its files
+  EXPECT_FAILS(QUIL_GetFileSize(h, &size), 0, -4, 0);
+  fs::remove_all(drives);
+  unsetenv("QUIL_DRIVES");
+
+  const std::u16string root = quil::fromUtf8(folder);
+  EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), nullptr, &checkOk), -1, -5, 0);
+  EXPECT_FAILS(QUIL_CreateVolume(u"/no/such/disc", &p, &checkOk), -1, -1000, 0);
+  fs::remove(folder + "/INDEX.XML");
+  EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), &p, &checkOk), -1, -3002, 0);
+  hostFile("INDEX.XML", "<IndexTable/>");
+  fs::remove(folder + "/" + std::string(kMediumFileName));
+  EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), &p, &checkOk), -1, -3002, 0);
+}
+
+TEST_F(ReaderTest, LabelAndCapacity) {
+  ASSERT_GT(openVolume(), 0);
+  QUILCHAR label[64];
+  uint32_t length = 0;
+  ASSERT_NE(QUIL_GetVolumeLabel(volume, label, 64, &length), 0);
+  EXPECT_EQ(std::u16string(label), u"TESTDISC");
+  EXPECT_EQ(length, 9u) << "characters with the NUL";
+  EXPECT_EQ(QUIL_GetVolumeLabel(volume, label, 4, &length), 0);
+  EXPECT_EQ(std::u16string(label), u"TES");
+  EXPECT_EQ(length, 9u);
+  EXPECT_EQ(last().code, -5);
+  auto m = *MediumDescription::load(folder);
+  m.label = u"RENAMED";
+  ASSERT_TRUE(m.save(folder));
+  ASSERT_NE(QUIL_GetVolumeLabel(volume, label, 64, nullptr), 0);
+  EXPECT_EQ(std::u16string(label), u"RENAMED") << "a relabelled disc shows its new label";
+
+  uint64_t total = 0, free = 0;
+  ASSERT_NE(QUIL_GetVolumeCapacity(volume, &total, &free), 0);
+  EXPECT_EQ(total, 16u << 20);
+  EXPECT_EQ(free, total - usedBytes(folder));
+  EXPECT_FAILS(QUIL_GetVolumeCapacity(volume + 100, &total, &free), 0, -4, 0);
+}
+
+TEST_F(ReaderTest, ClipIdIsStablePerClipAndDistinctBetweenClips) {
+  hostFile("CLIP/C0001.MXF", "one");
+  hostFile("CLIP/C0002.MXF", "two");
+  ASSERT_GT(openVolume(), 0);
+  auto idOf = [&](const std::u16string& path, uint32_t size = 128) {
+    const int32_t h = open(path, kRead, kOpenExisting);
+    QUILCHAR id[128] = {};
+    uint32_t length = 0;
+    EXPECT_EQ(QUIL_GetClipId(h, id, size, &length) != 0, size > 58);
+    EXPECT_EQ(length, 59u);
+    QUIL_CloseHandle(h);
+    return std::u16string(id);
+  };
+  const std::u16string first = idOf(u"\\CLIP\\C0001.MXF");
+  EXPECT_EQ(first.substr(0, 26), u"060A2B340101010501010D4313");
+  EXPECT_EQ(first.find_first_not_of(u"0123456789ABCDEF"), std::u16string::npos);
+  EXPECT_EQ(idOf(u"\\clip\\c0001.mxf"), first);
+  EXPECT_NE(idOf(u"\\CLIP\\C0002.MXF"), first);
+  QUIL_CloseVolume(volume);
+  ASSERT_GT(openVolume(), 0);
+  EXPECT_EQ(idOf(u"\\CLIP\\C0001.MXF"), first) << "stable across openings";
+  EXPECT_EQ(idOf(u"\\CLIP\\C0001.MXF", 8), first.substr(0, 7)) << "what fits, terminated";
+  EXPECT_EQ(last().code, -5);
+  const int32_t index = open(u"\\INDEX.XML", kRead, kOpenExisting);
+  QUILCHAR small[8];
+  EXPECT_FAILS(QUIL_GetClipId(index, small, 8, nullptr), 0, -6, 0);
+  QUIL_CloseHandle(index);
+}
+
+TEST_F(ReaderTest, NrtInfoAndDataOfClipMetadata) {
+  const std::string meta = bytes(300, 1);
+  hostFile("CLIP/C0001M01.XML", meta);
+  ASSERT_GT(openVolume(), 0);
+  NrtResult r{};
+  const NrtInfoRequest info{1, 0}, missing{2, 0}, zero{0, 0};
+  ASSERT_EQ(QUIL_GetNRTinfo(volume, &info, &r), 1);
+  EXPECT_EQ(std::tuple(r.value1, r.value2, r.pointer), std::tuple(300u, 1u, nullptr));
+  const NrtDataRequest cut{1, 100, 0}, whole{1, 1000, 0};
+  ASSERT_EQ(QUIL_GetNRTdata(volume, &cut, &r), 1);
+  EXPECT_EQ(std::tuple(r.value1, r.value2), std::tuple(100u, 0u)) << "the file did not fit";
+  EXPECT_EQ(std::string(static_cast<const char*>(r.pointer), 100), meta.substr(0, 100));
+  ASSERT_EQ(QUIL_GetNRTdata(volume, &whole, &r), 1);
+  EXPECT_EQ(std::tuple(r.value1, r.value2), std::tuple(300u, 1u));
+  EXPECT_EQ(std::string(static_cast<const char*>(r.pointer), 300), meta);
+  EXPECT_FAILS(QUIL_GetNRTinfo(volume, &missing, &r), 0, 1000, 0);
+  EXPECT_FAILS(QUIL_GetNRTinfo(volume, &zero, &r), 0, -5, 0);
+}
+
+TEST_F(ReaderTest, NotificationsReachTheJournalAndTheVirtualAliasIsShown) {
+  ASSERT_GT(openVolume(), 0);
+  EXPECT_EQ(QUIL_NotifyCreateFile(volume, 0, u"\\CLIP\\C0001.MXF"), 1);
+  EXPECT_EQ(QUIL_NotifyCreateDirectory(volume, 0, u"\\USERDATA\\d"), 1);
+  EXPECT_EQ(QUIL_NotifyDeleteFile(volume, 0x84000001u, u"\\CLIP\\C0002.MXF"), 1);
+  EXPECT_EQ(QUIL_NotifySetFileAttribute(volume, 0, u"\\CLIP\\C0003.MXF"), 1);
+  EXPECT_EQ(QUIL_NotifySetVolumeLabel(volume, 0, u"NEWLABEL"), 1);
+  EXPECT_EQ(QUIL_NotifyMoveFile(volume, 0, u"\\CLIP\\C0004.MXF", u"\\CLIP\\C0005.MXF"), 1);
+  const std::string alias = "<AliasTable virtual=\"yes\"/>";
+  const auto* aliasBytes = reinterpret_cast<const uint8_t*>(alias.data());
+  EXPECT_EQ(QUIL_NotifyVirtualAlias(volume, aliasBytes, static_cast<uint32_t>(alias.size())), 1);
+  EXPECT_FAILS(QUIL_NotifyCreateFile(volume + 100, 0, u"\\x"), 0, -4, 0);
+
+  std::vector<std::tuple<std::string, uint32_t, std::u16string, std::u16string>> seen;
+  const auto journal = takeJournal();
+  for (const auto& j : journal) seen.emplace_back(j.function, j.status, j.path, j.newPath);
+  EXPECT_EQ(seen, (decltype(seen){{"QUIL_NotifyCreateFile", 0, u"\\CLIP\\C0001.MXF", u""},
+                                  {"QUIL_NotifyCreateDirectory", 0, u"\\USERDATA\\d", u""},
+                                  {"QUIL_NotifyDeleteFile", 0x84000001u, u"\\CLIP\\C0002.MXF", u""},
+                                  {"QUIL_NotifySetFileAttribute", 0, u"\\CLIP\\C0003.MXF", u""},
+                                  {"QUIL_NotifySetVolumeLabel", 0, u"NEWLABEL", u""},
+                                  {"QUIL_NotifyMoveFile", 0, u"\\CLIP\\C0004.MXF", u"\\CLIP\\C0005.MXF"},
+                                  {"QUIL_NotifyVirtualAlias", 0, u"", u""}}));
+  ASSERT_EQ(journal.size(), 7u);
+  EXPECT_EQ(std::string(journal[6].bytes.begin(), journal[6].bytes.end()), alias);
+
+  int32_t h = open(u"\\ALIAS.XML", kRead, kOpenExisting);
+  EXPECT_EQ(readSome(h, 256), alias) << "the alias handed over, not the disc's";
+  QUIL_CloseHandle(h);
+  EXPECT_EQ(QUIL_NotifyVirtualAlias(volume, nullptr, 0), 1);
+  h = open(u"\\ALIAS.XML", kRead, kOpenExisting);
+  EXPECT_EQ(readSome(h, 256), hostContent("ALIAS.XML"));
+  QUIL_CloseHandle(h);
+}
+
+// --- fault injection -------------------------------------------------------------
+
+TEST_F(ReaderTest, InjectedFaultsFailTheNextCallOnlyAndNeverThrow) {
+  hostFile("USERDATA/a.txt", "abc");
+  ASSERT_GT(openVolume(), 0);
+  const int32_t h = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting);
+  ASSERT_GT(h, 0);
+  QUIL_FIND_DATA d{};
+  char buffer[16];
+  uint32_t done = 0;
+  const struct {
+    FaultKind kind;
+    const char* function;
+    std::function<bool()> call;
+    Outcome outcome;
+    const char16_t* text;
+  } cases[] = {{FaultKind::kReaderError,
+                "QUIL_ReadFile",
+                [&] { return QUIL_ReadFile(h, buffer, 16, &done) != 0; },
+                {-1308, 0},
+                u"bad sector"},
+               {FaultKind::kWindowsError,
+                "QUIL_CreateFile",
+                [&] { return open(u"\\USERDATA\\a.txt", kRead, kOpenExisting) > 0; },
+                {-1, 32},
+                u"bad sector"},
+               {FaultKind::kStandardException,
+                "QUIL_FindFirstFile",
+                [&] { return QUIL_FindFirstFile(volume, u"\\USERDATA\\*", &d) > 0; },
+                {-1, 0},
+                u"QUIL_FindFirstFile: bad sector"},
+               {FaultKind::kNonStandardObject,
+                "QUIL_GetVolumeCapacity",
+                [&] { return QUIL_GetVolumeCapacity(volume, nullptr, nullptr) != 0; },
+                {-1, 0},
+                u"QUIL_GetVolumeCapacity: an unknown exception was raised"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.function);
+    Fault f;
+    f.kind = c.kind;
+    f.readerCode = -1308;
+    f.windowsError = 32;
+    f.message = u"bad sector";
+    failNext(c.function, 1, f);
+    clearErrors();
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(last(), c.outcome);
+    EXPECT_EQ(lastText(), c.text);
+    EXPECT_TRUE(c.call()) << "only the next call fails";
+  }
+}
+
+}  // namespace

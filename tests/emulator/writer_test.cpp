@@ -1,0 +1,640 @@
+// The writer library against real emulated discs: what it writes is on the
+// host afterwards, full media, locks, sharing and write protection fail with
+// the writer codes the core maps, metadata is replaced in one step, the AV
+// tree check renames names that differ only in case, and injected faults
+// come out as asked.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+
+#include "disc.h"
+#include "quil/emulator_control.h"
+#include "quil/sibling/quilwriter.h"
+#include "share_registry.h"
+#include "text/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quil::emulator;
+using namespace QUILWriter;
+using QUILWriterLastError::QUILLastErrorManager;
+
+constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
+constexpr uint32_t kCreateNew = 1, kOpenExisting = 3, kOpenAlways = 4;
+
+struct Thrown {
+  uint32_t code = 0;
+  int32_t repair = -1;
+  std::string function;
+};
+
+// The writer exception a call throws; a call that returns is a failure.
+Thrown thrownBy(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const QUILWriterException& e) {
+    return {e.errorCode(), e.repairStatus(), e.function()};
+  }
+  ADD_FAILURE() << "no QUILWriterException";
+  return {};
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void spit(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+bool writeBits(const std::string& path) {
+  const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  return (fs::status(path).permissions() & write) != fs::perms::none;
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* env = std::getenv("QUIL_TEST_TMP");
+    const std::string base = env != nullptr && *env != '\0' ? env : "/tmp";
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) c = c == '/' ? '-' : c;  // parameterised names hold '/'
+    folder = base + "/writer-" + name + "-" + std::to_string(getpid());
+    fs::remove_all(folder);
+    MediumDescription m;
+    m.capacity = 1 << 20;
+    ASSERT_EQ(formatDisc(folder, m), "");
+    folder = fs::canonical(folder).string();
+    root = quil::fromUtf8(folder);
+    reset();
+    QUILLastErrorManager::clear();
+  }
+  void TearDown() override { fs::remove_all(folder); }
+
+  std::string host(const std::string& rel) const { return folder + "/" + rel; }
+
+  void setMedium(const std::function<void(MediumDescription&)>& change) {
+    auto m = *MediumDescription::load(folder);
+    change(m);
+    ASSERT_TRUE(m.save(folder));
+    _Volume_Param param{};
+    Media_Param_ media{};
+    CreateVolume(root, param, media, nullptr);  // re-reads the capacity
+  }
+
+  // Leaves `room` bytes free on the medium.
+  void leaveRoom(uint64_t room) {
+    setMedium([&](MediumDescription& m) { m.capacity = usedBytes(folder) + room; });
+  }
+
+  std::vector<std::string> tempFiles() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+      if (e.path().filename().string().rfind(".quil-tmp-", 0) == 0) out.push_back(e.path().string());
+    }
+    return out;
+  }
+
+  std::string folder;
+  std::u16string root;
+};
+
+// ---------------------------------------------------------------------------
+// Clips and components
+// ---------------------------------------------------------------------------
+
+uint64_t fnv1a(const void* data, size_t units, size_t unitSize) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i < units; ++i) {
+    uint64_t unit = 0;
+    std::memcpy(&unit, static_cast<const char*>(data) + i * unitSize, unitSize);
+    h = (h ^ unit) * 1099511628211ull;
+  }
+  return h;
+}
+
+TEST_F(WriterTest, ClipRecordingLandsOnTheHostWithItsMetadata) {
+  auto clip = ClipWriter::create(root, u"C0001", _Clip_Param{});
+  uint32_t written = 0;
+  clip->Write("0123456789", 10, &written);
+  EXPECT_EQ(written, 10u);
+  int64_t position = -1;
+  clip->Seek(-4, &position, QUIL_WHENCE_END);
+  EXPECT_EQ(position, 6);
+  clip->Write("ABCDEF", 6, &written);
+  clip->Seek(2, &position, QUIL_WHENCE_BEGIN);
+  clip->Seek(1, &position, QUIL_WHENCE_CURRENT);
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(clip->GetFileSize(), 12);
+  EXPECT_EQ(clip->GetFileType(), QUIL_FILE_TYPE_DISK);
+  EXPECT_EQ(thrownBy([&] { clip->Seek(-1, &position, QUIL_WHENCE_BEGIN); }).code, 0x82000020u);
+
+  // The identifier the reader gives too: the folded name's UTF-16 units,
+  // then the disc's KeldaIdRef bytes, each through FNV-1a-64.
+  const std::string meta = slurp(host("DISCMETA.XML"));
+  const size_t at = meta.find("KeldaIdRef value=\"") + 18;
+  const std::string discId = meta.substr(at, meta.find('"', at) - at);
+  const std::u16string folded = u"C0001";
+  char expected[80];
+  std::snprintf(expected, sizeof expected, "060A2B340101010501010D4313%016llX%016llX",
+                static_cast<unsigned long long>(fnv1a(folded.data(), folded.size(), 2)),
+                static_cast<unsigned long long>(fnv1a(discId.data(), discId.size(), 1)));
+  EXPECT_EQ(quil::toUtf8(clip->GetClipId()), expected);
+
+  int32_t result = -1;
+  clip->Close(&result);
+  EXPECT_EQ(result, 0) << "the medium did not fill";
+  EXPECT_EQ(slurp(host("CLIP/C0001.MXF")), "012345ABCDEF");
+  const std::string nrt = slurp(host("CLIP/C0001M01.XML"));
+  EXPECT_NE(nrt.find("<ClipName value=\"C0001\""), std::string::npos) << nrt;
+  EXPECT_NE(nrt.find("<Duration value=\"12\""), std::string::npos) << nrt;
+  EXPECT_EQ(thrownBy([&] { clip->Write("x", 1, &written); }).code, 0x87000001u) << "closed";
+  EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, u"c0001", _Clip_Param{}); }).code, 0x86000008u)
+      << "names compare without case";
+}
+
+TEST_F(WriterTest, RecordingStopsWhereTheMediumFills) {
+  leaveRoom(4096 + 10000);  // the metadata's share is held back from the start
+  auto clip = ClipWriter::create(root, u"C0002", _Clip_Param{});
+  std::vector<char> block(8000, 'v');
+  uint32_t written = 0;
+  clip->Write(block.data(), 8000, &written);
+  EXPECT_EQ(written, 8000u);
+  clip->Write(block.data(), 8000, &written);
+  EXPECT_EQ(written, 2000u) << "what fits";
+  clip->Write(block.data(), 10, &written);
+  EXPECT_EQ(written, 0u) << "the recording has stopped";
+  int32_t result = 0;
+  clip->Close(&result);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(fs::file_size(host("CLIP/C0002.MXF")), 10000u);
+  EXPECT_TRUE(fs::exists(host("CLIP/C0002M01.XML"))) << "a full medium still closes the clip whole";
+  EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, u"C0003", _Clip_Param{}); }).code, 0x82000002u);
+}
+
+TEST_F(WriterTest, ComponentSizesAndRefusesGrowthBeyondTheMedium) {
+  auto component = ComponentWriter::create(root, u"P0001", _Component_Param{});
+  uint32_t written = 0;
+  component->Write("abc", 3, &written);
+  component->SetFileSize(2);
+  EXPECT_EQ(component->GetFileSize(), 2);
+  EXPECT_EQ(thrownBy([&] { component->SetFileSize(int64_t{1} << 40); }).code, 0x82000002u);
+  component->Close();
+  EXPECT_EQ(slurp(host("COMPONENT/P0001.MXF")), "ab");
+}
+
+// ---------------------------------------------------------------------------
+// Metadata files: replaced in one step at Close
+// ---------------------------------------------------------------------------
+
+struct MetaCase {
+  const char* label;
+  const char* file;  // below the disc folder
+  std::function<std::shared_ptr<XMLReaderWriter>(const std::u16string&)> openXml;
+  std::function<std::shared_ptr<UserMetaWriter>(const std::u16string&)> openKlv;
+};
+
+void PrintTo(const MetaCase& c, std::ostream* os) { *os << c.label; }
+
+class WriterMetaFiles : public WriterTest, public ::testing::WithParamInterface<MetaCase> {};
+
+// One interface for the XML writers and the user metadata writer.
+template <class W>
+void rewrite(W& w, const std::string& text, std::string& before) {
+  char buffer[64] = {};
+  uint32_t count = 0;
+  w.Read(buffer, sizeof buffer, &count);
+  before.assign(buffer, count);
+  int64_t position = 0;
+  w.Seek(0, &position, QUIL_WHENCE_BEGIN);
+  w.Write(text.data(), static_cast<uint32_t>(text.size()), &count);
+  w.SetFileSize(static_cast<int64_t>(text.size()));
+  EXPECT_EQ(w.GetFileSize(), static_cast<int64_t>(text.size()));
+}
+
+TEST_P(WriterMetaFiles, CommitAtCloseInOneStep) {
+  const auto& c = GetParam();
+  fs::create_directories(fs::path(host(c.file)).parent_path());
+  spit(host(c.file), "<old content that is longer/>");
+  std::string before;
+  const std::string next = "<new/>";
+  auto check = [&](auto& w) {
+    rewrite(*w, next, before);
+    EXPECT_EQ(before, "<old content that is longer/>");
+    EXPECT_EQ(slurp(host(c.file)), "<old content that is longer/>") << "nothing reaches the disc before Close";
+    w->Close();
+  };
+  if (c.openXml) {
+    auto w = c.openXml(root);
+    check(w);
+  } else {
+    auto w = c.openKlv(root);
+    check(w);
+  }
+  EXPECT_EQ(slurp(host(c.file)), next);
+  EXPECT_TRUE(tempFiles().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, WriterMetaFiles,
+    ::testing::Values(
+        MetaCase{"Alias", "ALIAS.XML", [](const std::u16string& r) { return AliasWriter::open(r); }, nullptr},
+        MetaCase{"ClipNrt", "CLIP/C0001M01.XML",
+                 [](const std::u16string& r) { return ClipNRTMetaWriter::open(r, u"C0001", QUIL_NAMING_STRICT); },
+                 nullptr},
+        MetaCase{"Editlist", "EDIT/E0001E01.SMI",
+                 [](const std::u16string& r) {
+                   return EditlistWriter::open(r, u"E0001E01", QUIL_NAMING_STRICT, QUIL_UMID_MODE_2);
+                 },
+                 nullptr},
+        MetaCase{"EdlNrt", "EDIT/E0001M01.XML",
+                 [](const std::u16string& r) { return EdlNRTMetaWriter::open(r, u"E0001M01", QUIL_NAMING_STRICT); },
+                 nullptr},
+        MetaCase{"UserMeta", "CLIP/C0001M02.KLV", nullptr,
+                 [](const std::u16string& r) { return UserMetaWriter::open(r, u"C0001", QUIL_NAMING_STRICT); }}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(WriterTest, MetadataOpenAndCreateFollowExistence) {
+  EXPECT_EQ(thrownBy([&] { ClipNRTMetaWriter::open(root, u"C0009", QUIL_NAMING_STRICT); }).code, 0x86000010u);
+  EXPECT_EQ(thrownBy([&] { AliasWriter::create(root); }).code, 0x86000008u);
+  EXPECT_EQ(thrownBy([&] { DiscMetaWriter::open(root, false); }).code, 0x86000008u);
+  auto edl = EditlistWriter::create(root, u"E0002E01", QUIL_NAMING_STRICT, QUIL_UMID_MODE_1);
+  EXPECT_TRUE(fs::exists(host("EDIT/E0002E01.SMI"))) << "the name is taken at once";
+  EXPECT_EQ(thrownBy([&] { EditlistWriter::create(root, u"e0002e01", QUIL_NAMING_STRICT, QUIL_UMID_MODE_1); }).code,
+            0x86000008u);
+  leaveRoom(10);
+  uint32_t count = 0;
+  EXPECT_EQ(thrownBy([&] { edl->Write(std::string(11, 'x').data(), 11, &count); }).code, 0x82000002u);
+  edl->Write("<smil/>", 7, &count);
+  edl->Close();
+  EXPECT_EQ(slurp(host("EDIT/E0002E01.SMI")), "<smil/>");
+}
+
+TEST_F(WriterTest, DiscMetaOfA23ModeVolumeIsBroughtTo100) {
+  _Volume_Param param{};
+  param.Quil23Mode = true;
+  Media_Param_ media{};
+  CreateVolume(root, param, media, nullptr);
+  EXPECT_EQ(media.mediumType, 'S');
+  const std::string original = slurp(host("DISCMETA.XML"));
+  std::string id;
+  bool current = true;
+  ASSERT_TRUE(parseDiscmeta(original.data(), static_cast<uint32_t>(original.size()), id, current));
+  EXPECT_FALSE(current) << "the formatter writes 1.10";
+  auto w = DiscMetaWriter::open(root, true);
+  uint32_t count = 0;
+  w->Write(original.data(), static_cast<uint32_t>(original.size()), &count);
+  w->Close();
+  const std::string now = slurp(host("DISCMETA.XML"));
+  std::string idAfter;
+  ASSERT_TRUE(parseDiscmeta(now.data(), static_cast<uint32_t>(now.size()), idAfter, current));
+  EXPECT_TRUE(current);
+  EXPECT_EQ(idAfter, id);
+}
+
+struct ParseCase {
+  const char* text;
+  bool parses;
+  const char* id;
+  bool current;
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.text; }
+
+class WriterParseDiscmeta : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(WriterParseDiscmeta, AcceptsOnlyDiscMetadata) {
+  const auto& c = GetParam();
+  std::string id = "unchanged";
+  bool current = false;
+  EXPECT_EQ(parseDiscmeta(c.text, static_cast<uint32_t>(std::strlen(c.text)), id, current), c.parses);
+  if (!c.parses) return;
+  EXPECT_EQ(id, c.id);
+  EXPECT_EQ(current, c.current);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WriterParseDiscmeta,
+    ::testing::Values(
+        ParseCase{"<?xml version=\"1.0\"?><DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.10\">"
+                  "<KeldaIdRef value=\"urn:x:1\"/></DiscMeta>",
+                  true, "urn:x:1", false},
+        ParseCase{"<DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.00\"><KeldaIdRef value=\"id2\"/></DiscMeta>",
+                  true, "id2", true},
+        ParseCase{"<DiscMeta><KeldaIdRef value=\"id3\"/>", false, "", false},
+        ParseCase{"<Other><KeldaIdRef value=\"id4\"/></Other>", false, "", false},
+        ParseCase{"<DiscMeta><InitializedDate value=\"x\"/></DiscMeta>", false, "", false},
+        ParseCase{"\x01\x02 garbage", false, "", false}));
+
+// ---------------------------------------------------------------------------
+// Deleting, renaming and locking by name
+// ---------------------------------------------------------------------------
+
+TEST_F(WriterTest, LockMakesAClipReadOnlyUntilUnlocked) {
+  for (const char* f : {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"}) {
+    spit(host(f), "x");
+  }
+  LockClipFile(root, u"C0001", true, QUIL_NAMING_STRICT);
+  EXPECT_FALSE(writeBits(host("CLIP/C0001.MXF")));
+  EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x88000013u);
+  EXPECT_TRUE(fs::exists(host("CLIP/C0001.MXF")));
+  LockClipFile(root, u"c0001", false, QUIL_NAMING_STRICT);
+  EXPECT_TRUE((fs::status(host("CLIP/C0001.MXF")).permissions() & fs::perms::owner_write) != fs::perms::none);
+  DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT);
+  for (const char* f : {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"}) {
+    EXPECT_FALSE(fs::exists(host(f))) << f;
+  }
+  EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x86000010u);
+}
+
+TEST_F(WriterTest, AClipOpenWithoutDeleteSharingIsBusy) {
+  spit(host("CLIP/C0004.MXF"), "x");
+  spit(host("CLIP/C0004M01.XML"), "x");
+  const uint64_t token = ShareRegistry::instance().acquire(host("CLIP/C0004M01.XML"), kAccessRead, kShareRead);
+  ASSERT_NE(token, 0u);
+  EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0004", QUIL_NAMING_STRICT); }).code, 0x81000004u);
+  EXPECT_EQ(thrownBy([&] { RenameClipFile(root, u"C0004", u"C0005", QUIL_NAMING_STRICT); }).code, 0x81000004u);
+  ShareRegistry::instance().release(token);
+  DeleteClipFile(root, u"C0004", QUIL_NAMING_STRICT);
+  EXPECT_FALSE(fs::exists(host("CLIP/C0004M01.XML")));
+}
+
+TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
+  spit(host("CLIP/C0001.MXF"), "essence");
+  spit(host("CLIP/C0001M01.XML"), "meta");
+  spit(host("SUB/C0001S01.MXF"), "sub");
+  spit(host("CLIP/C0003M01.XML"), "stale");
+  EXPECT_EQ(thrownBy([&] { RenameClipFile(root, u"C0001", u"C0003", QUIL_NAMING_STRICT); }).code, 0x86000008u);
+  EXPECT_TRUE(fs::exists(host("CLIP/C0001.MXF")));
+  RenameClipFile(root, u"C0001", u"C0002", QUIL_NAMING_STRICT);
+  EXPECT_EQ(slurp(host("CLIP/C0002.MXF")), "essence");
+  EXPECT_EQ(slurp(host("CLIP/C0002M01.XML")), "meta");
+  EXPECT_EQ(slurp(host("SUB/C0002S01.MXF")), "sub");
+  EXPECT_FALSE(fs::exists(host("CLIP/C0001.MXF")));
+
+  spit(host("EDIT/E0001E01.SMI"), "smil");
+  spit(host("EDIT/E0001M01.XML"), "meta");
+  RenameEdlFile(root, u"E0001E01", u"E0007E01", QUIL_NAMING_STRICT);
+  EXPECT_TRUE(fs::exists(host("EDIT/E0007E01.SMI")) && fs::exists(host("EDIT/E0007M01.XML")));
+  DeleteEdlFile(root, u"E0007E01", QUIL_NAMING_STRICT);
+  EXPECT_TRUE(fs::is_empty(host("EDIT")));
+}
+
+// ---------------------------------------------------------------------------
+// User data and general files
+// ---------------------------------------------------------------------------
+
+std::shared_ptr<UserDataWriter> openUser(const std::u16string& root, const std::u16string& name, uint32_t access,
+                                         uint32_t share, uint32_t disposition, bool general = false) {
+  return UserDataWriter::createFile(root, name, access, share, nullptr, disposition, 0x80, nullptr, general);
+}
+
+TEST_F(WriterTest, UserDataRoundTripsThroughTheHost) {
+  CreateGeneralDirectory(root, u"a", nullptr);
+  auto f = openUser(root, u"a\\b.txt", kRead | kWrite, 0, kCreateNew, true);
+  uint32_t count = 0;
+  f->Write("hello world", 11, &count);
+  int64_t position = 0;
+  f->Seek(-5, &position, QUIL_WHENCE_END);
+  char buffer[16] = {};
+  f->Read(buffer, sizeof buffer, &count);
+  EXPECT_EQ(std::string(buffer, count), "world");
+  f->Seek(5, &position, QUIL_WHENCE_BEGIN);
+  f->SetEndOfFile();
+  EXPECT_EQ(f->GetFileSize(), 5);
+  EXPECT_EQ(f->GetFileType(), QUIL_FILE_TYPE_DISK);
+  // 2001-09-09T01:46:40Z as a FILETIME; 0 leaves the access time alone.
+  const int64_t unixSeconds = 1000000000;
+  f->SetFileTime(0, 0, unixSeconds * 10000000 + 116444736000000000LL);
+  f->Close();
+  struct stat st {};
+  ASSERT_EQ(stat(host("GENERAL/a/b.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, unixSeconds);
+  EXPECT_EQ(slurp(host("GENERAL/a/b.txt")), "hello");
+
+  SetGeneralFileAttributes(root, u"A\\B.TXT", 0x1);
+  EXPECT_FALSE(writeBits(host("GENERAL/a/b.txt")));
+  EXPECT_EQ(thrownBy([&] { DeleteGeneralFile(root, u"a\\b.txt"); }).code, 0x82000024u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 5u);
+  SetGeneralFileAttributes(root, u"a\\b.txt", 0x80);
+  EXPECT_EQ(thrownBy([&] { RemoveGeneralDirectory(root, u"a"); }).code, 0x8A000002u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 145u);
+  MoveGeneralFile(root, u"a\\b.txt", u"c.txt");
+  EXPECT_EQ(slurp(host("GENERAL/c.txt")), "hello");
+  RemoveGeneralDirectory(root, u"a");
+  EXPECT_EQ(thrownBy([&] { CreateGeneralDirectory(root, u"C.TXT", nullptr); }).code, 0x86000008u);
+}
+
+struct DispositionCase {
+  const char* label;
+  const char16_t* name;
+  uint32_t disposition;
+  uint32_t code;
+  uint32_t windowsError;
+};
+
+void PrintTo(const DispositionCase& c, std::ostream* os) { *os << c.label; }
+
+class WriterUserDispositions : public WriterTest, public ::testing::WithParamInterface<DispositionCase> {};
+
+TEST_P(WriterUserDispositions, FailWithCodeAndWindowsError) {
+  const auto& c = GetParam();
+  spit(host("USERDATA/present.txt"), "x");
+  EXPECT_EQ(thrownBy([&] { openUser(root, c.name, kRead | kWrite, 0, c.disposition); }).code, c.code);
+  EXPECT_EQ(QUILLastErrorManager::get(), c.windowsError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriterUserDispositions,
+    ::testing::Values(DispositionCase{"CreateNewOnExisting", u"PRESENT.txt", kCreateNew, 0x86000008u, 80},
+                      DispositionCase{"OpenMissing", u"absent.txt", kOpenExisting, 0x86000010u, 2},
+                      DispositionCase{"MissingFolder", u"no\\file.txt", kOpenAlways, 0x86000010u, 3},
+                      DispositionCase{"UnknownDisposition", u"present.txt", 9, 0x86000006u, 87},
+                      DispositionCase{"InvalidName", u"a?b", kOpenAlways, 0x86000003u, 123}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
+  auto first = openUser(root, u"shared.bin", kRead | kWrite, kShareRead, kCreateNew);
+  EXPECT_EQ(thrownBy([&] { openUser(root, u"shared.bin", kWrite, kShareRead | kShareWrite, kOpenExisting); }).code,
+            0x82000024u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 32u);
+  auto reader = openUser(root, u"shared.bin", kRead, kShareRead | kShareWrite, kOpenExisting);
+  EXPECT_EQ(thrownBy([&] { DeleteUserDataFile(root, u"shared.bin"); }).code, 0x81000004u);
+  first->Close();
+  reader->Close();
+  auto again = openUser(root, u"shared.bin", kWrite, 0, kOpenExisting);
+  again->Close();
+  DeleteUserDataFile(root, u"shared.bin");
+  EXPECT_FALSE(fs::exists(host("USERDATA/shared.bin")));
+}
+
+TEST_F(WriterTest, UserDataWriteToAFullMediumKeepsWhatFits) {
+  leaveRoom(600);
+  auto f = openUser(root, u"big.bin", kWrite, 0, kCreateNew);
+  std::vector<char> block(1000, 'd');
+  uint32_t count = 0;
+  EXPECT_EQ(thrownBy([&] { f->Write(block.data(), 1000, &count); }).code, 0x82000002u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 112u);
+  EXPECT_EQ(count, 600u);
+  f->Close();
+  EXPECT_EQ(fs::file_size(host("USERDATA/big.bin")), 600u);
+  DeleteUserDataFile(root, u"big.bin");
+  auto g = openUser(root, u"small.bin", kWrite, 0, kCreateNew);
+  g->Write(block.data(), 600, &count);
+  EXPECT_EQ(count, 600u) << "a delete gives its room back";
+}
+
+TEST_F(WriterTest, MoveReplacesOnlyWhenAsked) {
+  spit(host("USERDATA/from.txt"), "new");
+  spit(host("USERDATA/to.txt"), "old");
+  EXPECT_EQ(thrownBy([&] { MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0); }).code, 0x86000008u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 183u);
+  MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0x1);
+  EXPECT_EQ(slurp(host("USERDATA/TO.TXT")), "new");
+  EXPECT_FALSE(fs::exists(host("USERDATA/to.txt"))) << "no second name differing in case";
+  EXPECT_EQ(thrownBy([&] { MoveUserDataFile(root, u"from.txt", u"x.txt"); }).code, 0x86000010u);
+}
+
+// ---------------------------------------------------------------------------
+// The volume: checks, duplicated names, write protection, label
+// ---------------------------------------------------------------------------
+
+TEST_F(WriterTest, CheckVolumeWantsTheRootFilesAndAvFolders) {
+  int32_t result = -1;
+  CheckVolume(root, false, &result);
+  EXPECT_EQ(result, 0);
+  fs::remove(host("EDIT"));
+  CheckVolume(root, false, &result);
+  EXPECT_EQ(static_cast<uint32_t>(result), 0x8600000Fu);
+  EXPECT_EQ(thrownBy([&] { CheckVolume(quil::fromUtf8(folder + "-missing"), false, &result); }).code, 0x8600000Fu);
+}
+
+TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
+  spit(host("CLIP/C0001.MXF"), "first");
+  spit(host("CLIP/c0001.mxf"), "second");
+  spit(host("CLIP/C0001M01.XML"), "m1");
+  spit(host("CLIP/c0001m01.xml"), "m2");
+  spit(host("CLIP/C0007.MXF"), "other");
+  std::string discId;
+  QUIL_AliasRename alias;
+  CheckKeldaFile(root, _Volume_Param{}, discId, alias);
+  EXPECT_NE(slurp(host("DISCMETA.XML")).find("value=\"" + discId + "\""), std::string::npos);
+  ASSERT_EQ(alias.renames.size(), 2u);
+  EXPECT_EQ(alias.renames[0].directory, u"CLIP");
+  EXPECT_EQ(alias.renames[0].oldName, u"c0001.mxf");
+  EXPECT_EQ(alias.renames[0].newName, u"C0008.MXF") << "the next free number";
+  EXPECT_EQ(alias.renames[1].newName, u"C0008M01.XML") << "the metadata follows its clip";
+  EXPECT_EQ(slurp(host("CLIP/C0008.MXF")), "second");
+  EXPECT_EQ(slurp(host("CLIP/C0001.MXF")), "first");
+  const std::string table(alias.virtualAlias.begin(), alias.virtualAlias.end());
+  EXPECT_NE(table.find("name=\"c0001.mxf\" alias=\"C0008.MXF\""), std::string::npos) << table;
+
+  CheckKeldaFile(root, _Volume_Param{}, discId, alias);
+  EXPECT_TRUE(alias.renames.empty() && alias.virtualAlias.empty()) << "nothing left to do";
+}
+
+struct TreeCase {
+  const char* label;
+  std::function<void(const std::string&)> spoil;
+};
+
+void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.label; }
+
+class WriterUnsupportedTree : public WriterTest, public ::testing::WithParamInterface<TreeCase> {};
+
+TEST_P(WriterUnsupportedTree, IsRefused) {
+  GetParam().spoil(folder);
+  std::string discId;
+  QUIL_AliasRename alias;
+  EXPECT_EQ(thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code, 0x8400000Fu);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, WriterUnsupportedTree,
+    ::testing::Values(TreeCase{"MissingSub", [](const std::string& f) { fs::remove(f + "/SUB"); }},
+                      TreeCase{"ForeignFile", [](const std::string& f) { spit(f + "/CLIP/notes.txt", "x"); }},
+                      TreeCase{"Subfolder", [](const std::string& f) { fs::create_directory(f + "/EDIT/E0001.XML"); }}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(WriterTest, NotWritableMediumOpensProtectedAndRefusesChanges) {
+  spit(host("CLIP/C0001.MXF"), "x");
+  setMedium([](MediumDescription& m) { m.writable = false; });
+  std::string discId;
+  QUIL_AliasRename alias;
+  EXPECT_EQ(thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code, 0x84000010u);
+  EXPECT_TRUE(alias.virtualAlias.empty()) << "no duplicates";
+  spit(host("CLIP/c0001.MXF"), "y");
+  EXPECT_EQ(thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code, 0x84000010u);
+  EXPECT_FALSE(alias.virtualAlias.empty()) << "the new names are presented through the alias";
+  EXPECT_TRUE(alias.renames.empty());
+  EXPECT_TRUE(fs::exists(host("CLIP/c0001.MXF"))) << "nothing renamed on the medium";
+
+  const std::vector<std::function<void()>> changes = {
+      [&] { ClipWriter::create(root, u"C0002", _Clip_Param{}); },
+      [&] { AliasWriter::open(root); },
+      [&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); },
+      [&] { LockClipFile(root, u"C0001", true, QUIL_NAMING_STRICT); },
+      [&] { CreateUserDataDirectory(root, u"d", nullptr); },
+      [&] { openUser(root, u"f.txt", kWrite, 0, kOpenAlways); },
+      [&] { SetVolumeLabel(root, u"LABEL"); },
+  };
+  for (size_t i = 0; i < changes.size(); ++i) EXPECT_EQ(thrownBy(changes[i]).code, 0x88000013u) << "change " << i;
+}
+
+TEST_F(WriterTest, VolumeLabelLivesInTheMedium) {
+  SetVolumeLabel(root, u"Interview 2026");
+  EXPECT_EQ(MediumDescription::load(folder)->label, u"Interview 2026");
+  EXPECT_EQ(thrownBy([&] { SetVolumeLabel(root, std::u16string(33, u'x')); }).code, 0x86000006u);
+  FlushVolume(root);
+}
+
+// ---------------------------------------------------------------------------
+// Fault injection
+// ---------------------------------------------------------------------------
+
+TEST_F(WriterTest, InjectedWriterExceptionCarriesItsFieldsOnce) {
+  spit(host("CLIP/C0001.MXF"), "x");
+  Fault f;
+  f.kind = FaultKind::kWriterException;
+  f.writerCode = 0x8A000004;
+  f.repairStatus = 2;
+  failNext("QUILWriter::DeleteClipFile", 1, f);
+  const Thrown t = thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); });
+  EXPECT_EQ(t.code, 0x8A000004u);
+  EXPECT_EQ(t.repair, 2);
+  EXPECT_EQ(t.function, "QUILWriter::DeleteClipFile");
+  EXPECT_TRUE(fs::exists(host("CLIP/C0001.MXF"))) << "the fault comes before the work";
+  DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT);
+  EXPECT_FALSE(fs::exists(host("CLIP/C0001.MXF")));
+}
+
+TEST_F(WriterTest, InjectedFaultKindsThrowWhatTheySay) {
+  Fault f;
+  f.kind = FaultKind::kStandardException;
+  failNext("ClipWriter::create", 1, f);
+  EXPECT_THROW(ClipWriter::create(root, u"C0001", _Clip_Param{}), std::runtime_error);
+  f.kind = FaultKind::kNonStandardObject;
+  failNext("ClipWriter::Write", 1, f);
+  auto clip = ClipWriter::create(root, u"C0001", _Clip_Param{});
+  uint32_t count = 0;
+  EXPECT_THROW(clip->Write("x", 1, &count), int);
+  f.kind = FaultKind::kWindowsError;
+  f.windowsError = 1117;
+  failNext("UserDataWriter::createFile", 1, f);
+  EXPECT_EQ(thrownBy([&] { openUser(root, u"u.txt", kWrite, 0, kCreateNew); }).code, 0x82000024u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 1117u);
+  openUser(root, u"u.txt", kWrite, 0, kCreateNew)->Close();
+}
+
+}  // namespace
