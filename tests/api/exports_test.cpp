@@ -17,45 +17,12 @@
 #include <vector>
 
 #include "quil/platform_error.h"
+#include "support/process_log.h"
 #include "quil/quilcoreapi.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path gLogFolder;
-
-// The log manager reads its settings at the first trace line of the process,
-// so the registry file must name our folder before any QUILAPI_ call.
-class LogFolderEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    const char* tmp = std::getenv("QUIL_TEST_TMP");
-    const fs::path base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    fs::create_directories(base);
-    std::string dir = (base / "exports_test_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    root_ = dir;
-    gLogFolder = root_ / "log";
-    const fs::path registry = root_ / "registry.reg";
-    std::ofstream(registry) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\r\n"
-                               "\"LogLevel\"=dword:00000002\r\n"
-                               "\"LogFolder\"=\""
-                            << gLogFolder.string() << "\"\r\n";
-    ASSERT_EQ(::setenv("QUIL_REGISTRY", registry.c_str(), 1), 0);
-  }
-  void TearDown() override {
-    // A failed run keeps its log for the post-mortem.
-    if (testing::UnitTest::GetInstance()->Passed()) fs::remove_all(root_);
-  }
-
- private:
-  fs::path root_;
-};
-
-[[maybe_unused]] testing::Environment* const kLogFolder =
-    testing::AddGlobalTestEnvironment(new LogFolderEnvironment);
 
 struct LogLine {
   char level = '?';
@@ -63,22 +30,12 @@ struct LogLine {
   std::string raw;
 };
 
-// Every line of every log file in the folder, oldest file first; a day that
-// turns over during the run only adds a file and its "#Date=" header.
+// Every trace line so far; a day that turns over during the run only adds
+// a file and its "#Date=" header, which are left out.
 std::vector<std::string> allLogLines() {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(gLogFolder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("QUILSVC_", 0) == 0 && entry.path().extension() == ".log") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
   std::vector<std::string> lines;
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("#Date=", 0) != 0) lines.push_back(line);
-    }
+  for (auto& line : quiltest::processLogLines()) {
+    if (line.rfind("#Date=", 0) != 0) lines.push_back(std::move(line));
   }
   return lines;
 }

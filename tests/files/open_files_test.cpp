@@ -1,6 +1,7 @@
 // The handle table and the open-file table: which handles count against
 // which file, how records come and go in their hash chains, and what the
 // sharing questions of create/open answer.
+#include "support/process_log.h"
 #include "files/open_files.h"
 
 #include <gtest/gtest.h>
@@ -19,46 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quil::files;
 
-fs::path gLogFolder;
-
-// The process's log manager reads its settings at the first trace line, so
-// the registry must name a folder of our own before any test runs.
-class LogFolderEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    const char* tmp = std::getenv("QUIL_TEST_TMP");
-    const fs::path base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    fs::create_directories(base);
-    std::string dir = (base / "files_test_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    root_ = dir;
-    gLogFolder = root_ / "log";
-    const fs::path registry = root_ / "registry.reg";
-    std::ofstream(registry) << "Windows Registry Editor Version 5.00\n\n"
-                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
-                               "\"LogLevel\"=dword:00000002\n\"LogFolder\"=\""
-                            << gLogFolder.string() << "\"\n";
-    ASSERT_EQ(::setenv("QUIL_REGISTRY", registry.c_str(), 1), 0);
-  }
-  void TearDown() override {
-    if (testing::UnitTest::GetInstance()->Passed()) fs::remove_all(root_);
-  }
-
- private:
-  fs::path root_;
-};
-
-[[maybe_unused]] testing::Environment* const kLogFolder = testing::AddGlobalTestEnvironment(new LogFolderEnvironment);
-
 // How many lines of the log end with `text`.
 size_t logLinesEndingWith(const std::string& text) {
   size_t n = 0;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(gLogFolder, ec)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-      if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0) ++n;
-    }
+  for (const auto& line : quiltest::processLogLines()) {
+    if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0) ++n;
   }
   return n;
 }
