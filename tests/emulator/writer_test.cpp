@@ -7,14 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <ostream>
 #include <stdexcept>
+#include <type_traits>
 
 #include "disc.h"
 #include "quil/emulator_control.h"
@@ -51,30 +52,22 @@ Thrown thrownBy(const std::function<void()>& call) {
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-void spit(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
+void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 bool writeBits(const std::string& path) {
   const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   return (fs::status(path).permissions() & write) != fs::perms::none;
 }
 
-class WriterTest : public ::testing::Test {
+class WriterTest : public testing::Test {
  protected:
   void SetUp() override {
     const char* env = std::getenv("QUIL_TEST_TMP");
-    const std::string base = env != nullptr && *env != '\0' ? env : "/tmp";
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) c = c == '/' ? '-' : c;  // parameterised names hold '/'
-    folder = base + "/writer-" + name + "-" + std::to_string(getpid());
+    folder = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/writer-" +
+             testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + std::to_string(getpid());
     fs::remove_all(folder);
-    MediumDescription m;
-    m.capacity = 1 << 20;
-    ASSERT_EQ(formatDisc(folder, m), "");
+    ASSERT_EQ(formatDisc(folder, MediumDescription{.label = u"", .capacity = 1 << 20}), "");
     folder = fs::canonical(folder).string();
     root = quil::fromUtf8(folder);
     reset();
@@ -92,18 +85,9 @@ class WriterTest : public ::testing::Test {
     Media_Param_ media{};
     CreateVolume(root, param, media, nullptr);  // re-reads the capacity
   }
-
   // Leaves `room` bytes free on the medium.
   void leaveRoom(uint64_t room) {
     setMedium([&](MediumDescription& m) { m.capacity = usedBytes(folder) + room; });
-  }
-
-  std::vector<std::string> tempFiles() const {
-    std::vector<std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-      if (e.path().filename().string().rfind(".quil-tmp-", 0) == 0) out.push_back(e.path().string());
-    }
-    return out;
   }
 
   std::string folder;
@@ -112,15 +96,11 @@ class WriterTest : public ::testing::Test {
 
 // ---------------------------------------------------------------------------
 // Clips and components
-// ---------------------------------------------------------------------------
 
-uint64_t fnv1a(const void* data, size_t units, size_t unitSize) {
+template <class Units>
+uint64_t fnv1a(const Units& units) {
   uint64_t h = 14695981039346656037ull;
-  for (size_t i = 0; i < units; ++i) {
-    uint64_t unit = 0;
-    std::memcpy(&unit, static_cast<const char*>(data) + i * unitSize, unitSize);
-    h = (h ^ unit) * 1099511628211ull;
-  }
+  for (auto unit : units) h = (h ^ static_cast<std::make_unsigned_t<decltype(unit)>>(unit)) * 1099511628211ull;
   return h;
 }
 
@@ -144,12 +124,10 @@ TEST_F(WriterTest, ClipRecordingLandsOnTheHostWithItsMetadata) {
   // then the disc's KeldaIdRef bytes, each through FNV-1a-64.
   const std::string meta = slurp(host("DISCMETA.XML"));
   const size_t at = meta.find("KeldaIdRef value=\"") + 18;
-  const std::string discId = meta.substr(at, meta.find('"', at) - at);
-  const std::u16string folded = u"C0001";
   char expected[80];
   std::snprintf(expected, sizeof expected, "060A2B340101010501010D4313%016llX%016llX",
-                static_cast<unsigned long long>(fnv1a(folded.data(), folded.size(), 2)),
-                static_cast<unsigned long long>(fnv1a(discId.data(), discId.size(), 1)));
+                static_cast<unsigned long long>(fnv1a(std::u16string(u"C0001"))),
+                static_cast<unsigned long long>(fnv1a(meta.substr(at, meta.find('"', at) - at))));
   EXPECT_EQ(quil::toUtf8(clip->GetClipId()), expected);
 
   int32_t result = -1;
@@ -167,7 +145,7 @@ TEST_F(WriterTest, ClipRecordingLandsOnTheHostWithItsMetadata) {
 TEST_F(WriterTest, RecordingStopsWhereTheMediumFills) {
   leaveRoom(4096 + 10000);  // the metadata's share is held back from the start
   auto clip = ClipWriter::create(root, u"C0002", _Clip_Param{});
-  std::vector<char> block(8000, 'v');
+  const std::string block(8000, 'v');
   uint32_t written = 0;
   clip->Write(block.data(), 8000, &written);
   EXPECT_EQ(written, 8000u);
@@ -196,74 +174,37 @@ TEST_F(WriterTest, ComponentSizesAndRefusesGrowthBeyondTheMedium) {
 
 // ---------------------------------------------------------------------------
 // Metadata files: replaced in one step at Close
-// ---------------------------------------------------------------------------
 
-struct MetaCase {
-  const char* label;
-  const char* file;  // below the disc folder
-  std::function<std::shared_ptr<XMLReaderWriter>(const std::u16string&)> openXml;
-  std::function<std::shared_ptr<UserMetaWriter>(const std::u16string&)> openKlv;
-};
-
-void PrintTo(const MetaCase& c, std::ostream* os) { *os << c.label; }
-
-class WriterMetaFiles : public WriterTest, public ::testing::WithParamInterface<MetaCase> {};
-
-// One interface for the XML writers and the user metadata writer.
-template <class W>
-void rewrite(W& w, const std::string& text, std::string& before) {
-  char buffer[64] = {};
-  uint32_t count = 0;
-  w.Read(buffer, sizeof buffer, &count);
-  before.assign(buffer, count);
-  int64_t position = 0;
-  w.Seek(0, &position, QUIL_WHENCE_BEGIN);
-  w.Write(text.data(), static_cast<uint32_t>(text.size()), &count);
-  w.SetFileSize(static_cast<int64_t>(text.size()));
-  EXPECT_EQ(w.GetFileSize(), static_cast<int64_t>(text.size()));
-}
-
-TEST_P(WriterMetaFiles, CommitAtCloseInOneStep) {
-  const auto& c = GetParam();
-  fs::create_directories(fs::path(host(c.file)).parent_path());
-  spit(host(c.file), "<old content that is longer/>");
-  std::string before;
-  const std::string next = "<new/>";
-  auto check = [&](auto& w) {
-    rewrite(*w, next, before);
-    EXPECT_EQ(before, "<old content that is longer/>");
-    EXPECT_EQ(slurp(host(c.file)), "<old content that is longer/>") << "nothing reaches the disc before Close";
+TEST_F(WriterTest, MetadataIsCommittedAtCloseInOneStep) {
+  const std::string old = "<old content that is longer/>";
+  auto rewrite = [&](const char* file, auto open) {
+    SCOPED_TRACE(file);
+    fs::create_directories(fs::path(host(file)).parent_path());
+    spit(host(file), old);
+    auto w = open();
+    char buffer[64] = {};
+    uint32_t count = 0;
+    w->Read(buffer, sizeof buffer, &count);
+    EXPECT_EQ(std::string(buffer, count), old);
+    int64_t position = 0;
+    w->Seek(0, &position, QUIL_WHENCE_BEGIN);
+    w->Write("<new/>", 6, &count);
+    w->SetFileSize(6);
+    EXPECT_EQ(w->GetFileSize(), 6);
+    EXPECT_EQ(slurp(host(file)), old) << "nothing reaches the disc before Close";
     w->Close();
+    EXPECT_EQ(slurp(host(file)), "<new/>");
+    EXPECT_FALSE(std::ranges::any_of(fs::recursive_directory_iterator(folder), [](const auto& e) {
+      return e.path().filename().string().starts_with(".quil-tmp-");
+    })) << "no temporary file left";
   };
-  if (c.openXml) {
-    auto w = c.openXml(root);
-    check(w);
-  } else {
-    auto w = c.openKlv(root);
-    check(w);
-  }
-  EXPECT_EQ(slurp(host(c.file)), next);
-  EXPECT_TRUE(tempFiles().empty());
+  rewrite("ALIAS.XML", [&] { return AliasWriter::open(root); });
+  rewrite("CLIP/C0001M01.XML", [&] { return ClipNRTMetaWriter::open(root, u"C0001", QUIL_NAMING_STRICT); });
+  rewrite("EDIT/E0001E01.SMI",
+          [&] { return EditlistWriter::open(root, u"E0001E01", QUIL_NAMING_STRICT, QUIL_UMID_MODE_2); });
+  rewrite("EDIT/E0001M01.XML", [&] { return EdlNRTMetaWriter::open(root, u"E0001M01", QUIL_NAMING_STRICT); });
+  rewrite("CLIP/C0001M02.KLV", [&] { return UserMetaWriter::open(root, u"C0001", QUIL_NAMING_STRICT); });
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, WriterMetaFiles,
-    ::testing::Values(
-        MetaCase{"Alias", "ALIAS.XML", [](const std::u16string& r) { return AliasWriter::open(r); }, nullptr},
-        MetaCase{"ClipNrt", "CLIP/C0001M01.XML",
-                 [](const std::u16string& r) { return ClipNRTMetaWriter::open(r, u"C0001", QUIL_NAMING_STRICT); },
-                 nullptr},
-        MetaCase{"Editlist", "EDIT/E0001E01.SMI",
-                 [](const std::u16string& r) {
-                   return EditlistWriter::open(r, u"E0001E01", QUIL_NAMING_STRICT, QUIL_UMID_MODE_2);
-                 },
-                 nullptr},
-        MetaCase{"EdlNrt", "EDIT/E0001M01.XML",
-                 [](const std::u16string& r) { return EdlNRTMetaWriter::open(r, u"E0001M01", QUIL_NAMING_STRICT); },
-                 nullptr},
-        MetaCase{"UserMeta", "CLIP/C0001M02.KLV", nullptr,
-                 [](const std::u16string& r) { return UserMetaWriter::open(r, u"C0001", QUIL_NAMING_STRICT); }}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(WriterTest, MetadataOpenAndCreateFollowExistence) {
   EXPECT_EQ(thrownBy([&] { ClipNRTMetaWriter::open(root, u"C0009", QUIL_NAMING_STRICT); }).code, 0x86000010u);
@@ -281,6 +222,10 @@ TEST_F(WriterTest, MetadataOpenAndCreateFollowExistence) {
   EXPECT_EQ(slurp(host("EDIT/E0002E01.SMI")), "<smil/>");
 }
 
+bool parse(const std::string& text, std::string& id, bool& current) {
+  return parseDiscmeta(text.data(), static_cast<uint32_t>(text.size()), id, current);
+}
+
 TEST_F(WriterTest, DiscMetaOfA23ModeVolumeIsBroughtTo100) {
   _Volume_Param param{};
   param.Quil23Mode = true;
@@ -288,63 +233,44 @@ TEST_F(WriterTest, DiscMetaOfA23ModeVolumeIsBroughtTo100) {
   CreateVolume(root, param, media, nullptr);
   EXPECT_EQ(media.mediumType, 'S');
   const std::string original = slurp(host("DISCMETA.XML"));
-  std::string id;
+  std::string id, idAfter;
   bool current = true;
-  ASSERT_TRUE(parseDiscmeta(original.data(), static_cast<uint32_t>(original.size()), id, current));
+  ASSERT_TRUE(parse(original, id, current));
   EXPECT_FALSE(current) << "the formatter writes 1.10";
   auto w = DiscMetaWriter::open(root, true);
   uint32_t count = 0;
   w->Write(original.data(), static_cast<uint32_t>(original.size()), &count);
   w->Close();
-  const std::string now = slurp(host("DISCMETA.XML"));
-  std::string idAfter;
-  ASSERT_TRUE(parseDiscmeta(now.data(), static_cast<uint32_t>(now.size()), idAfter, current));
+  ASSERT_TRUE(parse(slurp(host("DISCMETA.XML")), idAfter, current));
   EXPECT_TRUE(current);
   EXPECT_EQ(idAfter, id);
 }
 
-struct ParseCase {
-  const char* text;
-  bool parses;
-  const char* id;
-  bool current;
-};
-
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.text; }
-
-class WriterParseDiscmeta : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(WriterParseDiscmeta, AcceptsOnlyDiscMetadata) {
-  const auto& c = GetParam();
-  std::string id = "unchanged";
-  bool current = false;
-  EXPECT_EQ(parseDiscmeta(c.text, static_cast<uint32_t>(std::strlen(c.text)), id, current), c.parses);
-  if (!c.parses) return;
-  EXPECT_EQ(id, c.id);
-  EXPECT_EQ(current, c.current);
+TEST(WriterParseDiscmeta, AcceptsOnlyDiscMetadata) {
+  std::string id;
+  bool current = true;
+  ASSERT_TRUE(parse("<?xml version=\"1.0\"?><DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.10\">"
+                    "<KeldaIdRef value=\"urn:x:1\"/></DiscMeta>",
+                    id, current));
+  EXPECT_EQ(id, "urn:x:1");
+  EXPECT_FALSE(current);
+  ASSERT_TRUE(parse("<DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.00\">"
+                    "<KeldaIdRef value=\"id2\"/></DiscMeta>",
+                    id, current));
+  EXPECT_EQ(id, "id2");
+  EXPECT_TRUE(current);
+  for (const char* text : {"<DiscMeta><KeldaIdRef value=\"id3\"/>", "<Other><KeldaIdRef value=\"id4\"/></Other>",
+                           "<DiscMeta><InitializedDate value=\"x\"/></DiscMeta>", "\x01\x02 garbage"}) {
+    EXPECT_FALSE(parse(text, id, current)) << text;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, WriterParseDiscmeta,
-    ::testing::Values(
-        ParseCase{"<?xml version=\"1.0\"?><DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.10\">"
-                  "<KeldaIdRef value=\"urn:x:1\"/></DiscMeta>",
-                  true, "urn:x:1", false},
-        ParseCase{"<DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:ver.1.00\"><KeldaIdRef value=\"id2\"/></DiscMeta>",
-                  true, "id2", true},
-        ParseCase{"<DiscMeta><KeldaIdRef value=\"id3\"/>", false, "", false},
-        ParseCase{"<Other><KeldaIdRef value=\"id4\"/></Other>", false, "", false},
-        ParseCase{"<DiscMeta><InitializedDate value=\"x\"/></DiscMeta>", false, "", false},
-        ParseCase{"\x01\x02 garbage", false, "", false}));
 
 // ---------------------------------------------------------------------------
 // Deleting, renaming and locking by name
-// ---------------------------------------------------------------------------
 
 TEST_F(WriterTest, LockMakesAClipReadOnlyUntilUnlocked) {
-  for (const char* f : {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"}) {
-    spit(host(f), "x");
-  }
+  const char* files[] = {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"};
+  for (const char* f : files) spit(host(f), "x");
   LockClipFile(root, u"C0001", true, QUIL_NAMING_STRICT);
   EXPECT_FALSE(writeBits(host("CLIP/C0001.MXF")));
   EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x88000013u);
@@ -352,9 +278,7 @@ TEST_F(WriterTest, LockMakesAClipReadOnlyUntilUnlocked) {
   LockClipFile(root, u"c0001", false, QUIL_NAMING_STRICT);
   EXPECT_TRUE((fs::status(host("CLIP/C0001.MXF")).permissions() & fs::perms::owner_write) != fs::perms::none);
   DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT);
-  for (const char* f : {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"}) {
-    EXPECT_FALSE(fs::exists(host(f))) << f;
-  }
+  for (const char* f : files) EXPECT_FALSE(fs::exists(host(f))) << f;
   EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x86000010u);
 }
 
@@ -393,7 +317,6 @@ TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
 
 // ---------------------------------------------------------------------------
 // User data and general files
-// ---------------------------------------------------------------------------
 
 std::shared_ptr<UserDataWriter> openUser(const std::u16string& root, const std::u16string& name, uint32_t access,
                                          uint32_t share, uint32_t disposition, bool general = false) {
@@ -436,33 +359,21 @@ TEST_F(WriterTest, UserDataRoundTripsThroughTheHost) {
   EXPECT_EQ(thrownBy([&] { CreateGeneralDirectory(root, u"C.TXT", nullptr); }).code, 0x86000008u);
 }
 
-struct DispositionCase {
-  const char* label;
-  const char16_t* name;
-  uint32_t disposition;
-  uint32_t code;
-  uint32_t windowsError;
-};
-
-void PrintTo(const DispositionCase& c, std::ostream* os) { *os << c.label; }
-
-class WriterUserDispositions : public WriterTest, public ::testing::WithParamInterface<DispositionCase> {};
-
-TEST_P(WriterUserDispositions, FailWithCodeAndWindowsError) {
-  const auto& c = GetParam();
+TEST_F(WriterTest, UserDataDispositionsFailWithCodeAndWindowsError) {
   spit(host("USERDATA/present.txt"), "x");
-  EXPECT_EQ(thrownBy([&] { openUser(root, c.name, kRead | kWrite, 0, c.disposition); }).code, c.code);
-  EXPECT_EQ(QUILLastErrorManager::get(), c.windowsError);
+  const struct {
+    const char16_t* name;
+    uint32_t disposition, code, windowsError;
+  } cases[] = {{u"PRESENT.txt", kCreateNew, 0x86000008u, 80}, {u"absent.txt", kOpenExisting, 0x86000010u, 2},
+               {u"no\\file.txt", kOpenAlways, 0x86000010u, 3}, {u"present.txt", 9, 0x86000006u, 87},
+               {u"a?b", kOpenAlways, 0x86000003u, 123}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(quil::toUtf8(c.name));
+    QUILLastErrorManager::clear();
+    EXPECT_EQ(thrownBy([&] { openUser(root, c.name, kRead | kWrite, 0, c.disposition); }).code, c.code);
+    EXPECT_EQ(QUILLastErrorManager::get(), c.windowsError);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WriterUserDispositions,
-    ::testing::Values(DispositionCase{"CreateNewOnExisting", u"PRESENT.txt", kCreateNew, 0x86000008u, 80},
-                      DispositionCase{"OpenMissing", u"absent.txt", kOpenExisting, 0x86000010u, 2},
-                      DispositionCase{"MissingFolder", u"no\\file.txt", kOpenAlways, 0x86000010u, 3},
-                      DispositionCase{"UnknownDisposition", u"present.txt", 9, 0x86000006u, 87},
-                      DispositionCase{"InvalidName", u"a?b", kOpenAlways, 0x86000003u, 123}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
   auto first = openUser(root, u"shared.bin", kRead | kWrite, kShareRead, kCreateNew);
@@ -473,8 +384,7 @@ TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
   EXPECT_EQ(thrownBy([&] { DeleteUserDataFile(root, u"shared.bin"); }).code, 0x81000004u);
   first->Close();
   reader->Close();
-  auto again = openUser(root, u"shared.bin", kWrite, 0, kOpenExisting);
-  again->Close();
+  openUser(root, u"shared.bin", kWrite, 0, kOpenExisting)->Close();
   DeleteUserDataFile(root, u"shared.bin");
   EXPECT_FALSE(fs::exists(host("USERDATA/shared.bin")));
 }
@@ -482,7 +392,7 @@ TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
 TEST_F(WriterTest, UserDataWriteToAFullMediumKeepsWhatFits) {
   leaveRoom(600);
   auto f = openUser(root, u"big.bin", kWrite, 0, kCreateNew);
-  std::vector<char> block(1000, 'd');
+  const std::string block(1000, 'd');
   uint32_t count = 0;
   EXPECT_EQ(thrownBy([&] { f->Write(block.data(), 1000, &count); }).code, 0x82000002u);
   EXPECT_EQ(QUILLastErrorManager::get(), 112u);
@@ -490,8 +400,7 @@ TEST_F(WriterTest, UserDataWriteToAFullMediumKeepsWhatFits) {
   f->Close();
   EXPECT_EQ(fs::file_size(host("USERDATA/big.bin")), 600u);
   DeleteUserDataFile(root, u"big.bin");
-  auto g = openUser(root, u"small.bin", kWrite, 0, kCreateNew);
-  g->Write(block.data(), 600, &count);
+  openUser(root, u"small.bin", kWrite, 0, kCreateNew)->Write(block.data(), 600, &count);
   EXPECT_EQ(count, 600u) << "a delete gives its room back";
 }
 
@@ -508,7 +417,6 @@ TEST_F(WriterTest, MoveReplacesOnlyWhenAsked) {
 
 // ---------------------------------------------------------------------------
 // The volume: checks, duplicated names, write protection, label
-// ---------------------------------------------------------------------------
 
 TEST_F(WriterTest, CheckVolumeWantsTheRootFilesAndAvFolders) {
   int32_t result = -1;
@@ -544,28 +452,19 @@ TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
   EXPECT_TRUE(alias.renames.empty() && alias.virtualAlias.empty()) << "nothing left to do";
 }
 
-struct TreeCase {
-  const char* label;
-  std::function<void(const std::string&)> spoil;
-};
-
-void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.label; }
-
-class WriterUnsupportedTree : public WriterTest, public ::testing::WithParamInterface<TreeCase> {};
-
-TEST_P(WriterUnsupportedTree, IsRefused) {
-  GetParam().spoil(folder);
+TEST_F(WriterTest, UnsupportedTreesAreRefused) {
   std::string discId;
   QUIL_AliasRename alias;
-  EXPECT_EQ(thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code, 0x8400000Fu);
+  auto refusal = [&] { return thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code; };
+  fs::remove(host("SUB"));
+  EXPECT_EQ(refusal(), 0x8400000Fu) << "a missing folder";
+  fs::create_directory(host("SUB"));
+  spit(host("CLIP/notes.txt"), "x");
+  EXPECT_EQ(refusal(), 0x8400000Fu) << "a foreign file";
+  fs::remove(host("CLIP/notes.txt"));
+  fs::create_directory(host("EDIT/E0001.XML"));
+  EXPECT_EQ(refusal(), 0x8400000Fu) << "a subfolder";
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Trees, WriterUnsupportedTree,
-    ::testing::Values(TreeCase{"MissingSub", [](const std::string& f) { fs::remove(f + "/SUB"); }},
-                      TreeCase{"ForeignFile", [](const std::string& f) { spit(f + "/CLIP/notes.txt", "x"); }},
-                      TreeCase{"Subfolder", [](const std::string& f) { fs::create_directory(f + "/EDIT/E0001.XML"); }}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(WriterTest, NotWritableMediumOpensProtectedAndRefusesChanges) {
   spit(host("CLIP/C0001.MXF"), "x");
@@ -580,7 +479,7 @@ TEST_F(WriterTest, NotWritableMediumOpensProtectedAndRefusesChanges) {
   EXPECT_TRUE(alias.renames.empty());
   EXPECT_TRUE(fs::exists(host("CLIP/c0001.MXF"))) << "nothing renamed on the medium";
 
-  const std::vector<std::function<void()>> changes = {
+  const std::function<void()> changes[] = {
       [&] { ClipWriter::create(root, u"C0002", _Clip_Param{}); },
       [&] { AliasWriter::open(root); },
       [&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); },
@@ -589,7 +488,7 @@ TEST_F(WriterTest, NotWritableMediumOpensProtectedAndRefusesChanges) {
       [&] { openUser(root, u"f.txt", kWrite, 0, kOpenAlways); },
       [&] { SetVolumeLabel(root, u"LABEL"); },
   };
-  for (size_t i = 0; i < changes.size(); ++i) EXPECT_EQ(thrownBy(changes[i]).code, 0x88000013u) << "change " << i;
+  for (size_t i = 0; i < std::size(changes); ++i) EXPECT_EQ(thrownBy(changes[i]).code, 0x88000013u) << "change " << i;
 }
 
 TEST_F(WriterTest, VolumeLabelLivesInTheMedium) {
@@ -601,15 +500,11 @@ TEST_F(WriterTest, VolumeLabelLivesInTheMedium) {
 
 // ---------------------------------------------------------------------------
 // Fault injection
-// ---------------------------------------------------------------------------
 
 TEST_F(WriterTest, InjectedWriterExceptionCarriesItsFieldsOnce) {
   spit(host("CLIP/C0001.MXF"), "x");
-  Fault f;
-  f.kind = FaultKind::kWriterException;
-  f.writerCode = 0x8A000004;
-  f.repairStatus = 2;
-  failNext("QUILWriter::DeleteClipFile", 1, f);
+  failNext("QUILWriter::DeleteClipFile", 1,
+           Fault{.kind = FaultKind::kWriterException, .writerCode = 0x8A000004, .repairStatus = 2, .message = u""});
   const Thrown t = thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); });
   EXPECT_EQ(t.code, 0x8A000004u);
   EXPECT_EQ(t.repair, 2);
@@ -620,18 +515,14 @@ TEST_F(WriterTest, InjectedWriterExceptionCarriesItsFieldsOnce) {
 }
 
 TEST_F(WriterTest, InjectedFaultKindsThrowWhatTheySay) {
-  Fault f;
-  f.kind = FaultKind::kStandardException;
-  failNext("ClipWriter::create", 1, f);
+  failNext("ClipWriter::create", 1, Fault{.kind = FaultKind::kStandardException, .message = u""});
   EXPECT_THROW(ClipWriter::create(root, u"C0001", _Clip_Param{}), std::runtime_error);
-  f.kind = FaultKind::kNonStandardObject;
-  failNext("ClipWriter::Write", 1, f);
+  failNext("ClipWriter::Write", 1, Fault{.kind = FaultKind::kNonStandardObject, .message = u""});
   auto clip = ClipWriter::create(root, u"C0001", _Clip_Param{});
   uint32_t count = 0;
   EXPECT_THROW(clip->Write("x", 1, &count), int);
-  f.kind = FaultKind::kWindowsError;
-  f.windowsError = 1117;
-  failNext("UserDataWriter::createFile", 1, f);
+  failNext("UserDataWriter::createFile", 1,
+           Fault{.kind = FaultKind::kWindowsError, .windowsError = 1117, .message = u""});
   EXPECT_EQ(thrownBy([&] { openUser(root, u"u.txt", kWrite, 0, kCreateNew); }).code, 0x82000024u);
   EXPECT_EQ(QUILLastErrorManager::get(), 1117u);
   openUser(root, u"u.txt", kWrite, 0, kCreateNew)->Close();

@@ -5,25 +5,28 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using quil::files::ClipReadEntry;
 using quil::files::ClipReadManager;
+using Calls = std::vector<std::string>;
+using Entries = std::vector<const ClipReadEntry*>;
 
 constexpr int32_t kVolume = 7;
 constexpr int64_t kFileSize = 100000;
 
-std::string ascii(std::u16string_view s) { return std::string(s.begin(), s.end()); }
-
 // What the fake reader saw and what it is told to do.
 struct Recorder {
-  std::vector<std::string> calls;
+  Calls calls;
   int32_t nextHandle = 100;
   int failCreates = 0;                                                  // the next n creates fail
   std::map<int32_t, std::pair<int32_t, std::u16string>> closeFailures;  // handle -> code, message
@@ -33,93 +36,69 @@ struct Recorder {
   std::u16string lastMessage;
   int64_t reportedPosition = -1;  // when set, a seek reports this instead
   bool failRead = false;
-};
-Recorder gRec;
+} gRec;
 
 void record(const char* format, auto... args) {
   char text[256];
   std::snprintf(text, sizeof text, format, args...);
   gRec.calls.emplace_back(text);
 }
+std::string ascii(std::u16string_view s) { return std::string(s.begin(), s.end()); }
 
-int32_t fakeCreate(int32_t volume, const QUILCHAR* path, uint32_t access, uint32_t share, void* security,
-                   uint32_t disposition, uint32_t flags, void* extra) {
-  const std::string extraText =
-      extra == nullptr ? "none" : std::to_string(*static_cast<const unsigned long long*>(extra));
-  record("create v%d %s a%X s%X sec%d d%u f%X x%s", volume, ascii(path).c_str(), access, share, security != nullptr,
-         disposition, flags, extraText.c_str());
-  if (gRec.failCreates > 0) {
-    --gRec.failCreates;
-    return -1;
-  }
-  const int32_t h = gRec.nextHandle++;
-  gRec.open.insert(h);
-  gRec.position[h] = 0;
-  return h;
-}
-
-int32_t fakeClose(int32_t file) {
-  record("close %d", file);
-  gRec.open.erase(file);
-  const auto it = gRec.closeFailures.find(file);
-  if (it == gRec.closeFailures.end()) return 1;
-  gRec.lastError = it->second.first;
-  gRec.lastMessage = it->second.second;
-  return 0;
-}
-
-// Fills the buffer with the low byte of each file offset, so the bytes show
-// where the read was made.
-int32_t fakeRead(int32_t file, void* buffer, uint32_t size, uint32_t* done) {
-  record("read %d %u", file, size);
-  if (gRec.open.count(file) == 0) {
-    *done = 0;
-    return 0;
-  }
-  if (gRec.failRead) {
-    *done = size / 2;  // a failing read may still report some bytes
-    return 0;
-  }
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(gRec.position[file] + i);
-  gRec.position[file] += size;
-  *done = size;
-  return 1;
-}
-
-int32_t fakeSeek(int32_t file, int64_t distance, int64_t* position, uint32_t method) {
-  record("seek %d %lld %u%s", file, static_cast<long long>(distance), method, position == nullptr ? " -" : "");
-  if (gRec.open.count(file) == 0) return 0;
-  int64_t& p = gRec.position[file];
-  p = method == 0 ? distance : method == 1 ? p + distance : kFileSize + distance;
-  if (gRec.reportedPosition >= 0) p = gRec.reportedPosition;
-  if (position != nullptr) *position = p;
-  return 1;
-}
-
-int32_t fakeGetLastError(QUILCHAR* buffer, uint32_t length, uint32_t* textLength) {
-  record("getLastError %u", length);
-  const size_t n = std::min<size_t>(gRec.lastMessage.size(), length - 1);
-  gRec.lastMessage.copy(buffer, n);
-  buffer[n] = 0;
-  *textLength = static_cast<uint32_t>(n);
-  return gRec.lastError;
-}
-
-void fakeSetLastError(int32_t code, const QUILCHAR* message) {
-  record("setLastError %d %s", code, ascii(message).c_str());
-}
-
-const quil::sibling::ReaderLibrary kFake = {&fakeCreate, &fakeClose,        &fakeRead,
-                                            &fakeSeek,   &fakeGetLastError, &fakeSetLastError};
-
-using Calls = std::vector<std::string>;
+const quil::sibling::ReaderLibrary kFake = {
+    [](int32_t volume, const QUILCHAR* path, uint32_t access, uint32_t share, void* security, uint32_t disposition,
+       uint32_t flags, void* extra) {
+      const std::string x = extra == nullptr ? "none" : std::to_string(*static_cast<unsigned long long*>(extra));
+      record("create v%d %s a%X s%X sec%d d%u f%X x%s", volume, ascii(path).c_str(), access, share,
+             security != nullptr, disposition, flags, x.c_str());
+      if (gRec.failCreates > 0) return --gRec.failCreates, -1;
+      const int32_t h = gRec.nextHandle++;
+      gRec.open.insert(h);
+      gRec.position[h] = 0;
+      return h;
+    },
+    [](int32_t file) {
+      record("close %d", file);
+      gRec.open.erase(file);
+      const auto it = gRec.closeFailures.find(file);
+      if (it == gRec.closeFailures.end()) return 1;
+      std::tie(gRec.lastError, gRec.lastMessage) = it->second;
+      return 0;
+    },
+    // Fills the buffer with the low byte of each file offset, so the bytes
+    // show where the read was made. A failing read may still report bytes.
+    [](int32_t file, void* buffer, uint32_t size, uint32_t* done) {
+      record("read %d %u", file, size);
+      *done = gRec.open.count(file) == 0 ? 0 : gRec.failRead ? size / 2 : size;
+      if (gRec.open.count(file) == 0 || gRec.failRead) return 0;
+      for (uint32_t i = 0; i < size; ++i) static_cast<unsigned char*>(buffer)[i] = gRec.position[file] + i;
+      gRec.position[file] += size;
+      return 1;
+    },
+    [](int32_t file, int64_t distance, int64_t* position, uint32_t method) {
+      record("seek %d %lld %u%s", file, static_cast<long long>(distance), method, position == nullptr ? " -" : "");
+      if (gRec.open.count(file) == 0) return 0;
+      int64_t& p = gRec.position[file];
+      p = gRec.reportedPosition >= 0 ? gRec.reportedPosition
+          : method == 0              ? distance
+          : method == 1              ? p + distance
+                                     : kFileSize + distance;
+      if (position != nullptr) *position = p;
+      return 1;
+    },
+    [](QUILCHAR* buffer, uint32_t length, uint32_t* textLength) {
+      record("getLastError %u", length);
+      *textLength = static_cast<uint32_t>(gRec.lastMessage.copy(buffer, length - 1));
+      buffer[*textLength] = 0;
+      return gRec.lastError;
+    },
+    [](int32_t code, const QUILCHAR* message) { record("setLastError %d %s", code, ascii(message).c_str()); }};
 
 class ClipReads : public testing::Test {
  protected:
   void SetUp() override { gRec = Recorder(); }
 
-  ClipReadEntry* open(ClipReadManager& m, const char16_t* path) {
+  static ClipReadEntry* open(ClipReadManager& m, const char16_t* path) {
     return m.create(path, 0x80000000u, 1, 3, 0x80, nullptr);
   }
   // The reader's create call as open() makes it.
@@ -127,13 +106,9 @@ class ClipReads : public testing::Test {
     return std::string("create v7 ") + path + " a80000000 s1 sec0 d3 f80 xnone";
   }
   // The calls made since the last look.
-  Calls take() {
-    Calls out;
-    out.swap(gRec.calls);
-    return out;
-  }
-  static std::vector<const ClipReadEntry*> order(const ClipReadManager& m) {
-    std::vector<const ClipReadEntry*> out;
+  static Calls take() { return std::exchange(gRec.calls, {}); }
+  static Entries order(const ClipReadManager& m) {
+    Entries out;
     for (const ClipReadEntry* e = m.head(); e != nullptr; e = e->next) out.push_back(e);
     return out;
   }
@@ -154,48 +129,37 @@ TEST_F(ClipReads, LimitOfTwoEvictsTheLeastRecentlyUsedAndReplaysThePosition) {
   ASSERT_NE(m.read(a, buffer, 5, &done), 0);
   EXPECT_EQ(take(), (Calls{opened("A"), "close 101", "seek 103 10 0 -", "read 103 5"}));
   EXPECT_EQ(done, 5u);
-  EXPECT_EQ(buffer[0], 10);
-  EXPECT_EQ(buffer[4], 14);
+  EXPECT_EQ(buffer[0], 10);  // read where the caller left off
   EXPECT_EQ(a->position, 15u);
-  EXPECT_EQ(a->readerHandle, 103u);
   EXPECT_FALSE(b->isOpen());
   EXPECT_TRUE(c->isOpen());
   EXPECT_EQ(m.openCount(), 2u);
-  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{b, c, a}));  // the read moved A to the end
+  EXPECT_EQ(order(m), (Entries{b, c, a}));  // the read moved A to the end
 }
 
-struct SeekCase {
-  const char* name;
-  int64_t distance;
-  uint32_t method;
-  const char* expectedSeek;
-  int64_t expectedPosition;
-};
-
-class SeekOnEvicted : public ClipReads, public testing::WithParamInterface<SeekCase> {};
-
-TEST_P(SeekOnEvicted, ReopensThenSeeks) {
-  const SeekCase& s = GetParam();
-  ClipReadManager m(1, kVolume, kFake);
-  ClipReadEntry* a = open(m, u"A");
-  unsigned char buffer[4];
-  ASSERT_NE(m.read(a, buffer, 4, nullptr), 0);
-  open(m, u"B");
-  take();
-  int64_t out = -1;
-  ASSERT_NE(m.setFilePointer(a, s.distance, &out, s.method), 0);
-  EXPECT_EQ(take(), (Calls{opened("A"), "close 101", s.expectedSeek}));
-  EXPECT_EQ(out, s.expectedPosition);
-  EXPECT_EQ(a->position, static_cast<uint64_t>(s.expectedPosition));
-  EXPECT_EQ(m.openCount(), 1u);
+TEST_F(ClipReads, SeekOnAnEvictedEntryReopensThenSeeks) {
+  const std::tuple<int64_t, uint32_t, const char*, int64_t> cases[] = {  // distance, method, reader seek, position
+      {6, 1, "seek 102 10 0", 10},
+      {-3, 1, "seek 102 1 0", 1},
+      {6, 0, "seek 102 6 0", 6},
+      {-5, 2, "seek 102 -5 2", kFileSize - 5}};
+  for (const auto& [distance, method, seek, position] : cases) {
+    SCOPED_TRACE(seek);
+    gRec = Recorder();
+    ClipReadManager m(1, kVolume, kFake);
+    ClipReadEntry* a = open(m, u"A");
+    unsigned char buffer[4];
+    ASSERT_NE(m.read(a, buffer, 4, nullptr), 0);
+    open(m, u"B");
+    take();
+    int64_t out = -1;
+    ASSERT_NE(m.setFilePointer(a, distance, &out, method), 0);
+    EXPECT_EQ(take(), (Calls{opened("A"), "close 101", seek}));
+    EXPECT_EQ(out, position);
+    EXPECT_EQ(a->position, static_cast<uint64_t>(position));
+    EXPECT_EQ(m.openCount(), 1u);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Methods, SeekOnEvicted,
-                         testing::Values(SeekCase{"fromCurrent", 6, 1, "seek 102 10 0", 10},
-                                         SeekCase{"backFromCurrent", -3, 1, "seek 102 1 0", 1},
-                                         SeekCase{"fromStart", 6, 0, "seek 102 6 0", 6},
-                                         SeekCase{"fromEnd", -5, 2, "seek 102 -5 2", kFileSize - 5}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ClipReads, PositionFollowsWhatTheReaderReports) {
   ClipReadManager m(2, kVolume, kFake);
@@ -226,7 +190,7 @@ TEST_F(ClipReads, AFailedEvictionCloseSurfacesAtTheOwnersClose) {
 
   EXPECT_EQ(m.close(a), 0);
   EXPECT_EQ(take(), (Calls{"setLastError -3020 drive busy"}));
-  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{b}));
+  EXPECT_EQ(order(m), (Entries{b}));
   // Evicted cleanly: its close makes no reader call and reports success.
   ClipReadEntry* c = open(m, u"C");
   take();
@@ -253,7 +217,7 @@ TEST_F(ClipReads, AFailedReopenFailsTheCallWithoutSeekingOrReading) {
   EXPECT_EQ(out, -1);
   EXPECT_TRUE(b->isOpen());  // nothing was evicted for a reopen that failed
   EXPECT_EQ(m.openCount(), 1u);
-  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{a, b}));
+  EXPECT_EQ(order(m), (Entries{a, b}));
 }
 
 TEST_F(ClipReads, AFailedCreateCountsNothingAndEvictsNothing) {
@@ -265,104 +229,87 @@ TEST_F(ClipReads, AFailedCreateCountsNothingAndEvictsNothing) {
   EXPECT_EQ(take().size(), 1u);
   EXPECT_TRUE(a->isOpen());
   EXPECT_EQ(m.openCount(), 1u);
-  EXPECT_EQ(order(m), (std::vector<const ClipReadEntry*>{a}));
+  EXPECT_EQ(order(m), (Entries{a}));
 }
 
-struct ExtraCase {
-  const char* name;
-  uint32_t flags;
-  bool passExtra;
-  const char* expectedExtra;
-};
-
-class ExtraArgument : public ClipReads, public testing::WithParamInterface<ExtraCase> {};
-
-TEST_P(ExtraArgument, IsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
-  const ExtraCase& c = GetParam();
-  ClipReadManager m(1, kVolume, kFake);
-  unsigned long long value = 0x1122334455667788ull;
-  ClipReadEntry* a = m.create(u"A", 0x80000000u, 1, 3, c.flags, c.passExtra ? &value : nullptr);
-  value = 5;  // the caller's variable may change or vanish after the open
-  open(m, u"B");
-  take();
-  ASSERT_NE(m.getHandle(a), quil::files::kClosedReaderHandle);
-  char expected[64];
-  std::snprintf(expected, sizeof expected, "create v7 A a80000000 s1 sec0 d3 f%X x%s", c.flags, c.expectedExtra);
-  EXPECT_EQ(take().front(), expected);
-  EXPECT_EQ(a->extra != nullptr, std::string(c.expectedExtra) != "none");
-}
-
-INSTANTIATE_TEST_SUITE_P(Flags, ExtraArgument,
-                         testing::Values(ExtraCase{"flagged", 0x00040000, true, "1234605616436508552"},
-                                         ExtraCase{"flaggedAmongOthers", 0x40040080, true, "1234605616436508552"},
-                                         ExtraCase{"notFlagged", 0x00000080, true, "none"},
-                                         ExtraCase{"flaggedWithoutValue", 0x00040000, false, "none"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ClipReads, ClosingAnOpenEntryReturnsTheReadersResultAndFreesItsSlot) {
-  for (const bool closeFails : {false, true}) {
-    SCOPED_TRACE(closeFails ? "close fails" : "close succeeds");
+TEST_F(ClipReads, ExtraIsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
+  const std::tuple<uint32_t, bool, const char*> cases[] = {  // flags, an extra value passed, the one replayed
+      {0x00040000, true, "1234605616436508552"},
+      {0x40040080, true, "1234605616436508552"},
+      {0x00000080, true, "none"},
+      {0x00040000, false, "none"}};
+  for (const auto& [flags, passExtra, extra] : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << flags << " " << passExtra);
     gRec = Recorder();
     ClipReadManager m(1, kVolume, kFake);
-    ClipReadEntry* a = open(m, u"A");
-    if (closeFails) gRec.closeFailures[100] = {-1, u"gone"};
+    unsigned long long value = 0x1122334455667788ull;
+    ClipReadEntry* a = m.create(u"A", 0x80000000u, 1, 3, flags, passExtra ? &value : nullptr);
+    value = 5;  // the caller's variable may change or vanish after the open
+    open(m, u"B");
     take();
-    EXPECT_EQ(m.close(a), closeFails ? 0 : 1);
-    const Calls expected = closeFails ? Calls{"close 100", "getLastError 256"} : Calls{"close 100"};
-    EXPECT_EQ(take(), expected);
-    EXPECT_EQ(m.openCount(), 0u);
-    EXPECT_EQ(m.head(), nullptr);
-    ASSERT_NE(open(m, u"B"), nullptr);
-    EXPECT_EQ(take().size(), 1u);  // no eviction needed
+    ASSERT_NE(m.getHandle(a), quil::files::kClosedReaderHandle);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "create v7 A a80000000 s1 sec0 d3 f%X x%s", flags, extra);
+    EXPECT_EQ(take().front(), expected);
+    EXPECT_EQ(a->extra != nullptr, std::string(extra) != "none");
   }
+}
+
+// A close that succeeds ends the eviction test above.
+TEST_F(ClipReads, AFailedCloseOfAnOpenEntryIsReturnedAndStillFreesItsSlot) {
+  ClipReadManager m(1, kVolume, kFake);
+  ClipReadEntry* a = open(m, u"A");
+  gRec.closeFailures[100] = {-1, u"gone"};
+  take();
+  EXPECT_EQ(m.close(a), 0);
+  EXPECT_EQ(take(), (Calls{"close 100", "getLastError 256"}));
+  EXPECT_EQ(m.openCount(), 0u);
+  EXPECT_EQ(m.head(), nullptr);
+  ASSERT_NE(open(m, u"B"), nullptr);
+  EXPECT_EQ(take().size(), 1u);  // no eviction needed
 }
 
 // Any mix of operations keeps the count right and every read where the
 // caller left off.
 TEST_F(ClipReads, OpenCountStaysWithinTheLimitOverARandomSequence) {
   ClipReadManager m(3, kVolume, kFake);
-  struct Mine {
-    ClipReadEntry* entry;
-    uint64_t position;
-  };
-  std::vector<Mine> mine;
+  std::vector<std::pair<ClipReadEntry*, uint64_t>> mine;  // entry, the caller's position
   uint32_t seed = 12345;
-  auto next = [&seed](uint32_t n) {
+  auto next = [&seed](size_t n) {
     seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
+    return (seed >> 16) % static_cast<uint32_t>(n);
   };
   unsigned char buffer[32];
   for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
     const uint32_t op = next(10);
     if (mine.empty() || (op < 3 && mine.size() < 12)) {
-      mine.push_back({open(m, u"X"), 0});
+      mine.emplace_back(open(m, u"X"), 0);
     } else if (op < 7) {
-      Mine& x = mine[next(static_cast<uint32_t>(mine.size()))];
-      const uint32_t count = 1 + next(32);
+      auto& [entry, position] = mine[next(mine.size())];
       uint32_t done = 0;
-      ASSERT_NE(m.read(x.entry, buffer, count, &done), 0) << "step " << step;
-      ASSERT_EQ(buffer[0], static_cast<unsigned char>(x.position)) << "step " << step;
-      x.position += done;
-      ASSERT_EQ(x.entry->position, x.position);
+      ASSERT_NE(m.read(entry, buffer, 1 + next(32), &done), 0);
+      ASSERT_EQ(buffer[0], static_cast<unsigned char>(position));
+      position += done;
+      ASSERT_EQ(entry->position, position);
     } else if (op < 8) {
-      Mine& x = mine[next(static_cast<uint32_t>(mine.size()))];
+      auto& [entry, position] = mine[next(mine.size())];
       const int64_t d = next(50);
       int64_t out = 0;
-      ASSERT_NE(m.setFilePointer(x.entry, d, &out, 1), 0);
-      x.position += d;
-      ASSERT_EQ(out, static_cast<int64_t>(x.position)) << "step " << step;
+      ASSERT_NE(m.setFilePointer(entry, d, &out, 1), 0);
+      position += d;
+      ASSERT_EQ(out, static_cast<int64_t>(position));
     } else {
-      const size_t i = next(static_cast<uint32_t>(mine.size()));
-      ASSERT_EQ(m.close(mine[i].entry), 1);
+      const size_t i = next(mine.size());
+      ASSERT_EQ(m.close(mine[i].first), 1);
       mine.erase(mine.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    uint32_t openEntries = 0;
-    size_t listed = 0;
-    for (const ClipReadEntry* e = m.head(); e != nullptr; e = e->next, ++listed) openEntries += e->isOpen();
-    ASSERT_LE(m.openCount(), 3u) << "step " << step;
-    ASSERT_EQ(m.openCount(), openEntries) << "step " << step;
-    ASSERT_EQ(gRec.open.size(), openEntries) << "step " << step;
-    ASSERT_EQ(listed, mine.size()) << "step " << step;
+    const Entries listed = order(m);
+    const auto openEntries = std::ranges::count_if(listed, [](const ClipReadEntry* e) { return e->isOpen(); });
+    ASSERT_LE(m.openCount(), 3u);
+    ASSERT_EQ(m.openCount(), openEntries);
+    ASSERT_EQ(gRec.open.size(), openEntries);
+    ASSERT_EQ(listed.size(), mine.size());
     gRec.calls.clear();
   }
 }

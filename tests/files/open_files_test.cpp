@@ -1,33 +1,21 @@
 // The handle table and the open-file table: which handles count against
 // which file, how records come and go in their hash chains, and what the
 // sharing questions of create/open answer.
-#include "support/process_log.h"
 #include "files/open_files.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/process_log.h"
+
 namespace {
 
-namespace fs = std::filesystem;
 using namespace quil::files;
-
-// How many lines of the log end with `text`.
-size_t logLinesEndingWith(const std::string& text) {
-  size_t n = 0;
-  for (const auto& line : quiltest::processLogLines()) {
-    if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0) ++n;
-  }
-  return n;
-}
+using Handles = std::vector<HandleRecord*>;
 
 class OpenFiles : public testing::Test {
  protected:
@@ -42,6 +30,7 @@ class OpenFiles : public testing::Test {
   void close(OpenFileControl& control, uint32_t mode, HandleRecord* h) {
     if (h->openFile->decrement(mode, h)) control.remove(h->openFile);
   }
+  static FileNamePtr path(const std::u16string& p) { return classifyPath(p, false); }
 
   OpenFileControl strict_{false};
   OpenFileControl free_{true};
@@ -49,11 +38,10 @@ class OpenFiles : public testing::Test {
 };
 
 TEST_F(OpenFiles, EssenceAndMetadataOfOneClipHaveOneRecordPerKind) {
-  const FileNamePtr mxf = classifyPath(u"\\CLIP\\C0001.MXF", false);
-  const FileNamePtr mxfAgain = classifyPath(u"\\clip\\C0001.mxf", false);
-  const FileNamePtr meta = classifyPath(u"\\CLIP\\C0001M01.XML", false);
+  const FileNamePtr mxf = path(u"\\CLIP\\C0001.MXF");
+  const FileNamePtr meta = path(u"\\CLIP\\C0001M01.XML");
   HandleRecord* r1 = open(strict_, kReading, mxf);
-  HandleRecord* r2 = open(strict_, kReading, mxfAgain);
+  HandleRecord* r2 = open(strict_, kReading, path(u"\\clip\\C0001.mxf"));
   HandleRecord* m1 = open(strict_, kReading, meta);
 
   OpenFileStruct* clip = strict_.find(*mxf);
@@ -61,11 +49,11 @@ TEST_F(OpenFiles, EssenceAndMetadataOfOneClipHaveOneRecordPerKind) {
   EXPECT_EQ(r1->openFile, clip);
   EXPECT_EQ(r2->openFile, clip);
   EXPECT_EQ(clip->fileName, mxf);  // the first opener's path
-  EXPECT_EQ(clip->readers, (std::vector<HandleRecord*>{r1, r2}));
+  EXPECT_EQ(clip->readers, (Handles{r1, r2}));
   OpenFileStruct* nrt = strict_.find(*meta);
   ASSERT_NE(nrt, nullptr);
   EXPECT_NE(nrt, clip);
-  EXPECT_EQ(nrt->readers, (std::vector<HandleRecord*>{m1}));
+  EXPECT_EQ(nrt->readers, (Handles{m1}));
 
   // Asking about another kind with this clip's path looks in that kind's table.
   EXPECT_TRUE(strict_.isOpen(kReading, ClipNrtMeta, mxf.get(), 1));
@@ -73,25 +61,21 @@ TEST_F(OpenFiles, EssenceAndMetadataOfOneClipHaveOneRecordPerKind) {
   EXPECT_FALSE(strict_.isOpen(kReading, ClipUserMeta, mxf.get(), 1));
   EXPECT_TRUE(strict_.isOpen(kReading, Clip, meta.get(), 2));
   EXPECT_EQ(strict_.findHandle(kReading, ClipNrtMeta, *mxf), m1);
-  std::vector<HandleRecord*> out;
+  Handles out;
   EXPECT_FALSE(strict_.collectReaders(out, ClipNrtMeta, mxf.get()));
-  EXPECT_EQ(out, (std::vector<HandleRecord*>{m1}));
+  EXPECT_EQ(out, (Handles{m1}));
 
   close(strict_, kReading, m1);
   EXPECT_FALSE(strict_.isOpen(kReading, ClipNrtMeta, mxf.get(), 1));
 }
 
 TEST_F(OpenFiles, RecordsSharingABucketChainAndUnlinkFromTheHead) {
-  const FileNamePtr a = classifyPath(u"\\CLIP\\C0001.MXF", false);
-  const FileNamePtr b = classifyPath(u"\\CLIP\\C0513.MXF", false);
-  const FileNamePtr c = classifyPath(u"\\CLIP\\C1025.MXF", false);
+  const FileNamePtr a = path(u"\\CLIP\\C0001.MXF"), b = path(u"\\CLIP\\C0513.MXF"), c = path(u"\\CLIP\\C1025.MXF");
   for (const FileNamePtr& p : {a, b, c}) ASSERT_EQ(strict_.bucketOf(Clip, p->clipName()), 1u);
   HandleRecord* ha = open(strict_, kReading, a);
   HandleRecord* hb = open(strict_, kReading, b);
   HandleRecord* hc = open(strict_, kWriting, c);
-  OpenFileStruct* ra = ha->openFile;
-  OpenFileStruct* rb = hb->openFile;
-  OpenFileStruct* rc = hc->openFile;
+  OpenFileStruct *ra = ha->openFile, *rb = hb->openFile, *rc = hc->openFile;
   EXPECT_EQ(strict_.bucketHead(Clip, 1), ra);
   EXPECT_EQ(ra->next, rb);
   EXPECT_EQ(rb->next, rc);
@@ -113,38 +97,36 @@ TEST_F(OpenFiles, RecordsSharingABucketChainAndUnlinkFromTheHead) {
 }
 
 TEST_F(OpenFiles, DecrementKeepsOrderAndTracesAnAbsentHandle) {
-  const FileNamePtr p = classifyPath(u"\\CLIP\\C0002.MXF", false);
+  const FileNamePtr p = path(u"\\CLIP\\C0002.MXF");
   HandleRecord* h1 = open(strict_, kReading, p);
   HandleRecord* h2 = open(strict_, kReading, p);
   HandleRecord* h3 = open(strict_, kReading, p);
   OpenFileStruct* r = h1->openFile;
   HandleRecord stranger;
+  EXPECT_FALSE(r->decrement(kReading, h1));
+  EXPECT_EQ(r->readers, (Handles{h2, h3}));
+
+  auto traced = [](const char* mode) {
+    const std::string text = std::string("OpenFileControl::OpenFileStruct::decrement() OpenFileStruct::decrement ") +
+                             mode + " Handle not found";
+    return std::ranges::count_if(quiltest::processLogLines(), [&](const auto& l) { return l.ends_with(text); });
+  };
+  const auto readBefore = traced("Read"), writeBefore = traced("Write");
+  EXPECT_FALSE(r->decrement(kReading, &stranger));
+  EXPECT_FALSE(r->decrement(kWriting, h2));  // a reader is not a writer
+  EXPECT_FALSE(r->decrement(7, h2));         // other modes remove nothing, silently
+  EXPECT_EQ(r->readers, (Handles{h2, h3}));
+  EXPECT_EQ(traced("Read"), readBefore + 1);
+  EXPECT_EQ(traced("Write"), writeBefore + 1);
 
   EXPECT_FALSE(r->decrement(kReading, h2));
-  EXPECT_EQ(r->readers, (std::vector<HandleRecord*>{h1, h3}));
-
-  const std::string readMissing =
-      "OpenFileControl::OpenFileStruct::decrement() OpenFileStruct::decrement Read Handle not found";
-  const std::string writeMissing =
-      "OpenFileControl::OpenFileStruct::decrement() OpenFileStruct::decrement Write Handle not found";
-  const size_t readBefore = logLinesEndingWith(readMissing);
-  const size_t writeBefore = logLinesEndingWith(writeMissing);
-  EXPECT_FALSE(r->decrement(kReading, &stranger));
-  EXPECT_FALSE(r->decrement(kWriting, h1));  // a reader is not a writer
-  EXPECT_FALSE(r->decrement(7, h1));         // other modes remove nothing, silently
-  EXPECT_EQ(r->readers, (std::vector<HandleRecord*>{h1, h3}));
-  EXPECT_EQ(logLinesEndingWith(readMissing), readBefore + 1);
-  EXPECT_EQ(logLinesEndingWith(writeMissing), writeBefore + 1);
-
-  EXPECT_FALSE(r->decrement(kReading, h1));
   EXPECT_TRUE(r->decrement(kReading, h3));
   EXPECT_TRUE(r->decrement(kReading, h3));  // absent, but both vectors are empty
-  EXPECT_EQ(logLinesEndingWith(readMissing), readBefore + 2);
+  EXPECT_EQ(traced("Read"), readBefore + 2);
 }
 
 TEST_F(OpenFiles, ARemovedRecordIsMadeAgainForTheNextOpener) {
-  const FileNamePtr first = classifyPath(u"\\clip\\c0001.mxf", false);
-  const FileNamePtr second = classifyPath(u"\\CLIP\\C0001.MXF", false);
+  const FileNamePtr first = path(u"\\clip\\c0001.mxf"), second = path(u"\\CLIP\\C0001.MXF");
   HandleRecord* h = open(strict_, kWriting, first);
   EXPECT_EQ(h->openFile->fileName, first);
   close(strict_, kWriting, h);
@@ -174,26 +156,22 @@ TEST(HandleTable, NumbersKeepRisingAcrossErases) {
 
 TEST_F(OpenFiles, ClipNamesCompareCaseSensitivelyAfterClassification) {
   // Free naming keeps the caller's case: two files, two records.
-  const FileNamePtr mixed = classifyPath(u"\\CLIP\\Interview.MXF", true);
-  const FileNamePtr upper = classifyPath(u"\\CLIP\\INTERVIEW.MXF", true);
-  HandleRecord* a = open(free_, kReading, mixed);
-  HandleRecord* b = open(free_, kReading, upper);
+  HandleRecord* a = open(free_, kReading, classifyPath(u"\\CLIP\\Interview.MXF", true));
+  HandleRecord* b = open(free_, kReading, classifyPath(u"\\CLIP\\INTERVIEW.MXF", true));
   EXPECT_NE(a->openFile, b->openFile);
   EXPECT_EQ(free_.bucketOf(Clip, u"Interview"), 16509u & 511);
   EXPECT_EQ(free_.bucketOf(Clip, u"INTERVIEW"), 1917u & 511);
   // Strict naming upper-cases the numbered name: one file, one record.
-  HandleRecord* c = open(strict_, kReading, classifyPath(u"\\clip\\c0001.mxf", false));
-  HandleRecord* d = open(strict_, kReading, classifyPath(u"\\CLIP\\C0001.MXF", false));
+  HandleRecord* c = open(strict_, kReading, path(u"\\clip\\c0001.mxf"));
+  HandleRecord* d = open(strict_, kReading, path(u"\\CLIP\\C0001.MXF"));
   EXPECT_EQ(c->openFile, d->openFile);
   EXPECT_EQ(c->openFile->readers.size(), 2u);
 }
 
 TEST_F(OpenFiles, KindWideCountsSumEveryRecordOfTheKind) {
-  open(strict_, kReading, classifyPath(u"\\CLIP\\C0001.MXF", false));
-  open(strict_, kReading, classifyPath(u"\\CLIP\\C0001.MXF", false));
-  open(strict_, kReading, classifyPath(u"\\CLIP\\C0513.MXF", false));
-  open(strict_, kWriting, classifyPath(u"\\CLIP\\C0003.MXF", false));
-  open(strict_, kReading, classifyPath(u"\\EDIT\\E0001E01.SMI", false));
+  for (const char16_t* p : {u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0513.MXF", u"\\EDIT\\E0001E01.SMI"})
+    open(strict_, kReading, path(p));
+  open(strict_, kWriting, path(u"\\CLIP\\C0003.MXF"));
   struct Row {
     uint32_t mode, kind, n;
     bool expected;
@@ -216,7 +194,7 @@ TEST_F(OpenFiles, TheFiveRootFilesHaveFixedRecords) {
     OpenFileStruct* fixed = strict_.find(byKind);
     ASSERT_NE(fixed, nullptr) << k;
     EXPECT_EQ(fixed->fileName->fileName(), byKind.fileName());
-    HandleRecord* h = open(strict_, kWriting, classifyPath(u"/" + byKind.fileName(), false));
+    HandleRecord* h = open(strict_, kWriting, path(u"/" + byKind.fileName()));
     EXPECT_EQ(h->openFile, fixed);
     EXPECT_TRUE(strict_.isOpen(kWriting, k, nullptr, 1));
     close(strict_, kWriting, h);  // the record outlives its last handle
@@ -226,50 +204,44 @@ TEST_F(OpenFiles, TheFiveRootFilesHaveFixedRecords) {
 }
 
 TEST_F(OpenFiles, CollectReadersRefusesAReaderThatDoesNotShareWriteAndDelete) {
-  struct Row {
-    std::vector<uint32_t> shares;  // of the readers, in opening order
-    bool refused;
-  };
-  const Row rows[] = {
+  const std::pair<std::vector<uint32_t>, bool> rows[] = {  // the readers' shares in opening order, refused
       {{}, false}, {{6}, false}, {{7, 0x7FFFFFFF}, false}, {{2}, true},
       {{4}, true}, {{1}, true},  {{6, 5}, true},           {{6, 6, 3}, true},
   };
-  for (const Row& row : rows) {
+  for (const auto& [shares, refused] : rows) {
+    SCOPED_TRACE(testing::PrintToString(shares));
     OpenFileControl control(false);
-    const FileNamePtr one = classifyPath(u"\\CLIP\\C0001.MXF", false);
-    const FileNamePtr other = classifyPath(u"\\CLIP\\C0002.MXF", false);
-    std::vector<HandleRecord*> readers;
-    for (uint32_t share : row.shares) readers.push_back(open(control, kReading, one, share));
-    open(control, kWriting, one, 0);    // writers are never gathered
-    open(control, kReading, other, 6);  // another file of the kind
+    const FileNamePtr one = path(u"\\CLIP\\C0001.MXF");
+    Handles readers;
+    for (uint32_t share : shares) readers.push_back(open(control, kReading, one, share));
+    open(control, kWriting, one, 0);                         // writers are never gathered
+    open(control, kReading, path(u"\\CLIP\\C0002.MXF"), 6);  // another file of the kind
 
-    std::vector<HandleRecord*> out;
-    EXPECT_EQ(control.collectReaders(out, Clip, one.get()), row.refused) << ::testing::PrintToString(row.shares);
-    if (!row.refused) {
+    Handles out;
+    EXPECT_EQ(control.collectReaders(out, Clip, one.get()), refused);
+    if (!refused) {
       EXPECT_EQ(out, readers);
     }
-
     out.clear();
-    EXPECT_EQ(control.collectReaders(out, Clip, nullptr), row.refused);
-    if (!row.refused) {
+    EXPECT_EQ(control.collectReaders(out, Clip, nullptr), refused);
+    if (!refused) {
       EXPECT_EQ(out.size(), readers.size() + 1);
     }
   }
 }
 
 TEST_F(OpenFiles, DeletePendingNeedsAWriterAndKindNoneIsNotCounted) {
-  const FileNamePtr read = classifyPath(u"\\USERDATA\\notes.txt", false);
-  const FileNamePtr written = classifyPath(u"\\USERDATA\\log.txt", false);
+  const FileNamePtr read = path(u"\\USERDATA\\notes.txt"), written = path(u"\\USERDATA\\log.txt");
   open(strict_, kReading, read);
   open(strict_, kWriting, written);
   EXPECT_FALSE(strict_.markDeletePending(*read));
   EXPECT_FALSE(strict_.find(*read)->deletePending);
-  EXPECT_FALSE(strict_.markDeletePending(*classifyPath(u"\\USERDATA\\other.txt", false)));
+  EXPECT_FALSE(strict_.markDeletePending(*path(u"\\USERDATA\\other.txt")));
   EXPECT_TRUE(strict_.markDeletePending(*written));
   EXPECT_TRUE(strict_.find(*written)->deletePending);
 
   HandleRecord h;
-  EXPECT_EQ(strict_.increment(kReading, classifyPath(u"\\CLIP\\X.TXT", false), &h), nullptr);
+  EXPECT_EQ(strict_.increment(kReading, path(u"\\CLIP\\X.TXT"), &h), nullptr);
 }
 
 TEST(Hashes, ByHand) {
