@@ -1,11 +1,13 @@
 #include "disc.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wctype.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -97,8 +99,13 @@ bool nameAllowed(std::u16string_view name) {
         break;
     }
   }
-  // The emulator's own files are not part of the medium.
-  return !(name.size() >= 5 && name.substr(0, 5) == u".quil");
+  // The emulator's own files are not part of the medium, in any case: names
+  // match without regard to case, so ".QUIL-MEDIUM" would reach them too.
+  return !isEmulatorFile(name);
+}
+
+bool isEmulatorFile(std::u16string_view name) {
+  return name.size() >= 5 && foldName(name.substr(0, 5)) == u".QUIL";
 }
 
 std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath) {
@@ -159,21 +166,41 @@ std::optional<MediumDescription> MediumDescription::load(const std::string& disc
 }
 
 bool MediumDescription::save(const std::string& discFolder) const {
+  std::ostringstream text;
+  text << "# The medium of this emulated disc.\n"
+       << "medium=" << mediumType << "\n"
+       << "write-once=" << (writeOnce ? "yes" : "no") << "\n"
+       << "writable=" << (writable ? "yes" : "no") << "\n"
+       << "firmware=" << firmware << "\n"
+       << "label=" << toUtf8(label) << "\n"
+       << "capacity=" << capacity << "\n"
+       << "is23mode-check=" << (is23ModeCheckOk ? "ok" : "failed") << "\n";
+  const std::string bytes = text.str();
+  // A temporary of this save's own, flushed to the disc before it replaces
+  // the description: a crash or a concurrent save never leaves it half written.
+  static std::atomic<uint64_t> serial{0};
   const std::string path = discFolder + "/" + std::string(kMediumFileName);
-  const std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << "# The medium of this emulated disc.\n"
-        << "medium=" << mediumType << "\n"
-        << "write-once=" << (writeOnce ? "yes" : "no") << "\n"
-        << "writable=" << (writable ? "yes" : "no") << "\n"
-        << "firmware=" << firmware << "\n"
-        << "label=" << toUtf8(label) << "\n"
-        << "capacity=" << capacity << "\n"
-        << "is23mode-check=" << (is23ModeCheckOk ? "ok" : "failed") << "\n";
-    if (!out) return false;
+  const std::string temp = path + "." + std::to_string(getpid()) + "." + std::to_string(serial++) + ".new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
   }
-  return std::rename(temp.c_str(), path.c_str()) == 0;  // never a half-written description
+  const bool written = done == bytes.size() && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const int dir = ::open(discFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
 std::optional<std::string> discFolderOfDrive(char16_t letter) {
@@ -203,7 +230,7 @@ uint64_t usedBytes(const std::string& discFolder) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(discFolder, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    if (it->is_regular_file(ec) && it->path().filename().string().rfind(".quil", 0) != 0) {
+    if (it->is_regular_file(ec) && !isEmulatorFile(fromUtf8(it->path().filename().string()))) {
       total += it->file_size(ec);
     }
   }
@@ -226,10 +253,12 @@ SpaceAccount::SpaceAccount(std::string folder) : folder_(std::move(folder)) {}
 
 void SpaceAccount::refresh() {
   const auto medium = MediumDescription::load(folder_);
-  const uint64_t used = usedBytes(folder_);
+  const uint64_t onDisc = usedBytes(folder_);
   std::lock_guard<std::mutex> lock(mutex_);
   capacity_ = medium ? medium->capacity : 0;
-  used_ = used;
+  // Reservations still held by open files are not on the disc yet: never
+  // count less than the account already does, only what was added outside.
+  if (onDisc > used_) used_ = onDisc;
 }
 
 uint64_t SpaceAccount::reserve(uint64_t wanted) {

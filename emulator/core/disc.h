@@ -57,6 +57,9 @@ QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& dis
 // Whether a single name may exist on the medium.
 QUIL_EMULATOR_API bool nameAllowed(std::u16string_view name);
 
+// The emulator's own hidden files (".quil" in any case), never part of the medium.
+QUIL_EMULATOR_API bool isEmulatorFile(std::u16string_view name);
+
 // Upper case for name comparison (the whole Basic Multilingual Plane).
 QUIL_EMULATOR_API std::u16string foldName(std::u16string_view name);
 

@@ -51,7 +51,7 @@ bool injected(const char* function) {
 
 }  // namespace
 
-extern "C" int32_t QUILDriver_Open(const QUILCHAR* deviceName) {
+static int32_t openDevice(const QUILCHAR* deviceName) {
   if (injected("CreateFile(device)")) return -1;
   // "\\.\X:" and nothing else.
   if (deviceName == nullptr || std::char_traits<char16_t>::length(deviceName) != 6 || deviceName[0] != u'\\' ||
@@ -71,15 +71,15 @@ extern "C" int32_t QUILDriver_Open(const QUILCHAR* deviceName) {
   return handle;
 }
 
-extern "C" int32_t QUILDriver_Close(int32_t device) {
+static int32_t closeDevice(int32_t device) {
   auto& d = devices();
   std::lock_guard<std::mutex> lock(d.mutex);
   if (d.open.erase(device) == 0) return fail(kErrorInvalidHandle);
   return 1;
 }
 
-extern "C" int32_t QUILDriver_Control(int32_t device, uint32_t code, const void* input, uint32_t inputSize,
-                                      void* output, uint32_t outputSize, uint32_t* returned) {
+static int32_t control(int32_t device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                uint32_t outputSize, uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
   std::string folder;
   {
@@ -133,5 +133,32 @@ extern "C" int32_t QUILDriver_Control(int32_t device, uint32_t code, const void*
     }
     default:
       return fail(kErrorInvalidFunction);
+  }
+}
+
+// Nothing thrown inside (an allocation failure) may cross the C interface.
+extern "C" int32_t QUILDriver_Open(const QUILCHAR* deviceName) {
+  try {
+    return openDevice(deviceName);
+  } catch (...) {
+    QUILPlatform_SetLastError(kErrorInvalidFunction);
+    return -1;
+  }
+}
+
+extern "C" int32_t QUILDriver_Close(int32_t device) {
+  try {
+    return closeDevice(device);
+  } catch (...) {
+    return fail(kErrorInvalidFunction);
+  }
+}
+
+extern "C" int32_t QUILDriver_Control(int32_t device, uint32_t code, const void* input, uint32_t inputSize,
+                                      void* output, uint32_t outputSize, uint32_t* returned) {
+  try {
+    return control(device, code, input, inputSize, output, outputSize, returned);
+  } catch (...) {
+    return fail(kErrorInvalidFunction);
   }
 }

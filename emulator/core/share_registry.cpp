@@ -19,6 +19,12 @@ ShareRegistry& ShareRegistry::instance() {
 
 uint64_t ShareRegistry::acquire(const std::string& hostPath, uint32_t access, uint32_t share) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if ((access & (kAccessRead | kAccessWrite | kAccessDelete)) == 0) {
+    // An open for attributes only takes no part in sharing, either way.
+    const uint64_t token = next_++;
+    opens_[token] = Open{hostPath, 0, kShareRead | kShareWrite | kShareDelete};
+    return token;
+  }
   for (const auto& [token, open] : opens_) {
     if (open.path != hostPath) continue;
     if (refuses(access, open.share) || refuses(open.access, share)) return 0;

@@ -44,6 +44,19 @@ bool matches(std::u16string_view pattern, std::u16string_view name) {
   return p == pattern.size();
 }
 
+// The DOS rules Windows keeps: a name without a dot matches as if it ended
+// in one ("abc" is found by "abc.*" and by "*."), and question marks at the
+// end of the pattern may match nothing ("abc?" finds "abc").
+bool matchesLikeWindows(std::u16string_view pattern, std::u16string_view name) {
+  if (matches(pattern, name)) return true;
+  if (name.find(u'.') == std::u16string_view::npos && matches(pattern, std::u16string(name) + u".")) return true;
+  while (!pattern.empty() && pattern.back() == u'?') {
+    pattern.remove_suffix(1);
+    if (matches(pattern, name)) return true;
+  }
+  return false;
+}
+
 // Times as FindFirstFileW gives them: UTC. The host has no creation time;
 // the change time comes closest.
 QUIL_SYSTEMTIME systemTime(const struct timespec& ts) {
@@ -76,7 +89,7 @@ std::vector<FoundEntry> list(const std::string& folder, std::u16string_view patt
     // could not hold are not part of the disc.
     if (!nameAllowed(entry.name)) continue;
     std::u16string key = foldName(entry.name);
-    if (!matches(folded, key)) continue;
+    if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
     if (::stat((folder + "/" + e->d_name).c_str(), &st) != 0) continue;  // gone meanwhile
     const bool directory = S_ISDIR(st.st_mode);

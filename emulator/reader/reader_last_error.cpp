@@ -31,7 +31,11 @@ extern "C" int32_t QUIL_GetLastErrorWithMessage(QUILCHAR* buffer, uint32_t lengt
 
 extern "C" void QUIL_SetLastErrorWithMessage(int32_t code, const QUILCHAR* message) {
   tLastError.code = code;
-  tLastError.message = message != nullptr ? std::u16string(message) : std::u16string();
+  try {
+    tLastError.message = message != nullptr ? std::u16string(message) : std::u16string();
+  } catch (...) {
+    tLastError.message.clear();  // out of memory: the code alone must do
+  }
 }
 
 namespace QUILReaderLastError {

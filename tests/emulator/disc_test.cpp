@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "disc.h"
 #include "quil/emulator_control.h"
@@ -93,6 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{u"\\USERDATA\\a\u0001b", false, "", false},
                       PathCase{u"\\USERDATA\\trailing.", false, "", false},
                       PathCase{u"\\USERDATA\\what?", false, "", false},
+                      // The emulator's own files, in any case.
+                      PathCase{u"\\.QUIL-MEDIUM", false, "", false},
+                      PathCase{u"\\CLIP\\.Quil-tmp-1", false, "", false},
                       PathCase{u"\\USERDATA\\\u00c9t\u00e9.txt", true, "/USERDATA/\xC3\x89t\xC3\xA9.txt", false}));
 
 TEST_F(DiscTest, NulInsideAPathIsRefused) {
@@ -120,6 +126,55 @@ TEST_F(DiscTest, SharingFollowsWindowsRules) {
   reg.release(sharing);
   EXPECT_FALSE(reg.blocksDelete(f));
   reg.release(writer);
+}
+
+TEST_F(DiscTest, OpensForAttributesOnlyTakeNoPartInSharing) {
+  auto& reg = ShareRegistry::instance();
+  const std::string f = folder + "/USERDATA/y";
+  const uint64_t attributes = reg.acquire(f, 0, 0);
+  ASSERT_NE(attributes, 0u);
+  const uint64_t reader = reg.acquire(f, kAccessRead, kShareRead);
+  EXPECT_NE(reader, 0u);
+  EXPECT_NE(reg.acquire(f, 0, 0), 0u) << "even against a reader that shares nothing but read";
+  reg.release(reader);
+  reg.release(attributes);
+}
+
+TEST_F(DiscTest, RefreshKeepsWhatOpenFilesHold) {
+  auto& space = SpaceAccount::of(folder);
+  space.refresh();
+  const uint64_t before = space.freeBytes();
+  ASSERT_EQ(space.reserve(4096), 4096u);  // held by an open file, not on the disc yet
+  space.refresh();
+  EXPECT_EQ(space.freeBytes(), before - 4096);
+  std::ofstream(folder + "/USERDATA/outside", std::ios::binary) << std::string(10000, 'x');
+  space.refresh();
+  EXPECT_LE(space.freeBytes(), before - 10000) << "what was added outside counts";
+  space.release(4096);
+}
+
+TEST_F(DiscTest, ConcurrentSavesOfTheMediumNeverFailOrTear) {
+  auto m = *MediumDescription::load(folder);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      auto mine = m;
+      for (int i = 0; i < 100; ++i) {
+        mine.label = t == 0 ? u"FIRST" : u"SECOND";
+        if (!mine.save(folder)) ++failures;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  const auto after = MediumDescription::load(folder);
+  ASSERT_TRUE(after);
+  EXPECT_TRUE(after->label == u"FIRST" || after->label == u"SECOND");
+  EXPECT_EQ(after->capacity, m.capacity);
+  for (const auto& e : fs::directory_iterator(folder)) {
+    EXPECT_EQ(e.path().filename().string().find(".new"), std::string::npos) << "no temporary left behind";
+  }
 }
 
 TEST_F(DiscTest, SpaceRunsOut) {
