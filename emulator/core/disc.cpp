@@ -90,8 +90,17 @@ std::u16string foldName(std::u16string_view name) {
 bool nameAllowed(std::u16string_view name) {
   if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
   if (name.back() == u' ' || name.back() == u'.') return false;
-  for (char16_t c : name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
     if (c < 0x20) return false;  // NUL and the control characters
+    // A lone surrogate has no UTF-8 form: two such names would meet in one
+    // host file.
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
+      ++i;
+      continue;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
     switch (c) {
       case u'<': case u'>': case u':': case u'"': case u'/': case u'\\': case u'|': case u'?': case u'*':
         return false;

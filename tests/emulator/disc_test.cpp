@@ -96,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{u"\\USERDATA\\a\u0001b", false, "", false},
                       PathCase{u"\\USERDATA\\trailing.", false, "", false},
                       PathCase{u"\\USERDATA\\what?", false, "", false},
+                      PathCase{u"\\USERDATA\\lone\xD800", false, "", false},
+                      PathCase{u"\\USERDATA\\\U0001F3A5", true, "/USERDATA/\xF0\x9F\x8E\xA5", false},
                       // The emulator's own files, in any case.
                       PathCase{u"\\.QUIL-MEDIUM", false, "", false},
                       PathCase{u"\\CLIP\\.Quil-tmp-1", false, "", false},
