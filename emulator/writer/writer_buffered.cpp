@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
 #include <pugixml.hpp>
 
 #include "text/utf.h"
@@ -58,6 +61,11 @@ std::vector<uint8_t> loadFile(const std::string& host) {
   return bytes;
 }
 
+// The largest content such a file may grow to. These are small XML and KLV
+// files held whole in memory; a seek or size far beyond this is a mistake of
+// the caller, refused before any room is reserved or memory taken.
+constexpr uint64_t kMaxContent = uint64_t{64} << 20;
+
 // Takes the name at once, so that a second create of it fails, as the
 // creation of a file on the medium would; the content follows at Close.
 void createEmpty(const std::string& host) {
@@ -85,19 +93,26 @@ class BufferedFile : public Interface {
   // Commits only what was changed: an unchanged file is left as it is.
   void Close() override {
     EntryPoint entry(names_.close);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
-    if (modified_) commit();
+    try {
+      if (modified_) commit();
+    } catch (const std::bad_alloc&) {
+      QW_FAIL(kWriteError, "no memory to commit " + host_);
+    }
     closed_ = true;
   }
 
   int64_t GetFileSize() override {
     EntryPoint entry(names_.getFileSize);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     return static_cast<int64_t>(buffer_.size());
   }
 
   void Read(void* buffer, uint32_t length, uint32_t* read) override {
     EntryPoint entry(names_.read);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (read == nullptr || (buffer == nullptr && length != 0)) QW_FAIL(kInvalidParameter, "no buffer to read into");
     uint32_t count = 0;
@@ -111,6 +126,7 @@ class BufferedFile : public Interface {
 
   void Seek(int64_t distance, int64_t* newPosition, QUILWriter::_QUIL_WHENCE whence) override {
     EntryPoint entry(names_.seek);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     position_ = static_cast<uint64_t>(
         seekTarget(static_cast<int64_t>(position_), static_cast<int64_t>(buffer_.size()), distance, whence));
@@ -120,13 +136,11 @@ class BufferedFile : public Interface {
   // The whole length or nothing: metadata is never cut short.
   void Write(const void* buffer, uint32_t length, uint32_t* written) override {
     EntryPoint entry(names_.write);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (written == nullptr || (buffer == nullptr && length != 0)) QW_FAIL(kInvalidParameter, "no buffer to write");
     const uint64_t end = position_ + length;
-    if (end > buffer_.size()) {
-      holdRoomFor(end);
-      buffer_.resize(end);
-    }
+    if (end > buffer_.size()) growTo(end);
     if (length != 0) std::memcpy(buffer_.data() + position_, buffer, length);
     position_ = end;
     modified_ = true;
@@ -135,10 +149,11 @@ class BufferedFile : public Interface {
 
   void SetFileSize(int64_t size) override {
     EntryPoint entry(names_.setFileSize);
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (size < 0) QW_FAIL(kInvalidParameter, "negative file size");
-    holdRoomFor(static_cast<uint64_t>(size));
-    buffer_.resize(static_cast<size_t>(size));
+    if (static_cast<uint64_t>(size) > buffer_.size()) growTo(static_cast<uint64_t>(size));
+    else buffer_.resize(static_cast<size_t>(size));
     modified_ = true;
   }
 
@@ -152,6 +167,33 @@ class BufferedFile : public Interface {
  private:
   void requireOpen() const {
     if (closed_) QW_FAIL(kInvalidOperation, host_ + " is already closed");
+  }
+
+  // Makes the content size bytes long: refused beyond kMaxContent before
+  // anything is reserved; room the growth reserved is given back when the
+  // memory cannot be had.
+  void growTo(uint64_t size) {
+    if (size > kMaxContent) {
+      QW_FAIL(kInvalidParameter, "cannot grow " + host_ + " to " + std::to_string(size) + " bytes: at most " +
+                                     std::to_string(kMaxContent) + " are held");
+    }
+    const uint64_t reservedBefore = reserved_;
+    holdRoomFor(size);
+    try {
+      buffer_.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      giveBackSince(reservedBefore);
+      QW_FAIL(kNoSpace, "no memory to grow " + host_ + " to " + std::to_string(size) + " bytes");
+    } catch (const std::length_error&) {
+      giveBackSince(reservedBefore);
+      QW_FAIL(kNoSpace, "no memory to grow " + host_ + " to " + std::to_string(size) + " bytes");
+    }
+  }
+
+  void giveBackSince(uint64_t reservedBefore) {
+    const uint64_t taken = reserved_ - reservedBefore;
+    reserved_ = reservedBefore;
+    if (taken != 0) SpaceAccount::of(folder_).release(taken);
   }
 
   // Growth beyond what is on the disc is reserved as it happens, so that a
@@ -183,6 +225,7 @@ class BufferedFile : public Interface {
     modified_ = false;
   }
 
+  std::mutex mutex_;  // held by every operation
   std::string folder_;
   std::string host_;
   const FamilyNames& names_;

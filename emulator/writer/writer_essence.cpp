@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <mutex>
 #include <pugixml.hpp>
 #include <sstream>
 
@@ -164,11 +165,13 @@ class Clip final : public QUILWriter::ClipWriter {
 
   std::u16string GetClipId() override {
     EntryPoint entry("ClipWriter::GetClipId");
+    std::lock_guard<std::mutex> lock(mutex_);
     return quil::emulator::clipIdentifier(folder_, name_);
   }
 
   void Seek(int64_t distance, int64_t* newPosition, QUILWriter::_QUIL_WHENCE whence) override {
     EntryPoint entry("ClipWriter::Seek");
+    std::lock_guard<std::mutex> lock(mutex_);
     const int64_t position = file_.seek(distance, whence);
     if (newPosition != nullptr) *newPosition = position;
   }
@@ -178,6 +181,7 @@ class Clip final : public QUILWriter::ClipWriter {
   // close reports the stop.
   void Write(const void* buffer, uint32_t length, uint32_t* written) override {
     EntryPoint entry("ClipWriter::Write");
+    std::lock_guard<std::mutex> lock(mutex_);
     if (written == nullptr) QW_FAIL(kInvalidParameter, "no count to write to");
     file_.requireOpen();
     uint32_t count = 0;
@@ -190,11 +194,13 @@ class Clip final : public QUILWriter::ClipWriter {
 
   int64_t GetFileSize() override {
     EntryPoint entry("ClipWriter::GetFileSize");
+    std::lock_guard<std::mutex> lock(mutex_);
     return file_.size();
   }
 
   QUILWriter::_QUIL_FILE_TYPE GetFileType() override {
     EntryPoint entry("ClipWriter::GetFileType");
+    std::lock_guard<std::mutex> lock(mutex_);
     file_.requireOpen();
     return QUILWriter::QUIL_FILE_TYPE_DISK;
   }
@@ -202,6 +208,7 @@ class Clip final : public QUILWriter::ClipWriter {
   // *result: 1 when the medium filled during the recording, else 0.
   void Close(int32_t* result) override {
     EntryPoint entry("ClipWriter::Close");
+    std::lock_guard<std::mutex> lock(mutex_);
     if (result == nullptr) QW_FAIL(kInvalidParameter, "no result to close into");
     const int64_t bytes = file_.size();
     file_.close();
@@ -211,6 +218,7 @@ class Clip final : public QUILWriter::ClipWriter {
 
   void SetFileSize(int64_t size) override {
     EntryPoint entry("ClipWriter::SetFileSize");
+    std::lock_guard<std::mutex> lock(mutex_);
     file_.setSize(size);
   }
 
@@ -247,6 +255,9 @@ class Clip final : public QUILWriter::ClipWriter {
     space.release(held - meta.size());
   }
 
+  // Held by every operation, so that a Close racing a Write never leaves
+  // it a closed or reused descriptor.
+  std::mutex mutex_;
   std::string folder_;
   std::u16string name_;
   EssenceFile file_;
@@ -262,11 +273,13 @@ class Component final : public QUILWriter::ComponentWriter {
 
   void Close() override {
     EntryPoint entry("ComponentWriter::Close");
+    std::lock_guard<std::mutex> lock(mutex_);
     file_.close();
   }
 
   void Seek(int64_t distance, int64_t* newPosition, QUILWriter::_QUIL_WHENCE whence) override {
     EntryPoint entry("ComponentWriter::Seek");
+    std::lock_guard<std::mutex> lock(mutex_);
     const int64_t position = file_.seek(distance, whence);
     if (newPosition != nullptr) *newPosition = position;
   }
@@ -275,6 +288,7 @@ class Component final : public QUILWriter::ComponentWriter {
   // a write of which nothing fits fails with no space.
   void Write(const void* buffer, uint32_t length, uint32_t* written) override {
     EntryPoint entry("ComponentWriter::Write");
+    std::lock_guard<std::mutex> lock(mutex_);
     if (written == nullptr) QW_FAIL(kInvalidParameter, "no count to write to");
     const uint32_t count = file_.write(buffer, length);
     if (count == 0 && length != 0) QW_FAIL(kNoSpace, "the medium is full: " + file_.host());
@@ -283,21 +297,25 @@ class Component final : public QUILWriter::ComponentWriter {
 
   int64_t GetFileSize() override {
     EntryPoint entry("ComponentWriter::GetFileSize");
+    std::lock_guard<std::mutex> lock(mutex_);
     return file_.size();
   }
 
   QUILWriter::_QUIL_FILE_TYPE GetFileType() override {
     EntryPoint entry("ComponentWriter::GetFileType");
+    std::lock_guard<std::mutex> lock(mutex_);
     file_.requireOpen();
     return QUILWriter::QUIL_FILE_TYPE_DISK;
   }
 
   void SetFileSize(int64_t size) override {
     EntryPoint entry("ComponentWriter::SetFileSize");
+    std::lock_guard<std::mutex> lock(mutex_);
     file_.setSize(size);
   }
 
  private:
+  std::mutex mutex_;  // held by every operation, as for a clip
   EssenceFile file_;
 };
 

@@ -243,13 +243,23 @@ bool hostHasWriteBit(const std::string& hostPath) {
 void replaceAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
   static std::atomic<uint64_t> counter{0};
   const std::string folder = parentOf(target);
-  const std::string temp = folder + "/" + std::string(kTempPrefix) + std::to_string(getpid()) + "-" +
-                           std::to_string(counter.fetch_add(1)) + "-" + target.substr(folder.size() + 1);
   // Keep the permissions of the file being replaced.
   struct stat st {};
   const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) QW_FAIL(kWriteError, "cannot create " + temp + ": " + std::to_string(errno));
+  // The temporary name leaves out the target's, which may itself be as long
+  // as a name can be; one left behind by an earlier process of the same id
+  // is passed over.
+  std::string temp;
+  int fd = -1;
+  int openError = 0;
+  for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+    temp = folder + "/" + std::string(kTempPrefix) + std::to_string(getpid()) + "-" +
+           std::to_string(counter.fetch_add(1));
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    openError = fd < 0 ? errno : 0;
+    if (openError != 0 && openError != EEXIST) break;
+  }
+  if (fd < 0) QW_FAIL(kWriteError, "cannot create " + temp + ": " + std::to_string(openError));
   size_t done = 0;
   bool ok = true;
   while (ok && done < bytes.size()) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "share_registry.h"
 #include "text/utf.h"
@@ -60,6 +61,11 @@ Disc openUserDisc(const std::u16string& root) {
 
 quil::emulator::ResolvedPath resolveUser(const Disc& disc, bool general, const std::u16string& name) {
   if (name.empty()) QW_FAIL_WIN(kInvalidName, kWinInvalidName, "empty name");
+  // Separators alone would name \USERDATA or \GENERAL itself, which no
+  // user-data call may create, open, move or remove.
+  if (name.find_first_not_of(u"\\/") == std::u16string::npos) {
+    QW_FAIL_WIN(kInvalidName, kWinInvalidName, "no name in " + quil::toUtf8(name));
+  }
   return resolve(disc, volumePath(topFolder(general), name), true);
 }
 
@@ -94,6 +100,7 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
 
   void Close() override {
     EntryPoint entry("UserDataWriter::Close");
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     const int fd = fd_;
     fd_ = -1;
@@ -103,6 +110,7 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
 
   void Read(void* buffer, uint32_t length, uint32_t* read) override {
     EntryPoint entry("UserDataWriter::Read");
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (read == nullptr || (buffer == nullptr && length != 0)) {
       QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "no buffer to read into");
@@ -123,8 +131,9 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
 
   void Seek(int64_t distance, int64_t* newPosition, QUILWriter::_QUIL_WHENCE whence) override {
     EntryPoint entry("UserDataWriter::Seek");
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
-    position_ = seekTarget(position_, size(), distance, whence, true);
+    position_ = seekTarget(position_, sizeOfOpen(), distance, whence, true);
     if (newPosition != nullptr) *newPosition = position_;
   }
 
@@ -132,6 +141,7 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
   // full, as WriteFile does.
   void Write(const void* buffer, uint32_t length, uint32_t* written) override {
     EntryPoint entry("UserDataWriter::Write");
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (written == nullptr || (buffer == nullptr && length != 0)) {
       QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "no buffer to write from");
@@ -150,14 +160,22 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
     }
   }
 
-  int64_t size() const {
+  // The plain member functions of UserDataWriter come here; like the
+  // operations above, each holds the object's lock, so that a Close racing
+  // another call never leaves it a closed or reused descriptor.
+  int64_t size() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sizeOfOpen();
+  }
+
+  QUILWriter::_QUIL_FILE_TYPE fileType() {
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) QW_FAIL_ERRNO(kGetSizeError, errno, "stat of " + host_);
-    return static_cast<int64_t>(st.st_size);
+    return QUILWriter::QUIL_FILE_TYPE_DISK;
   }
 
   void setEndOfFile() {
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     if (!writable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for writing");
     const int err = resizeWithinSpace(fd_, position_, space_);
@@ -168,6 +186,7 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
   // Linux keeps no settable creation time, so creation is accepted and not
   // kept; 0 (and -1, Windows' "stop updating") leaves a time unchanged.
   void setFileTime(int64_t creation, int64_t lastAccess, int64_t lastWrite) {
+    std::lock_guard<std::mutex> lock(mutex_);
     requireOpen();
     (void)creation;
     if (!writable_) QW_FAIL_WIN(kDenied, kWinAccessDenied, host_ + " was not opened for writing");
@@ -175,11 +194,18 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
     if (::futimens(fd_, times) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "setting the times of " + host_);
   }
 
+ private:
   void requireOpen() const {
     if (fd_ < 0) QW_FAIL_WIN(kInvalidOperation, kWinInvalidHandle, host_ + " is already closed");
   }
 
- private:
+  int64_t sizeOfOpen() const {
+    requireOpen();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) QW_FAIL_ERRNO(kGetSizeError, errno, "stat of " + host_);
+    return static_cast<int64_t>(st.st_size);
+  }
+
   static struct timespec timeOf(int64_t fileTime) {
     struct timespec ts {};
     if (fileTime == 0 || fileTime == -1) {
@@ -208,6 +234,7 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
     releaseShare();
   }
 
+  std::mutex mutex_;  // held by every operation on the open file
   std::string host_;
   SpaceAccount& space_;
   int fd_;
@@ -246,7 +273,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
     QW_FAIL_WIN(kNotFound, kWinFileNotFound, path.host + " does not exist");
   }
   if (disposition == kTruncateExisting && !wantWrite) {
-    QW_FAIL_WIN(kDenied, kWinAccessDenied, "truncating " + path.host + " needs write access");
+    QW_FAIL_WIN(kInvalidParameter, kWinInvalidParameter, "truncating " + path.host + " needs write access");
   }
   const bool creating = !path.exists;
   const bool truncating = path.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
@@ -271,27 +298,48 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
       QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
     }
   } else {
-    token = ShareRegistry::instance().acquire(path.host, registered, share);
-    if (token == 0) QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
+    auto& shares = ShareRegistry::instance();
+    // Emptying a file is writing to it, for the other openers' sharing too,
+    // even when this handle will only read: the open claims write access
+    // until the file is empty, so that a refused opener never truncates a
+    // file someone else holds without write sharing.
+    const uint32_t claimed = truncating ? registered | quil::emulator::kAccessWrite : registered;
+    const uint64_t claim = shares.acquire(path.host, claimed, share);
+    if (claim == 0) QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
     fd = ::open(path.host.c_str(), mode | O_CLOEXEC);
     if (fd < 0) {
       const int err = errno;
-      ShareRegistry::instance().release(token);
+      shares.release(claim);
       QW_FAIL_ERRNO(kOpenError, err, "opening " + path.host);
     }
     if (truncating) {
       const int err = resizeWithinSpace(fd, 0, SpaceAccount::of(disc.folder));
       if (err != 0) {
         ::close(fd);
-        ShareRegistry::instance().release(token);
+        shares.release(claim);
         QW_FAIL_ERRNO(kSetEndError, err, "truncating " + path.host);
+      }
+    }
+    token = claim;
+    if (claimed != registered) {
+      // The handle keeps only the access it asked for. It is registered
+      // while the claim still holds the file when the two are compatible,
+      // else just after the claim is given up.
+      token = shares.acquire(path.host, registered, share);
+      shares.release(claim);
+      if (token == 0) token = shares.acquire(path.host, registered, share);
+      if (token == 0) {
+        ::close(fd);
+        QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
       }
     }
   }
   // A success leaves no Windows error, not even the ERROR_ALREADY_EXISTS
   // that CreateFileW leaves behind CREATE_ALWAYS and OPEN_ALWAYS: the core
   // takes any Windows error the writer leaves as the outcome of the call.
-  return std::make_shared<UserDataFile>(disc, path.host, fd, wantRead, wantWrite || truncating, token);
+  // The handle writes only when write access was asked for: the descriptor
+  // of a truncating open may write, the caller's handle may not.
+  return std::make_shared<UserDataFile>(disc, path.host, fd, wantRead, wantWrite, token);
 }
 
 void deleteUserFile(const std::u16string& root, const std::u16string& name, bool general) {
@@ -413,8 +461,7 @@ int64_t UserDataWriter::GetFileSize() {
 
 _QUIL_FILE_TYPE UserDataWriter::GetFileType() {
   EntryPoint entry("UserDataWriter::GetFileType");
-  self(this).requireOpen();
-  return QUIL_FILE_TYPE_DISK;
+  return self(this).fileType();
 }
 
 void UserDataWriter::SetEndOfFile() {

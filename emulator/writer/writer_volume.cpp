@@ -383,12 +383,20 @@ void CheckKeldaFile(const std::u16string& root, const _Volume_Param& param, std:
     QW_FAIL(kWriteProtectTree, "the medium in " + disc.folder + " is not writable");
   }
   if (renames.empty()) return;
+  // All renames or none: a failure puts back what was already renamed, so
+  // that the tree is as the caller left it and the renames the failure
+  // keeps from the caller are not done behind its back.
+  std::vector<std::pair<std::string, std::string>> done;
   for (const auto& r : renames) {
     const std::string from = r.folder->host + "/" + r.oldHostName;
     const std::string to = r.folder->host + "/" + quil::toUtf8(r.rename.newName);
     if (::rename(from.c_str(), to.c_str()) != 0) {
-      QW_FAIL(kMoveError, "cannot rename " + from + ": " + std::to_string(errno));
+      const int err = errno;
+      for (auto it = done.rbegin(); it != done.rend(); ++it) ::rename(it->second.c_str(), it->first.c_str());
+      aliasRename.renames.clear();
+      QW_FAIL(kMoveError, "cannot rename " + from + ": " + std::to_string(err));
     }
+    done.emplace_back(from, to);
     aliasRename.renames.push_back(r.rename);
   }
   aliasRename.virtualAlias = aliasTableWith(aliasText, renames);

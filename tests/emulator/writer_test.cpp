@@ -31,7 +31,7 @@ using namespace QUILWriter;
 using QUILWriterLastError::QUILLastErrorManager;
 
 constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
-constexpr uint32_t kCreateNew = 1, kOpenExisting = 3, kOpenAlways = 4;
+constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4, kTruncateExisting = 5;
 
 struct Thrown {
   uint32_t code = 0;
@@ -161,6 +161,14 @@ TEST_F(WriterTest, RecordingStopsWhereTheMediumFills) {
   EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, u"C0003", _Clip_Param{}); }).code, 0x82000002u);
 }
 
+TEST_F(WriterTest, AClipOfALongFreeNameClosesWithItsMetadata) {
+  const std::string name(240, 'n');
+  int32_t result = -1;
+  ClipWriter::create(root, quil::fromUtf8(name), _Clip_Param{})->Close(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(fs::exists(host("CLIP/" + name + "M01.XML")));
+}
+
 TEST_F(WriterTest, ComponentSizesAndRefusesGrowthBeyondTheMedium) {
   auto component = ComponentWriter::create(root, u"P0001", _Component_Param{});
   uint32_t written = 0;
@@ -220,6 +228,19 @@ TEST_F(WriterTest, MetadataOpenAndCreateFollowExistence) {
   edl->Write("<smil/>", 7, &count);
   edl->Close();
   EXPECT_EQ(slurp(host("EDIT/E0002E01.SMI")), "<smil/>");
+}
+
+TEST_F(WriterTest, MetadataGrowthBeyondItsCapIsRefusedBeforeReserving) {
+  setMedium([](MediumDescription& m) { m.capacity = uint64_t{1} << 62; });  // room for any request
+  auto alias = AliasWriter::open(root);
+  const uint64_t free = SpaceAccount::of(folder).freeBytes();
+  uint32_t count = 0;
+  int64_t position = 0;
+  EXPECT_EQ(thrownBy([&] { alias->SetFileSize(int64_t{1} << 61); }).code, 0x86000006u);
+  alias->Seek(int64_t{1} << 50, &position, QUIL_WHENCE_BEGIN);
+  EXPECT_EQ(thrownBy([&] { alias->Write("x", 1, &count); }).code, 0x86000006u);
+  EXPECT_EQ(SpaceAccount::of(folder).freeBytes(), free) << "nothing stays reserved";
+  alias->Close();
 }
 
 bool parse(const std::string& text, std::string& id, bool& current) {
@@ -366,13 +387,25 @@ TEST_F(WriterTest, UserDataDispositionsFailWithCodeAndWindowsError) {
     uint32_t disposition, code, windowsError;
   } cases[] = {{u"PRESENT.txt", kCreateNew, 0x86000008u, 80}, {u"absent.txt", kOpenExisting, 0x86000010u, 2},
                {u"no\\file.txt", kOpenAlways, 0x86000010u, 3}, {u"present.txt", 9, 0x86000006u, 87},
-               {u"a?b", kOpenAlways, 0x86000003u, 123}};
+               {u"a?b", kOpenAlways, 0x86000003u, 123}, {u"\\", kOpenAlways, 0x86000003u, 123}};
   for (const auto& c : cases) {
     SCOPED_TRACE(quil::toUtf8(c.name));
     QUILLastErrorManager::clear();
     EXPECT_EQ(thrownBy([&] { openUser(root, c.name, kRead | kWrite, 0, c.disposition); }).code, c.code);
     EXPECT_EQ(QUILLastErrorManager::get(), c.windowsError);
   }
+}
+
+TEST_F(WriterTest, SeparatorsAloneNameNoFileOrFolder) {
+  const std::function<void()> calls[] = {[&] { RemoveUserDataDirectory(root, u"\\"); },
+                                         [&] { RemoveGeneralDirectory(root, u"/"); },
+                                         [&] { DeleteUserDataFile(root, u"\\/"); }};
+  for (const auto& call : calls) {
+    QUILLastErrorManager::clear();
+    EXPECT_EQ(thrownBy(call).code, 0x86000003u);
+    EXPECT_EQ(QUILLastErrorManager::get(), 123u);
+  }
+  EXPECT_TRUE(fs::is_directory(host("USERDATA")) && fs::is_directory(host("GENERAL")));
 }
 
 TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
@@ -387,6 +420,28 @@ TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
   openUser(root, u"shared.bin", kWrite, 0, kOpenExisting)->Close();
   DeleteUserDataFile(root, u"shared.bin");
   EXPECT_FALSE(fs::exists(host("USERDATA/shared.bin")));
+}
+
+TEST_F(WriterTest, TruncatingForReadingNeedsWriteSharingAndGivesNoWriter) {
+  spit(host("USERDATA/f.txt"), "keep");
+  const uint64_t token = ShareRegistry::instance().acquire(host("USERDATA/f.txt"), kAccessRead, kShareRead);
+  ASSERT_NE(token, 0u);
+  EXPECT_EQ(thrownBy([&] { openUser(root, u"f.txt", kRead, kShareRead | kShareWrite, kCreateAlways); }).code,
+            0x82000024u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 32u);
+  EXPECT_EQ(slurp(host("USERDATA/f.txt")), "keep");
+  ShareRegistry::instance().release(token);
+  QUILLastErrorManager::clear();
+  EXPECT_EQ(thrownBy([&] { openUser(root, u"f.txt", kRead, kShareRead, kTruncateExisting); }).code, 0x86000006u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 87u);
+
+  auto f = openUser(root, u"f.txt", kRead, kShareRead | kShareWrite, kCreateAlways);
+  EXPECT_EQ(fs::file_size(host("USERDATA/f.txt")), 0u);
+  uint32_t count = 0;
+  EXPECT_EQ(thrownBy([&] { f->Write("x", 1, &count); }).code, 0x82000024u);
+  EXPECT_EQ(QUILLastErrorManager::get(), 5u);
+  openUser(root, u"f.txt", kRead, kShareRead, kOpenExisting)->Close();  // f holds read access only
+  f->Close();
 }
 
 TEST_F(WriterTest, UserDataWriteToAFullMediumKeepsWhatFits) {
@@ -450,6 +505,20 @@ TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
 
   CheckKeldaFile(root, _Volume_Param{}, discId, alias);
   EXPECT_TRUE(alias.renames.empty() && alias.virtualAlias.empty()) << "nothing left to do";
+}
+
+TEST_F(WriterTest, AFailedRenamePutsBackTheRenamesDone) {
+  spit(host("a.txt"), "a1");
+  spit(host("A.TXT"), "a2");
+  const std::string longName(251, 'b');  // its new name, with "_1", is too long for the host
+  spit(host(longName + ".txt"), "b1");
+  spit(host(longName + ".TXT"), "b2");
+  std::string discId;
+  QUIL_AliasRename alias;
+  EXPECT_EQ(thrownBy([&] { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }).code, 0x8A000003u);
+  EXPECT_EQ(slurp(host("a.txt")), "a1") << "the first rename is undone";
+  EXPECT_FALSE(fs::exists(host("a_1.txt")));
+  EXPECT_TRUE(alias.renames.empty());
 }
 
 TEST_F(WriterTest, UnsupportedTreesAreRefused) {
