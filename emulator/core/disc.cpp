@@ -2,10 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "text/case_fold.h"
 #include "text/format.h"
 #include "text/utf.h"
 
@@ -25,18 +24,6 @@ namespace quil::emulator {
 namespace fs = std::filesystem;
 
 namespace {
-
-locale_t unicodeLocale() {
-  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return loc;
-}
-
-char16_t upper(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  if ((c >= 0xD800 && c <= 0xDFFF) || unicodeLocale() == static_cast<locale_t>(0)) return c;
-  const wint_t u = towupper_l(static_cast<wint_t>(c), unicodeLocale());
-  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
-}
 
 std::string trimmed(std::string s) {
   while (!s.empty() && (s.back() == '\r' || s.back() == ' ')) s.pop_back();
@@ -83,7 +70,7 @@ const char* const kFolders[] = {"CLIP", "SUB", "COMPONENT", "EDIT", "USERDATA", 
 
 std::u16string foldName(std::u16string_view name) {
   std::u16string out(name);
-  for (auto& c : out) c = upper(c);
+  for (auto& c : out) c = quil::toUpper(c);
   return out;
 }
 

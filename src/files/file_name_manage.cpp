@@ -1,7 +1,6 @@
 #include "files/file_name_manage.h"
 
-#include <locale.h>
-#include <wctype.h>
+#include "text/case_fold.h"
 
 #include <array>
 
@@ -40,33 +39,7 @@ constexpr std::array<std::u16string_view, 6> kRootFiles = {u"", u"INDEX.XML", u"
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-// The locale that gives towupper its Unicode table whatever the process's
-// own locale is; made once, never freed.
-locale_t unicodeLocale() {
-  static const locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    return l;
-  }();
-  return loc;
-}
-
 }  // namespace
-
-char16_t toUpper(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
-  const locale_t loc = unicodeLocale();
-  if (loc == static_cast<locale_t>(0)) return c;
-  const wint_t up = towupper_l(static_cast<wint_t>(c), loc);
-  // A mapping out of the plane cannot be one UTF-16 unit; keep the original.
-  return up <= 0xFFFF ? static_cast<char16_t>(up) : c;
-}
-
-std::u16string toUpper(std::u16string_view text) {
-  std::u16string out(text);
-  for (auto& c : out) c = toUpper(c);
-  return out;
-}
 
 FileNameManage::FileNameManage(std::u16string_view path, bool freeNaming) : freeNaming_(freeNaming), path_(path) {
   classify();

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/case_fold.h"
+
 namespace quil::files {
 
 enum FileKind : uint32_t {
@@ -66,9 +68,7 @@ inline FileNamePtr classifyPath(std::u16string_view path, bool freeNaming) {
   return std::make_shared<const FileNameManage>(path, freeNaming);
 }
 
-// Upper case of one UTF-16 unit with the C runtime's towupper mapping for
-// the whole Basic Multilingual Plane (not only ASCII); surrogates unchanged.
-char16_t toUpper(char16_t c);
-std::u16string toUpper(std::u16string_view text);
+// Names are upper-cased by quil::toUpper (text/case_fold.h).
+using quil::toUpper;
 
 }  // namespace quil::files
