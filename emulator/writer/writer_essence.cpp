@@ -97,15 +97,8 @@ class EssenceFile {
   }
 
  private:
-  void releaseShare() {
-    if (share_ != 0) ShareRegistry::instance().release(share_);
-    share_ = 0;
-  }
-  void closeQuietly() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    releaseShare();
-  }
+  void releaseShare() { releaseShareToken(share_); }
+  void closeQuietly() { quilwriter::closeQuietly(fd_, share_); }
 
   std::string host_;
   SpaceAccount& space_;

@@ -21,6 +21,8 @@
 // QUILWriterException.
 #include "writer_support.h"
 
+#include "share_registry.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -334,6 +336,17 @@ void keepVirtualAlias(const std::vector<uint8_t>& alias) noexcept {
   } catch (...) {
     // Nothing may leave this call: the alias is then simply not kept.
   }
+}
+
+void releaseShareToken(uint64_t& token) {
+  if (token != 0) quil::emulator::ShareRegistry::instance().release(token);
+  token = 0;
+}
+
+void closeQuietly(int& fd, uint64_t& token) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+  releaseShareToken(token);
 }
 
 }  // namespace quilwriter

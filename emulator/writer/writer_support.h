@@ -147,4 +147,9 @@ bool volumeIn23Mode(const std::string& folder);
 // The alias table the disc presents while it cannot be written.
 void keepVirtualAlias(const std::vector<uint8_t>& alias) noexcept;
 
+// An open host file's descriptor and sharing token, given back without
+// reporting anything (error paths and destructors).
+void releaseShareToken(uint64_t& token);
+void closeQuietly(int& fd, uint64_t& token);
+
 }  // namespace quilwriter

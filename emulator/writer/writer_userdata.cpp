@@ -224,15 +224,8 @@ class UserDataFile final : public QUILWriter::UserDataWriter {
     return ts;
   }
 
-  void releaseShare() {
-    if (share_ != 0) ShareRegistry::instance().release(share_);
-    share_ = 0;
-  }
-  void closeQuietly() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    releaseShare();
-  }
+  void releaseShare() { releaseShareToken(share_); }
+  void closeQuietly() { quilwriter::closeQuietly(fd_, share_); }
 
   std::mutex mutex_;  // held by every operation on the open file
   std::string host_;
