@@ -33,7 +33,8 @@ struct Fault {
 
 // The next `count` calls of `function` (e.g. "QUIL_ReadFile",
 // "ClipWriter::Write", "QUILWriter::DeleteClipFile", "DeviceIoControl")
-// fail with the fault.
+// fail with the fault. The driver also answers to "CreateFile(device)" (the
+// device open) and to "DeviceIoControl(GLYSCTL_...)" for one control code.
 QUIL_EMULATOR_API void failNext(const std::string& function, uint32_t count, const Fault& fault);
 
 struct JournalEntry {

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "text/utf.h"
+
 namespace quil::platform {
 
 std::string programFilesFolder() {
@@ -41,6 +43,18 @@ bool grantUsersReadWrite(const std::string& path) {
   const mode_t wanted = st.st_mode | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
   if (wanted == st.st_mode) return true;
   return chmod(path.c_str(), wanted & 07777) == 0;
+}
+
+std::string hostPathOfVolumeRoot(std::u16string_view root) {
+  while (root.size() > 1 && (root.back() == u'\\' || root.back() == u'/')) root.remove_suffix(1);
+  if (root.size() == 2 && root[1] == u':') {
+    const char* env = std::getenv("QUIL_DRIVES");
+    const std::string drives = env != nullptr && *env != '\0' ? env : "/var/lib/quil/drives";
+    const char16_t letter = root[0];
+    const char lower = static_cast<char>(letter >= u'A' && letter <= u'Z' ? letter - u'A' + 'a' : letter);
+    return drives + "/" + lower + ":";
+  }
+  return quil::toUtf8(root);
 }
 
 }  // namespace quil::platform

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quil::platform {
 
@@ -19,5 +20,11 @@ int debugOutputDescriptor();
 // the local "Users" group. Returns false when the file's mode could not be
 // read or changed; the file is left as it was then.
 bool grantUsersReadWrite(const std::string& path);
+
+// The host folder of a volume root path. A drive root (the letter and a
+// colon, with or without a backslash) is the link "e:" in the drive folder
+// (QUIL_DRIVES, else /var/lib/quil/drives), as Wine's dosdevices are; any
+// other root is a host folder already. Trailing separators are dropped.
+std::string hostPathOfVolumeRoot(std::u16string_view root);
 
 }  // namespace quil::platform

@@ -1,0 +1,226 @@
+// Clip user metadata and the five XML-like files. Their content reaches the
+// disc only through a close after at least one write or size change; an
+// unchanged file is closed without calling the writer (status 1) and
+// dropped when the object goes.
+#include "logging/trace.h"
+#include "writer/writer_file_kinds.h"
+
+namespace quil::writer {
+
+namespace {
+
+using quil::files::FileNameManage;
+
+constexpr const char16_t* kSource = u"project/QUILCoreAPI/WriterFile";
+
+template <class... A>
+void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format, const A&... args) {
+  QUILLogger::writeTrace<A...>(2, 1, 0, kSource, function, line, format, args...);
+}
+
+const void* ptr(const void* p) { return p; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Clip user metadata
+// ---------------------------------------------------------------------------
+
+WriterStatus WriterUserMetaFile::createImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterUserMetaFile::createImpl";
+  trace(fn, __LINE__, u"UserMetaWriter::create(\"%ls\", \"%ls\", %d )\n", root(), name.fileName(), naming());
+  writer_ = QUILWriter::UserMetaWriter::create(root(), name.fileName(), naming());
+  trace(fn, __LINE__, u"SUCCESS result=%p\n", ptr(writer_.get()));
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::openImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterUserMetaFile::openImpl";
+  trace(fn, __LINE__, u"UserMetaWriter::open(\"%ls\", \"%ls\", %d )\n", root(), name.fileName(), naming());
+  writer_ = QUILWriter::UserMetaWriter::open(root(), name.fileName(), naming());
+  trace(fn, __LINE__, u"SUCCESS result=%p\n", ptr(writer_.get()));
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::closeImpl() {
+  constexpr auto fn = u"WriterUserMetaFile::closeImpl";
+  trace(fn, __LINE__, u"UserMetaWriter::Close()\n");
+  if (!modified()) {
+    trace(fn, __LINE__, u"SUCCESS(No modify)\n");
+    return WriterStatus(kStatusNoChange);
+  }
+  writerObject(writer_).Close();
+  trace(fn, __LINE__, u"SUCCESS\n");
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::getFileSizeImpl(int64_t* size) {
+  constexpr auto fn = u"WriterUserMetaFile::getFileSizeImpl";
+  trace(fn, __LINE__, u"UserMetaWriter::GetFileSize()\n");
+  const int64_t value = writerObject(writer_).GetFileSize();
+  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
+  *size = value;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::readFileImpl(void* buffer, uint32_t length, uint32_t* count) {
+  constexpr auto fn = u"WriterUserMetaFile::readFileImpl";
+  uint32_t read = 0;
+  trace(fn, __LINE__, u"UserMetaWriter::Read(%p,%u,%p)\n", ptr(buffer), length, ptr(count));
+  writerObject(writer_).Read(buffer, length, &read);
+  trace(fn, __LINE__, u"SUCCESS bytesRead=%u\n", read);
+  *count = read;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::setFileSizeImpl(int64_t size) {
+  constexpr auto fn = u"WriterUserMetaFile::setFileSizeImpl";
+  trace(fn, __LINE__, u"UserMetaWriter::SetFileSize()\n");
+  writerObject(writer_).SetFileSize(size);
+  trace(fn, __LINE__, u"SUCCESS\n");
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::setFilePointerImpl(int64_t distance, int64_t* newPosition,
+                                                    QUILWriter::_QUIL_WHENCE whence) {
+  constexpr auto fn = u"WriterUserMetaFile::setFilePointerImpl";
+  int64_t position = 0;
+  trace(fn, __LINE__, u"UserMetaWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
+  writerObject(writer_).Seek(distance, &position, whence);
+  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
+  *newPosition = position;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterUserMetaFile::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
+  constexpr auto fn = u"WriterUserMetaFile::writeFileImpl";
+  uint32_t written = 0;
+  trace(fn, __LINE__, u"UserMetaWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
+  writerObject(writer_).Write(buffer, length, &written);
+  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
+  *count = written;
+  return WriterStatus(kStatusSuccess);
+}
+
+// ---------------------------------------------------------------------------
+// The XML-like files
+// ---------------------------------------------------------------------------
+
+WriterStatus WriterXMLReaderWriter::keep(const char16_t* function, int32_t line,
+                                         std::shared_ptr<QUILWriter::XMLReaderWriter> writer) {
+  writer_ = std::move(writer);
+  trace(function, line, u"SUCCESS result=%p\n", ptr(writer_.get()));
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::closeImpl() {
+  constexpr auto fn = u"WriterXMLReaderWriter::closeImpl";
+  trace(fn, __LINE__, u"XMLReaderWriter::Close()\n");
+  if (!modified()) {
+    trace(fn, __LINE__, u"SUCCESS(No modify)\n");
+    return WriterStatus(kStatusNoChange);
+  }
+  writerObject(writer_).Close();
+  trace(fn, __LINE__, u"SUCCESS\n");
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::getFileSizeImpl(int64_t* size) {
+  constexpr auto fn = u"WriterXMLReaderWriter::getFileSizeImpl";
+  trace(fn, __LINE__, u"XMLReaderWriter::GetFileSize()\n");
+  const int64_t value = writerObject(writer_).GetFileSize();
+  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
+  *size = value;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::readFileImpl(void* buffer, uint32_t length, uint32_t* count) {
+  constexpr auto fn = u"WriterXMLReaderWriter::readFileImpl";
+  uint32_t read = 0;
+  trace(fn, __LINE__, u"XMLReaderWriter::Read(%p,%u,%p)\n", ptr(buffer), length, ptr(count));
+  writerObject(writer_).Read(buffer, length, &read);
+  trace(fn, __LINE__, u"SUCCESS bytesRead=%u\n", read);
+  *count = read;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::setFileSizeImpl(int64_t size) {
+  constexpr auto fn = u"WriterXMLReaderWriter::setFileSizeImpl";
+  trace(fn, __LINE__, u"XMLReaderWriter::SetFileSize(%lld)\n", size);
+  writerObject(writer_).SetFileSize(size);
+  trace(fn, __LINE__, u"SUCCESS\n");
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::setFilePointerImpl(int64_t distance, int64_t* newPosition,
+                                                       QUILWriter::_QUIL_WHENCE whence) {
+  constexpr auto fn = u"WriterXMLReaderWriter::setFilePointerImpl";
+  int64_t position = 0;
+  trace(fn, __LINE__, u"XMLReaderWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
+  writerObject(writer_).Seek(distance, &position, whence);
+  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
+  *newPosition = position;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterXMLReaderWriter::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
+  constexpr auto fn = u"WriterXMLReaderWriter::writeFileImpl";
+  uint32_t written = 0;
+  trace(fn, __LINE__, u"XMLReaderWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
+  writerObject(writer_).Write(buffer, length, &written);
+  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
+  *count = written;
+  return WriterStatus(kStatusSuccess);
+}
+
+WriterStatus WriterAliasFile::createImpl(const FileNameManage&) {
+  constexpr auto fn = u"WriterAliasFile::createImpl";
+  trace(fn, __LINE__, u"AliasWriter::create(\"%ls\")\n", root());
+  return keep(fn, __LINE__, QUILWriter::AliasWriter::create(root()));
+}
+
+WriterStatus WriterAliasFile::openImpl(const FileNameManage&) {
+  constexpr auto fn = u"WriterAliasFile::openImpl";
+  trace(fn, __LINE__, u"AliasWriter::open(\"%ls\")\n", root());
+  return keep(fn, __LINE__, QUILWriter::AliasWriter::open(root()));
+}
+
+WriterStatus WriterDiscMetaFile::createImpl(const FileNameManage&) {
+  constexpr auto fn = u"WriterDiscMetaFile::createImpl";
+  trace(fn, __LINE__, u"DiscMetaWriter::create(\"%ls\")\n", root());
+  return keep(fn, __LINE__, QUILWriter::DiscMetaWriter::open(root(), false));
+}
+
+WriterStatus WriterDiscMetaFile::openImpl(const FileNameManage&) {
+  constexpr auto fn = u"WriterDiscMetaFile::openImpl";
+  trace(fn, __LINE__, u"DiscMetaWriter::open(\"%ls\")\n", root());
+  return keep(fn, __LINE__, QUILWriter::DiscMetaWriter::open(root(), true));
+}
+
+WriterStatus WriterEditlistFile::createImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterEditlistFile::createImpl";
+  const auto umid = static_cast<QUILWriter::_QUIL_UMID_MODE>(umidMode());
+  trace(fn, __LINE__, u"EditlistWriter::create(\"%ls\", \"%ls\", %d, %d )\n", root(), name.fileName(), naming(), umid);
+  return keep(fn, __LINE__, QUILWriter::EditlistWriter::create(root(), name.fileName(), naming(), umid));
+}
+
+WriterStatus WriterEditlistFile::openImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterEditlistFile::openImpl";
+  const auto umid = static_cast<QUILWriter::_QUIL_UMID_MODE>(umidMode());
+  trace(fn, __LINE__, u"EditlistWriter::open(\"%ls\", \"%ls\", %d, %d )\n", root(), name.fileName(), naming(), umid);
+  return keep(fn, __LINE__, QUILWriter::EditlistWriter::open(root(), name.fileName(), naming(), umid));
+}
+
+WriterStatus WriterClipNRTMetaFile::openImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterClipNRTMetaFile::openImpl";
+  trace(fn, __LINE__, u"ClipNRTMetaWriter::open(\"%ls\", \"%ls\", %d )\n", root(), name.fileName(), naming());
+  return keep(fn, __LINE__, QUILWriter::ClipNRTMetaWriter::open(root(), name.fileName(), naming()));
+}
+
+WriterStatus WriterEdlNRTMetaFile::openImpl(const FileNameManage& name) {
+  constexpr auto fn = u"WriterEdlNRTMetaFile::openImpl";
+  trace(fn, __LINE__, u"EdlNRTMetaWriter::open(\"%ls\", \"%ls\", %d )\n", root(), name.fileName(), naming());
+  return keep(fn, __LINE__, QUILWriter::EdlNRTMetaWriter::open(root(), name.fileName(), naming()));
+}
+
+}  // namespace quil::writer
