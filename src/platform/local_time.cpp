@@ -45,3 +45,25 @@ int64_t utcOffsetSeconds(int64_t seconds) {
 }
 
 }  // namespace quil::platform
+
+namespace quil::platform {
+
+RuntimeZone runtimeZoneNow() {
+  tzset();
+  RuntimeZone zone;
+  zone.secondsWest = timezone;
+  zone.daylight = daylight;
+  const time_t now = time(nullptr);
+  struct tm local {};
+  localtime_r(&now, &local);
+  zone.daylightNow = local.tm_isdst > 0;
+  zone.now.year = static_cast<uint16_t>(local.tm_year + 1900);
+  zone.now.month = static_cast<uint16_t>(local.tm_mon + 1);
+  zone.now.day = static_cast<uint16_t>(local.tm_mday);
+  zone.now.hour = static_cast<uint16_t>(local.tm_hour);
+  zone.now.minute = static_cast<uint16_t>(local.tm_min);
+  zone.now.second = static_cast<uint16_t>(local.tm_sec);
+  return zone;
+}
+
+}  // namespace quil::platform

@@ -25,4 +25,16 @@ LocalTime localTimeOf(int64_t seconds, int64_t nanoseconds);
 // Offset of local time from UTC at the given instant, in seconds east.
 int64_t utcOffsetSeconds(int64_t seconds);
 
+// The zone as the C runtime reports it after its zone state is reset
+// (tzset): the standard offset in seconds west of UTC, the flag that the
+// zone has daylight time at all, and the local time now with whether
+// daylight time is in effect for it.
+struct RuntimeZone {
+  long secondsWest = 0;
+  int daylight = 0;
+  bool daylightNow = false;
+  LocalTime now;
+};
+RuntimeZone runtimeZoneNow();
+
 }  // namespace quil::platform

@@ -2,13 +2,30 @@
 // operations. A volume handle is valid only when it is 0 and a volume is
 // open; file and find handles are looked up in the handle table, which
 // exists only while a volume is open.
+//
+// The class is one object, but its operations live in files by concern:
+//   volume_handle.cpp      the object, its interfaces, volume information
+//   volume_open.cpp        createVolume and closeVolume
+//   disc_metadata.cpp      DISCMETA.XML, the CMPTR folder, duplicated names
+//   file_open.cpp          createFile with its sharing rules
+//   file_io.cpp            read, write, seek, size, type, times
+//   file_close.cpp         closeHandle and delete-by-handle
+//   volume_namespace.cpp   enumeration, delete, rename, attributes, label...
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "api/last_error.h"
+#include "files/clip_read_manager.h"
+#include "files/file_name_manage.h"
+#include "files/open_files.h"
 #include "quil/quilcoreapi.h"
+#include "quil/sibling/quilwriter.h"
+#include "writer/writer_status.h"
+#include "writer/writer_volume.h"
 
 namespace quil::volume {
 
@@ -19,10 +36,14 @@ class SetVolumeStatusIf {
   virtual void setVolumeStatus() = 0;
 };
 
-class VolumeHandle : public SetVolumeStatusIf, public quil::api::ClearQUILLastErrorIf {
+class VolumeHandle : public SetVolumeStatusIf,
+                     public quil::api::ClearQUILLastErrorIf,
+                     public QUILWriter::QUILCacheReader {
  public:
   VolumeHandle() = default;
-  ~VolumeHandle() override = default;
+  // Frees what is still held without calling the reader or the writer
+  // library: at unload they may already be going.
+  ~VolumeHandle() override;
   VolumeHandle(const VolumeHandle&) = delete;
   VolumeHandle& operator=(const VolumeHandle&) = delete;
 
@@ -31,6 +52,13 @@ class VolumeHandle : public SetVolumeStatusIf, public quil::api::ClearQUILLastEr
 
   void setVolumeStatus() override;
   void clearLastError() override;
+
+  // How the writer library reads the disc: straight to the reader library,
+  // without handle records, tracing or last-error handling.
+  int32_t cacheOpen(const QUILCHAR* path) override;
+  int32_t cacheClose(int32_t file) override;
+  int32_t cacheRead(int32_t file, void* buffer, uint32_t size, uint32_t* read) override;
+  int32_t cacheGetSize(int32_t file, int64_t* size) override;
 
   // Volume.
   int32_t createVolume(const QUILCHAR* rootPath, const _Volume_Param* param);
@@ -79,21 +107,69 @@ class VolumeHandle : public SetVolumeStatusIf, public quil::api::ClearQUILLastEr
   int32_t volumeStatus() const { return volumeStatus_; }
 
  private:
+  // --- volume_open.cpp
+  int32_t openVolume(const QUILCHAR* rootPath, const _Volume_Param& param);
+  // Undoes what a failed opening had opened: the reader volume.
+  void closeReaderVolume(bool takeOverError);
+  // --- disc_metadata.cpp
+  bool checkDiscMeta(const _Volume_Param& param, const Media_Param_& media, bool is23modeCheckOK,
+                     const std::string& discId);
+  void checkCmptrFolder();
+  bool applyDuplicatedNames(const QUILWriter::QUIL_AliasRename& aliasRename);
+  // Writes content over an existing root file (DISCMETA.XML, ALIAS.XML)
+  // through the writer, then tells the reader.
+  bool rewriteRootFile(quil::files::FileKind kind, const void* content, uint32_t size);
+  void notifyCreateFile(uint32_t status, const std::u16string& notifyPath, const char16_t* function);
+
+  // --- file_open.cpp
+  int32_t openForWriting(const quil::files::FileNamePtr& name, uint32_t access, uint32_t share, void* security,
+                         uint32_t disposition, uint32_t flags, void* extra, uint32_t openKind, bool deleteAccess);
+  int32_t openForReading(const quil::files::FileNamePtr& name, uint32_t access, uint32_t share, void* security,
+                         uint32_t disposition, uint32_t flags, void* extra, uint32_t openKind);
+  // Closes the reader side of each gathered handle so a writer can come in.
+  bool suspendReaders(const std::vector<quil::files::HandleRecord*>& readers);
+  // Closes a reader handle's reader side (clip entries through the clip
+  // read manager); the reader's result.
+  int32_t closeRead(quil::files::HandleRecord& record, const char16_t* function);
+  // -3002 or -3012 when the volume is write-protected; true when it is not.
+  bool checkWritable();
+
+  // --- file_io.cpp
+  // The handle's record after the common checks (volume, handle, suspended);
+  // null with the last error set.
+  quil::files::HandleRecord* handleForIo(int32_t handle);
+  // The reader file of a reader handle (reopening a managed clip); -1 with
+  // the reader's error taken over.
+  int32_t readerFileOf(quil::files::HandleRecord& record);
+
+  // --- file_close.cpp
+  void notifySetFileAttribute(uint32_t status, const std::u16string& notifyPath, const char16_t* function);
+
+  // --- volume_handle.cpp
   // True when the volume handle names the open volume; else sets -4.
   bool checkVolume(int32_t volume) const;
-  // True when the handle table knows the handle; else sets -4.
-  bool checkHandle(int32_t handle) const;
+  // The handle's record; null (with -4) when no volume is open or the
+  // number is unknown.
+  quil::files::HandleRecord* findHandle(int32_t handle) const;
+  // The failure a changing operation gets on a write-protected volume.
+  int32_t writeProtectError() const { return writeProtectFlag_ == 0x80000000u ? -3002 : -3012; }
   // The operations whose building blocks have not landed yet answer
   // "Not implemented." (-9999) on an open volume.
   static int32_t notImplemented(int32_t failure);
+  // The file's kind and path as the handle's open-file record has them.
+  static const quil::files::FileNameManage& nameOf(const quil::files::HandleRecord& record);
 
   bool created_ = false;
+  std::unique_ptr<quil::files::HandleTable> handles_;
+  std::unique_ptr<quil::files::OpenFileControl> openFiles_;
   uint32_t openFileCount_ = 0;
   bool freeNaming_ = false;
   uint32_t writeProtectFlag_ = 0;
   uint32_t clipProtectMode_ = 0;
   int32_t volumeStatus_ = -9999;
   int32_t readerVolume_ = -1;
+  std::unique_ptr<quil::writer::WriterVolume> writerVolume_;
+  std::unique_ptr<quil::files::ClipReadManager> clipReadManager_;
   std::u16string rootPath_;
 };
 
