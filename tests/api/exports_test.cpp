@@ -280,14 +280,15 @@ TEST(ClosedVolume, VolumeInformationAndFailedCreateVolume) {
   EXPECT_EQ(created, -1);
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(isTrace(lines.back(), 'D', "QUILAPI_CreateVolume", "QUILAPI_CreateVolume return=-1"));
-  EXPECT_EQ(QUILAPI_GetLastError(), -9999);
+  // No drive X: here: the driver cannot open its device.
+  EXPECT_EQ(QUILAPI_GetLastError(), -3101);
   QUILCHAR message[256];
   QUILAPI_GetLastErrorWithMessage(message, 256, nullptr);
-  EXPECT_EQ(std::u16string(message), u"Not implemented.");
+  EXPECT_EQ(std::u16string(message), u"File System driver's command error");
 
   uint32_t status = 0, flags = 1;
   EXPECT_EQ(QUILAPI_GetVolumeInformation(0, &status, &flags), -1);
-  EXPECT_EQ(static_cast<int32_t>(status), -9999);
+  EXPECT_EQ(static_cast<int32_t>(status), -3101);
   EXPECT_EQ(flags, 0u);
   // The root path stays until the next volume open: it names the drive and
   // leads every full path, with nothing inserted between.
