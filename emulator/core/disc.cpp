@@ -157,6 +157,7 @@ std::optional<MediumDescription> MediumDescription::load(const std::string& disc
     else if (key == "label") m.label = fromUtf8(value);
     else if (key == "capacity") m.capacity = std::strtoull(value.c_str(), nullptr, 10);
     else if (key == "is23mode-check") m.is23ModeCheckOk = value == "ok";
+    else if (key == "clip-limit") m.clipLimit = std::strtoull(value.c_str(), nullptr, 10);
   }
   return m;
 }
@@ -170,7 +171,8 @@ bool MediumDescription::save(const std::string& discFolder) const {
        << "firmware=" << firmware << "\n"
        << "label=" << toUtf8(label) << "\n"
        << "capacity=" << capacity << "\n"
-       << "is23mode-check=" << (is23ModeCheckOk ? "ok" : "failed") << "\n";
+       << "is23mode-check=" << (is23ModeCheckOk ? "ok" : "failed") << "\n"
+       << "clip-limit=" << clipLimit << "\n";
   const std::string bytes = text.str();
   // A temporary of this save's own, flushed to the disc before it replaces
   // the description: a crash or a concurrent save never leaves it half written.

@@ -24,6 +24,10 @@ struct QUIL_EMULATOR_API MediumDescription {
   std::u16string label;
   uint64_t capacity = 50ull << 30;
   bool is23ModeCheckOk = true;
+  // The longest clip the drive records, in bytes of essence (0: no limit):
+  // a recording that reaches it stops there, as at the drive's longest
+  // duration.
+  uint64_t clipLimit = 0;
 
   // The driver's medium type code: write-once media report an R code.
   uint8_t mediumTypeCode() const;

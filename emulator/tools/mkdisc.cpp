@@ -25,6 +25,7 @@ void usage(FILE* out) {
       "  --label TEXT        volume label (default empty)\n"
       "  --firmware NNNN     drive firmware revision, four digits (default 0100)\n"
       "  --23mode-check-failed  the medium fails the 2.3-mode check\n"
+      "  --clip-limit SIZE   longest clip the drive records, as bytes of essence (default none)\n"
       "  --help              this text\n"
       "\n"
       "To reach the disc as drive E:, link it in the drive folder:\n"
@@ -90,6 +91,11 @@ int main(int argc, char** argv) {
       medium.firmware = value("--firmware");
       if (medium.firmware.size() != 4 || medium.firmware.find_first_not_of("0123456789") != std::string::npos) {
         std::fprintf(stderr, "quil-mkdisc: --firmware takes four digits\n");
+        return 2;
+      }
+    } else if (a == "--clip-limit") {
+      if (!parseSize(value("--clip-limit"), medium.clipLimit)) {
+        std::fprintf(stderr, "quil-mkdisc: bad clip limit\n");
         return 2;
       }
     } else if (a == "--23mode-check-failed") {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -47,6 +48,7 @@ class EssenceFile {
 
   const std::string& host() const { return host_; }
   bool open() const { return fd_ >= 0; }
+  int64_t position() const { return position_; }
 
   void requireOpen() const {
     if (fd_ < 0) QW_FAIL(kInvalidOperation, host_ + " is already closed");
@@ -144,7 +146,7 @@ std::vector<uint8_t> nrtMetaOf(const std::u16string& name, const std::u16string&
 class Clip final : public QUILWriter::ClipWriter {
  public:
   Clip(const Disc& disc, std::u16string name, std::string host)
-      : folder_(disc.folder), name_(std::move(name)), file_(disc, std::move(host)) {}
+      : folder_(disc.folder), name_(std::move(name)), file_(disc, std::move(host)), clipLimit_(disc.medium.clipLimit) {}
 
   ~Clip() override {
     if (reserved_ != 0) SpaceAccount::of(folder_).release(reserved_);
@@ -169,18 +171,27 @@ class Clip final : public QUILWriter::ClipWriter {
     if (newPosition != nullptr) *newPosition = position;
   }
 
-  // A write that meets the end of the medium records what fits and stops
-  // the recording: the count is short, later writes record nothing, and the
-  // close reports the stop.
+  // A write that meets the end of the medium, or the longest clip the
+  // drive records, records what fits and stops the recording: the count is
+  // short, later writes record nothing, and the close reports the stop.
   void Write(const void* buffer, uint32_t length, uint32_t* written) override {
     EntryPoint entry("ClipWriter::Write");
     std::lock_guard<std::mutex> lock(mutex_);
     if (written == nullptr) QW_FAIL(kInvalidParameter, "no count to write to");
     file_.requireOpen();
     uint32_t count = 0;
-    if (!mediumFull_) {
-      count = file_.write(buffer, length);
-      if (count < length) mediumFull_ = true;
+    if (!mediumFull_ && !durationFull_) {
+      uint32_t allowed = length;
+      if (clipLimit_ != 0) {
+        const uint64_t at = static_cast<uint64_t>(std::max<int64_t>(file_.position(), 0));
+        const uint64_t room = at < clipLimit_ ? clipLimit_ - at : 0;
+        if (room < length) {
+          allowed = static_cast<uint32_t>(room);
+          durationFull_ = true;
+        }
+      }
+      if (allowed != 0) count = file_.write(buffer, allowed);
+      if (count < allowed) mediumFull_ = true;
     }
     *written = count;
   }
@@ -198,7 +209,8 @@ class Clip final : public QUILWriter::ClipWriter {
     return QUILWriter::QUIL_FILE_TYPE_DISK;
   }
 
-  // *result: 1 when the medium filled during the recording, else 0.
+  // *result: 1 when the medium filled during the recording, 2 when the
+  // clip reached the drive's longest clip, else 0.
   void Close(int32_t* result) override {
     EntryPoint entry("ClipWriter::Close");
     std::lock_guard<std::mutex> lock(mutex_);
@@ -206,7 +218,7 @@ class Clip final : public QUILWriter::ClipWriter {
     const int64_t bytes = file_.size();
     file_.close();
     writeNrtMeta(bytes);
-    *result = mediumFull_ ? 1 : 0;
+    *result = mediumFull_ ? 1 : durationFull_ ? 2 : 0;
   }
 
   void SetFileSize(int64_t size) override {
@@ -254,8 +266,10 @@ class Clip final : public QUILWriter::ClipWriter {
   std::string folder_;
   std::u16string name_;
   EssenceFile file_;
+  uint64_t clipLimit_ = 0;
   uint64_t reserved_ = 0;
   bool mediumFull_ = false;
+  bool durationFull_ = false;
 };
 
 class Component final : public QUILWriter::ComponentWriter {

@@ -1,0 +1,62 @@
+// A fresh emulated disc for each test, reached as drive E:, with the close-
+// error pipe folder and the drive folder of the test's own. Everything goes
+// through the public header, as a caller's program would.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "disc.h"
+#include "quil/emulator_control.h"
+#include "quil/quilcoreapi.h"
+
+namespace voltest {
+
+constexpr uint32_t kRead = 0x80000000u;
+constexpr uint32_t kWrite = 0x40000000u;
+constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4;
+
+class EmulatedVolume : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The medium the test's disc is formatted with.
+  virtual quil::emulator::MediumDescription medium() const { return {}; }
+  static _Volume_Param params(uint32_t maxClipReadHandles = 4);
+  static int32_t openVolume(const _Volume_Param& p = params()) { return QUILAPI_CreateVolume(u"E:", &p); }
+
+  std::filesystem::path host(const std::string& relative) const { return disc_ / relative; }
+  const std::filesystem::path& pipeFolder() const { return pipes_; }
+  std::string hostBytes(const std::string& relative) const;
+  void putHostBytes(const std::string& relative, const std::string& bytes) const;
+
+  // The log lines written since the test began (operation-log lines only
+  // when levels is "123").
+  std::vector<std::string> logLines(const std::string& levels = "") const;
+  static uint32_t volumeStatus();
+  static uint32_t writeProtectFlag();
+
+ private:
+  std::filesystem::path base_;
+  std::filesystem::path disc_;
+  std::filesystem::path pipes_;
+  size_t logMark_ = 0;
+};
+
+inline int32_t openFile(const char16_t* path, uint32_t access, uint32_t disposition, uint32_t share = 0,
+                        uint32_t flags = 0) {
+  return QUILAPI_CreateFile(0, path, access, share, nullptr, disposition, flags, nullptr);
+}
+bool writeAll(int32_t handle, const std::string& bytes, uint32_t chunk = 64 * 1024);
+std::string readAll(int32_t handle);
+// Records a clip whole: create, write, close.
+void record(const char16_t* path, const std::string& bytes);
+
+// Bytes of a repeatable pseudo-random pattern.
+std::string pattern(size_t size, uint32_t seed);
+
+}  // namespace voltest

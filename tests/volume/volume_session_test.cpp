@@ -1,0 +1,472 @@
+// The volume session end to end through the exports on a fresh emulated
+// disc: opening and closing with the disc metadata, create and open with
+// the sharing rules, read, write and close with what close reports.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "support/pipe_server.h"
+#include "volume/emulated_volume.h"
+
+namespace voltest {
+namespace {
+
+using quil::emulator::Fault;
+using quil::emulator::FaultKind;
+
+bool contains(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines) {
+    if (l.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+Fault writerFault(uint32_t code, int32_t repair = 0) {
+  Fault f;
+  f.kind = FaultKind::kWriterException;
+  f.writerCode = code;
+  f.repairStatus = repair;
+  return f;
+}
+
+Fault readerFault(int32_t code) {
+  Fault f;
+  f.kind = FaultKind::kReaderError;
+  f.readerCode = code;
+  return f;
+}
+
+Fault windowsFault(uint32_t error) {
+  Fault f;
+  f.kind = FaultKind::kWindowsError;
+  f.windowsError = error;
+  return f;
+}
+
+using Session = EmulatedVolume;
+
+TEST_F(Session, RecordsAClipAndUserDataAndReadsThemBack) {
+  ASSERT_EQ(openVolume(params(2)), 0);
+  EXPECT_EQ(volumeStatus(), 0u);
+  const std::string clip = pattern(300 * 1024 + 17, 1);
+  const int32_t h = openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew);
+  ASSERT_EQ(h, 1);
+  ASSERT_TRUE(writeAll(h, clip));
+  int32_t readable = 7;
+  EXPECT_EQ(QUILAPI_IsHandleReadable(h, &readable), -1);
+  EXPECT_EQ(readable, 0) << "a clip being written cannot be read back";
+  char byte;
+  uint32_t read = 0;
+  EXPECT_EQ(QUILAPI_ReadFile(h, &byte, 1, &read), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3005);
+  ASSERT_NE(QUILAPI_CloseHandle(h), 0);
+
+  const auto journal = quil::emulator::takeJournal();
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ(journal.back().function, "QUIL_NotifyCreateFile");
+  EXPECT_EQ(journal.back().status, 0u);
+  EXPECT_EQ(journal.back().path, u"\\Clip\\C0001.MXF");
+
+  const int32_t r = openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1);
+  ASSERT_EQ(r, 2) << "handle numbers keep rising";
+  EXPECT_EQ(readAll(r), clip);
+  int64_t size = 0;
+  EXPECT_NE(QUILAPI_GetFileSize(r, &size), 0);
+  EXPECT_EQ(size, static_cast<int64_t>(clip.size()));
+  EXPECT_NE(QUILAPI_CloseHandle(r), 0);
+
+  const std::string notes = pattern(5000, 2);
+  const int32_t w = openFile(u"\\USERDATA\\notes.txt", kRead | kWrite, kCreateAlways);
+  ASSERT_NE(w, -1) << QUILAPI_GetLastError();
+  ASSERT_TRUE(writeAll(w, notes));
+  int64_t position = -1;
+  EXPECT_NE(QUILAPI_SetFilePointer(w, 10, &position, 0), 0);
+  EXPECT_EQ(position, 10);
+  EXPECT_EQ(readAll(w), notes.substr(10)) << "user data opened to write reads back through the writer";
+  EXPECT_NE(QUILAPI_CloseHandle(w), 0);
+  EXPECT_EQ(hostBytes("USERDATA/notes.txt"), notes);
+
+  const auto log = logLines("123");
+  EXPECT_TRUE(contains(log, "1 E: Creating the file started. File: E:\\CLIP\\C0001.MXF Handle: 0x00000001"));
+  EXPECT_TRUE(contains(log, "1 E: Closing the file finished. Handle: 0x00000001"));
+  EXPECT_FALSE(contains(log, "Handle: 0x00000002")) << "reading alone leaves no operation log";
+  EXPECT_EQ(QUILAPI_CloseVolume(0), -1);
+  EXPECT_EQ(QUILAPI_CloseVolume(0), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+}
+
+TEST_F(Session, SecondOpenIsRefusedAndLeavesTheStatus) {
+  ASSERT_EQ(openVolume(), 0);
+  const _Volume_Param p = params();
+  EXPECT_EQ(QUILAPI_CreateVolume(u"E:", &p), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3001);
+  EXPECT_EQ(volumeStatus(), 0u);
+  uint32_t status = 0, flags = 0;
+  EXPECT_EQ(QUILAPI_GetVolumeInformation(1, &status, &flags), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+}
+
+TEST_F(Session, ClosingTheVolumeEndsEveryHandle) {
+  ASSERT_EQ(openVolume(), 0);
+  record(u"\\CLIP\\C0001.MXF", pattern(1000, 3));
+  const int32_t reader = openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1);
+  const int32_t writer = openFile(u"\\USERDATA\\open.txt", kWrite, kCreateAlways);
+  ASSERT_NE(reader, -1);
+  ASSERT_NE(writer, -1);
+  ASSERT_TRUE(writeAll(writer, "kept"));
+  EXPECT_EQ(QUILAPI_CloseVolume(0), -1);
+  EXPECT_EQ(QUILAPI_CloseHandle(reader), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+  EXPECT_EQ(hostBytes("USERDATA/open.txt"), "kept");
+  ASSERT_EQ(openVolume(), 0) << "the disc opens again: nothing was left behind";
+}
+
+// ---------------------------------------------------------------------------
+// Sharing
+
+struct SharingCase {
+  const char* name;
+  std::function<void()> before;  // opens that stay open
+  std::function<int32_t()> attempt;
+  int32_t code;  // 0: the attempt succeeds
+};
+
+class Sharing : public EmulatedVolume, public ::testing::WithParamInterface<SharingCase> {};
+
+TEST_P(Sharing, Table) {
+  const SharingCase& c = GetParam();
+  ASSERT_EQ(openVolume(), 0);
+  record(u"\\CLIP\\C0001.MXF", pattern(4096, 4));  // with its metadata file
+  c.before();
+  const int32_t h = c.attempt();
+  if (c.code == 0) {
+    EXPECT_NE(h, -1) << QUILAPI_GetLastError();
+  } else {
+    EXPECT_EQ(h, -1);
+    EXPECT_EQ(QUILAPI_GetLastError(), c.code);
+  }
+}
+
+const auto nothing = [] {};
+const auto keepOpen = [](const char16_t* path, uint32_t access, uint32_t disposition, uint32_t share = 0) {
+  return [=] { ASSERT_NE(openFile(path, access, disposition, share), -1) << QUILAPI_GetLastError(); };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Volume, Sharing,
+    ::testing::Values(
+        SharingCase{"MetadataWriterBlocksClipReader", keepOpen(u"\\CLIP\\C0001M01.XML", kWrite, kOpenExisting),
+                    [] { return openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting); }, -8},
+        SharingCase{"ClipBeingWrittenMayBeRead", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                    [] { return openFile(u"\\CLIP\\C0002.MXF", kRead, kOpenExisting, 3); }, 0},
+        SharingCase{"SecondWriter", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                    [] { return openFile(u"\\CLIP\\C0003.MXF", kWrite, kCreateNew); }, -8},
+        SharingCase{"SameClipTwice", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                    [] { return openFile(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew); }, -3010},
+        SharingCase{"NonSharingMetadataReader", keepOpen(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 1),
+                    [] { return openFile(u"\\CLIP\\C0001M01.XML", kWrite, kOpenExisting); }, -3010},
+        SharingCase{"MediaProfileIsNotWritable", nothing,
+                    [] { return openFile(u"\\MEDIAPRO.XML", kWrite, kOpenExisting); }, -3005},
+        SharingCase{"AliasNeedsItsFlag", nothing,
+                    [] { return openFile(u"\\ALIAS.XML", kWrite, kOpenExisting); }, -3005},
+        SharingCase{"DispositionFive", nothing,
+                    [] { return openFile(u"\\CLIP\\C0002.MXF", kWrite, 5); }, -5},
+        SharingCase{"FifthGeneralWriter",
+                    [] {
+                      for (const char16_t* p : {u"\\GENERAL\\g1", u"\\GENERAL\\g2", u"\\GENERAL\\g3", u"\\GENERAL\\g4"}) {
+                        ASSERT_NE(openFile(p, kWrite, kCreateAlways), -1) << QUILAPI_GetLastError();
+                      }
+                    },
+                    [] { return openFile(u"\\GENERAL\\g5", kWrite, kCreateAlways); }, -3010},
+        SharingCase{"UserDataWriterBlocksGeneralWriter", keepOpen(u"\\USERDATA\\u", kWrite, kCreateAlways),
+                    [] { return openFile(u"\\GENERAL\\g", kWrite, kCreateAlways); }, -8},
+        SharingCase{"ReadOnlyCreateOfUserDataCountsAsWriting", keepOpen(u"\\USERDATA\\new.txt", kRead, kCreateNew),
+                    [] { return openFile(u"\\USERDATA\\new.txt", kRead, kOpenExisting); }, -3010},
+        SharingCase{"NoAccessAtAll", nothing,
+                    [] { return openFile(u"\\CLIP\\C0001.MXF", 0, kOpenExisting); }, -5},
+        SharingCase{"UnknownPath", nothing,
+                    [] { return openFile(u"\\NOWHERE\\x", kRead, kOpenExisting); }, -9}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Session, SharingReaderIsSuspendedForTheWriter) {
+  ASSERT_EQ(openVolume(), 0);
+  record(u"\\CLIP\\C0001.MXF", pattern(4096, 5));
+  const int32_t reader = openFile(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 2 | 4);
+  ASSERT_NE(reader, -1);
+  const int32_t writer = openFile(u"\\CLIP\\C0001M01.XML", kWrite, kCreateAlways);
+  ASSERT_NE(writer, -1) << QUILAPI_GetLastError();
+  char buffer[16];
+  uint32_t read = 0;
+  EXPECT_EQ(QUILAPI_ReadFile(reader, buffer, sizeof buffer, &read), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3011);
+  EXPECT_NE(QUILAPI_CloseHandle(reader), 0) << "a suspended reader still closes cleanly";
+  EXPECT_NE(QUILAPI_CloseHandle(writer), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Write protection and the disc metadata
+
+class NotWritable : public EmulatedVolume {
+  quil::emulator::MediumDescription medium() const override {
+    quil::emulator::MediumDescription m;
+    m.writable = false;
+    return m;
+  }
+};
+
+TEST_F(NotWritable, WritesAreRefusedAndReadsWork) {
+  ASSERT_EQ(openVolume(), 0);
+  EXPECT_NE(writeProtectFlag() & 0x10u, 0u);
+  EXPECT_EQ(openFile(u"\\USERDATA\\a.txt", kWrite, kCreateAlways), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3012);
+  EXPECT_EQ(openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3012);
+  const int32_t h = openFile(u"\\INDEX.XML", kRead, kOpenExisting, 1);
+  ASSERT_NE(h, -1);
+  EXPECT_FALSE(readAll(h).empty());
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+}
+
+TEST_F(Session, CallerWriteProtectionAlone) {
+  _Volume_Param p = params();
+  p.recInhMode = 0x80000000u;
+  ASSERT_EQ(openVolume(p), 0);
+  EXPECT_EQ(openFile(u"\\USERDATA\\a.txt", kWrite, kCreateAlways), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3002);
+}
+
+TEST_F(Session, BrokenDiscMetaIsRewrittenFromTheTemplate) {
+  putHostBytes("DISCMETA.XML", "<not a disc metadata file");
+  ASSERT_EQ(openVolume(), 0) << QUILAPI_GetLastError();
+  const std::string meta = hostBytes("DISCMETA.XML");
+  EXPECT_EQ(meta.find("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DiscMeta xmlns=\"urn:schemas-orbelDisc:discMeta:"
+                      "ver.1.10\""),
+            0u)
+      << meta;
+  // The identifier the AV-tree check gave (a new one: the old file is unreadable).
+  EXPECT_NE(meta.find("\t<KeldaIdRef value=\"urn:smpte:umid:"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\t<InitializedDate value=\""), std::string::npos);
+  const auto log = logLines();
+  EXPECT_TRUE(contains(log, "parse Discmeta error"));
+  EXPECT_TRUE(contains(log, "DISCMETA.XML rewrite successed for broken DISCMETA.XML"));
+  const auto journal = quil::emulator::takeJournal();
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ(journal.front().function, "QUIL_NotifyCreateFile");
+  EXPECT_EQ(journal.front().path, u"\\DISCMETA.XML");
+}
+
+// The zone designator of the rewritten date, in the zones a drive meets.
+class DiscMetaDate : public EmulatedVolume, public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
+ protected:
+  void TearDown() override {
+    unsetenv("TZ");
+    tzset();
+    EmulatedVolume::TearDown();
+  }
+};
+
+TEST_P(DiscMetaDate, ZoneDesignator) {
+  setenv("TZ", GetParam().first, 1);
+  tzset();
+  putHostBytes("DISCMETA.XML", "broken");
+  ASSERT_EQ(openVolume(), 0);
+  const std::string meta = hostBytes("DISCMETA.XML");
+  const std::string suffix = std::string(GetParam().second) + "\"/>";
+  const size_t date = meta.find("InitializedDate value=\"");
+  ASSERT_NE(date, std::string::npos);
+  const std::string value = meta.substr(date + 23, meta.find('\n', date) - date - 23);
+  // "YYYY-MM-DDThh:mm:ss" and the zone.
+  EXPECT_EQ(value.size(), 19 + suffix.size()) << value;
+  EXPECT_EQ(value.substr(19), suffix) << value;
+  EXPECT_EQ(value[4], '-');
+  EXPECT_EQ(value[10], 'T');
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, DiscMetaDate,
+                         ::testing::Values(std::make_pair("UTC", "Z"), std::make_pair("Asia/Tokyo", "+09:00"),
+                                           std::make_pair("EST5", "-05:00"),
+                                           // daylight time all year: one hour towards east
+                                           std::make_pair("EST5EDT,0/0,J365/25", "-04:00")));
+
+class RecordableOnly : public EmulatedVolume {
+  quil::emulator::MediumDescription medium() const override {
+    quil::emulator::MediumDescription m;
+    m.mediumType = 'R';
+    m.writeOnce = true;
+    return m;
+  }
+};
+
+TEST_F(RecordableOnly, BrokenDiscMetaThatMayNotBeRewrittenFailsTheOpen) {
+  putHostBytes("DISCMETA.XML", "broken");
+  EXPECT_EQ(openVolume(), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4001);
+  EXPECT_EQ(static_cast<int32_t>(volumeStatus()), -4001);
+  EXPECT_EQ(hostBytes("DISCMETA.XML"), "broken");
+  EXPECT_TRUE(contains(logLines(), "DISCMETA.XML not rewritable because MediumType=0x52, WriteProtectFlag=0x0, "
+                                   "Quil23Mode=OFF & is23modeCheckOK=true"));
+}
+
+// ---------------------------------------------------------------------------
+// Duplicated names, stopped recordings and failed closes reach the utility
+
+TEST_F(Session, DuplicatedNamesAreRenamedAndReported) {
+  putHostBytes("USERDATA/keep", "");
+  putHostBytes("CLIP/C0007.MXF", "first");
+  putHostBytes("CLIP/c0007.mxf", "second");
+  setenv("QUIL_ACTIVE_SESSION", "4", 1);
+  quiltest::PipeServer utility(pipeFolder().string(), 4);
+  ASSERT_EQ(openVolume(), 0) << QUILAPI_GetLastError();
+  const auto messages = utility.waitFor(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].type, 2u);
+  EXPECT_EQ(messages[0].drive, u'E');
+  EXPECT_EQ(messages[0].fileName, u"");
+  const auto log = logLines("1");
+  ASSERT_TRUE(contains(log, "1 E: Changing the duplicated filename finished. Old file: E:\\CLIP\\")) << log.size();
+  EXPECT_TRUE(contains(logLines(), "ALIAS.XML rewrite successed"));
+}
+
+class ShortClips : public EmulatedVolume {
+  quil::emulator::MediumDescription medium() const override {
+    quil::emulator::MediumDescription m;
+    m.clipLimit = 1000;
+    return m;
+  }
+};
+
+TEST_F(ShortClips, StoppedRecordingIsLoggedAndReported) {
+  setenv("QUIL_ACTIVE_SESSION", "2", 1);
+  quiltest::PipeServer utility(pipeFolder().string(), 2);
+  ASSERT_EQ(openVolume(), 0);
+  const int32_t h = openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew);
+  ASSERT_NE(h, -1);
+  uint32_t written = 0;
+  const std::string bytes = pattern(4096, 6);
+  EXPECT_NE(QUILAPI_WriteFile(h, bytes.data(), 4096, &written), 0);
+  EXPECT_EQ(written, 1000u);
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+  const auto messages = utility.waitFor(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].type, 1u);
+  EXPECT_EQ(messages[0].fileName, u"C0001.MXF");
+  EXPECT_TRUE(contains(logLines("2"), "2 E: Stopped halfway through writing the file. Reason: Duration Full "
+                                      "Handle: 0x00000001"));
+  EXPECT_TRUE(contains(logLines(), "post notifiCloseError Truncate closeErrorFilename=\\CLIP\\C0001.MXF m_rootPath=E:"));
+}
+
+struct FailedClose {
+  int32_t repair;
+  bool marksVolume;  // the failure may have changed the disc
+};
+
+class FailedCloses : public EmulatedVolume, public ::testing::WithParamInterface<FailedClose> {};
+
+TEST_P(FailedCloses, WrittenFileIsReported) {
+  setenv("QUIL_ACTIVE_SESSION", "3", 1);
+  quiltest::PipeServer utility(pipeFolder().string(), 3);
+  ASSERT_EQ(openVolume(), 0);
+  const int32_t h = openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew);
+  ASSERT_TRUE(writeAll(h, pattern(2048, 7)));
+  quil::emulator::failNext("ClipWriter::Close", 1, writerFault(0x8200000D, GetParam().repair));
+  EXPECT_EQ(QUILAPI_CloseHandle(h), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -1400);
+  const auto messages = utility.waitFor(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].type, 0u);
+  EXPECT_EQ(messages[0].fileName, u"C0001.MXF");
+  EXPECT_TRUE(contains(logLines("3"), "3 E: Closing the file failed. Handle: 0x00000001 Error: -1400"));
+  EXPECT_EQ((writeProtectFlag() & 0x80000000u) != 0, GetParam().marksVolume);
+  if (GetParam().marksVolume) {
+    EXPECT_EQ(openFile(u"\\USERDATA\\after", kWrite, kCreateAlways), -1);
+    EXPECT_EQ(QUILAPI_GetLastError(), -3002);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volume, FailedCloses, ::testing::Values(FailedClose{0, false}, FailedClose{9, true}));
+
+TEST_F(Session, DeleteByHandleHappensAtClose) {
+  ASSERT_EQ(openVolume(), 0);
+  const int32_t h = openFile(u"\\USERDATA\\gone.txt", kRead | kWrite | 0x00010000u, kCreateAlways);
+  ASSERT_NE(h, -1);
+  ASSERT_TRUE(writeAll(h, "soon gone"));
+  EXPECT_EQ(QUILAPI_DeleteFileWithHandle(h), -1);
+  uint32_t written = 0;
+  EXPECT_EQ(QUILAPI_WriteFile(h, "x", 1, &written), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -8);
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+  EXPECT_FALSE(std::filesystem::exists(host("USERDATA/gone.txt")));
+  const int32_t plain = openFile(u"\\USERDATA\\kept.txt", kWrite, kCreateAlways);
+  EXPECT_EQ(QUILAPI_DeleteFileWithHandle(plain), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -8);
+}
+
+TEST_F(Session, HandleOperationsByKind) {
+  ASSERT_EQ(openVolume(), 0);
+  const int32_t u = openFile(u"\\USERDATA\\a.bin", kRead | kWrite, kCreateAlways);
+  EXPECT_EQ(QUILAPI_SetFileSize(u, 10), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -6);
+  ASSERT_TRUE(writeAll(u, "0123456789"));
+  int64_t position = 0;
+  ASSERT_NE(QUILAPI_SetFilePointer(u, 4, &position, 0), 0);
+  EXPECT_NE(QUILAPI_SetEndOfFile(u), 0);
+  EXPECT_NE(QUILAPI_SetFileTime(u, 0, 0, 0), 0);
+  EXPECT_NE(QUILAPI_CloseHandle(u), 0);
+  EXPECT_EQ(hostBytes("USERDATA/a.bin"), "0123");
+  const int32_t c = openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew);
+  EXPECT_EQ(QUILAPI_SetEndOfFile(c), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -6);
+  uint32_t type = 0;
+  EXPECT_NE(QUILAPI_GetFileType(c, &type), 0);
+  EXPECT_EQ(QUILAPI_CloseHandle(12345), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+}
+
+// ---------------------------------------------------------------------------
+// A failure at every step of the opening leaves nothing open
+
+struct OpenFailure {
+  const char* name;
+  const char* function;
+  Fault fault;
+  int32_t code;
+};
+
+class OpeningFails : public EmulatedVolume, public ::testing::WithParamInterface<OpenFailure> {};
+
+TEST_P(OpeningFails, NothingStaysOpenAndTheNextOpenWorks) {
+  const OpenFailure& f = GetParam();
+  quil::emulator::failNext(f.function, 1, f.fault);
+  EXPECT_EQ(openVolume(), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), f.code);
+  EXPECT_EQ(static_cast<int32_t>(volumeStatus()), f.code);
+  EXPECT_FALSE(quil::emulator::driverState().privileged);
+  EXPECT_EQ(openFile(u"\\INDEX.XML", kRead, kOpenExisting), -1);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+  quil::emulator::reset();
+  ASSERT_EQ(openVolume(), 0) << QUILAPI_GetLastError();
+  const int32_t h = openFile(u"\\INDEX.XML", kRead, kOpenExisting, 1);
+  EXPECT_NE(h, -1);
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volume, OpeningFails,
+    ::testing::Values(OpenFailure{"DeviceOpen", "CreateFile(device)", windowsFault(2), -3101},
+                      OpenFailure{"MountInformation", "DeviceIoControl(GLYSCTL_GET_VOLUME_MOUNT_INFORMATION)",
+                                  windowsFault(1), -3101},
+                      OpenFailure{"WriterVolume", "QUILWriter::CreateVolume", writerFault(0x82000005), -1100},
+                      OpenFailure{"Registration", "DeviceIoControl(GLYSCTL_REGISTER_PRIVILEGED_PROCESS)",
+                                  windowsFault(5), -3101},
+                      OpenFailure{"UnsupportedTree", "QUILWriter::CheckKeldaFile", writerFault(0x8400000F), -3007},
+                      OpenFailure{"TreeCheckFails", "QUILWriter::CheckKeldaFile", writerFault(0x82000005), -1},
+                      OpenFailure{"ReaderVolume", "QUIL_CreateVolume", readerFault(-1101), -1101},
+                      OpenFailure{"VolumeCheck", "QUILWriter::CheckVolume", writerFault(0x8200001B), -1300},
+                      OpenFailure{"DiscMetaUnreadable", "QUIL_CreateFile", readerFault(-1102), -3002}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace voltest
