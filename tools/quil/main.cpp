@@ -1,5 +1,6 @@
 // quil: a command-line client of libquilcoreapi, through its public header
 // only, so that what it shows is what any caller gets.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,8 @@ void usage(FILE* out) {
       "  status         print the volume status and write-protect flags that the library reports\n"
       "                 (status -9999 until a volume has been opened in this process)\n"
       "  error CODE     print the message the library gives for an error code\n"
+      "  session [ROOT] open the volume at ROOT (default E:), record the clip \\CLIP\\C0001.MXF and the\n"
+      "                 user-data file \\USERDATA\\hello.txt, read both back, compare, close\n"
       "  --help, -h     print this help\n"
       "\n"
       "Every call is traced into the library's log files. Settings come from the registry\n"
@@ -65,6 +68,68 @@ int error(const char* text) {
   return 0;
 }
 
+std::u16string widen(const char* text) {
+  std::u16string out;
+  for (; *text != 0; ++text) out.push_back(static_cast<unsigned char>(*text));
+  return out;
+}
+
+// Prints what failed with the library's code and message; exit status 1.
+int failed(const char* what) {
+  QUILCHAR buffer[256];
+  const int32_t code = QUILAPI_GetLastErrorWithMessage(buffer, 256, nullptr);
+  std::fprintf(stderr, "quil: %s: %d %s\n", what, code, narrow(buffer).c_str());
+  return 1;
+}
+
+// Writes bytes to a new file and reads them back through a second handle.
+int roundTrip(const char16_t* path, const char* shown, const std::string& bytes, uint32_t readShare) {
+  const int32_t w = QUILAPI_CreateFile(0, path, 0x40000000u, 0, nullptr, 1, 0, nullptr);
+  if (w == -1) return failed(shown);
+  for (size_t at = 0; at < bytes.size();) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(64 * 1024, bytes.size() - at));
+    uint32_t written = 0;
+    if (QUILAPI_WriteFile(w, bytes.data() + at, n, &written) == 0) return failed(shown);
+    if (written == 0) break;  // the recording was stopped
+    at += written;
+  }
+  if (QUILAPI_CloseHandle(w) == 0) return failed(shown);
+  const int32_t r = QUILAPI_CreateFile(0, path, 0x80000000u, readShare, nullptr, 3, 0, nullptr);
+  if (r == -1) return failed(shown);
+  std::string back;
+  char buffer[64 * 1024];
+  for (;;) {
+    uint32_t read = 0;
+    if (QUILAPI_ReadFile(r, buffer, sizeof buffer, &read) == 0) return failed(shown);
+    if (read == 0) break;
+    back.append(buffer, read);
+  }
+  QUILAPI_CloseHandle(r);
+  const bool same = back == bytes;
+  std::printf("%-22s %zu bytes written, %zu read back, %s\n", shown, bytes.size(), back.size(),
+              same ? "identical" : "DIFFERENT");
+  return same ? 0 : 1;
+}
+
+int session(const char* root) {
+  _Volume_Param param{};
+  param.maxClipReadHandles = 4;
+  std::memcpy(param.modelName, "ZRD-K2", 6);
+  const std::u16string rootPath = widen(root);
+  if (QUILAPI_CreateVolume(rootPath.c_str(), &param) == -1) return failed("opening the volume");
+  std::printf("volume %s open\n", root);
+  std::string clip(256 * 1024, '\0');
+  uint32_t x = 12345;
+  for (char& c : clip) c = static_cast<char>(x = x * 1103515245u + 12345u, x >> 16);
+  int result = roundTrip(u"\\CLIP\\C0001.MXF", "\\CLIP\\C0001.MXF", clip, 1);
+  if (result == 0) {
+    result = roundTrip(u"\\USERDATA\\hello.txt", "\\USERDATA\\hello.txt", "Hello from libquilcoreapi.\n", 1);
+  }
+  if (QUILAPI_CloseVolume(0) == 0) return failed("closing the volume");
+  std::printf("volume %s closed\n", root);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +145,7 @@ int main(int argc, char** argv) {
   }
   if (command == "status" && argc == 2) return status();
   if (command == "error" && argc == 3) return error(argv[2]);
+  if (command == "session" && argc <= 3) return session(argc == 3 ? argv[2] : "E:");
   std::fprintf(stderr, "quil: unknown command or wrong arguments: %s (see quil --help)\n", command.c_str());
   return 2;
 }
