@@ -168,7 +168,7 @@ QUIL_LAYOUT_CHECK(offsetof(QUIL_SYSTEMTIME, wSecond) == 12, "QUIL_SYSTEMTIME.wSe
 QUIL_LAYOUT_CHECK(offsetof(QUIL_SYSTEMTIME, wMilliseconds) == 14, "QUIL_SYSTEMTIME.wMilliseconds");
 QUIL_LAYOUT_CHECK(sizeof(QUIL_SYSTEMTIME) == 16, "QUIL_SYSTEMTIME is 16 bytes");
 
-typedef struct QUIL_FIND_DATA {
+typedef struct FindData {
     QUILCHAR name[64];            /*   0: not necessarily terminated when full */
     uint32_t attributes;          /* 128 */
     QUIL_SYSTEMTIME time1;        /* 132 */
@@ -176,16 +176,16 @@ typedef struct QUIL_FIND_DATA {
     QUIL_SYSTEMTIME time3;        /* 164 */
     uint32_t reserved;            /* 180: aligns size */
     int64_t size;                 /* 184: bytes */
-} QUIL_FIND_DATA;
+} FindData, QUIL_FIND_DATA;
 
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, name) == 0, "QUIL_FIND_DATA.name");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, attributes) == 128, "QUIL_FIND_DATA.attributes");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, time1) == 132, "QUIL_FIND_DATA.time1");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, time2) == 148, "QUIL_FIND_DATA.time2");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, time3) == 164, "QUIL_FIND_DATA.time3");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, reserved) == 180, "QUIL_FIND_DATA.reserved");
-QUIL_LAYOUT_CHECK(offsetof(QUIL_FIND_DATA, size) == 184, "QUIL_FIND_DATA.size");
-QUIL_LAYOUT_CHECK(sizeof(QUIL_FIND_DATA) == 192, "QUIL_FIND_DATA is 192 bytes");
+QUIL_LAYOUT_CHECK(offsetof(FindData, name) == 0, "QUIL_FIND_DATA.name");
+QUIL_LAYOUT_CHECK(offsetof(FindData, attributes) == 128, "QUIL_FIND_DATA.attributes");
+QUIL_LAYOUT_CHECK(offsetof(FindData, time1) == 132, "QUIL_FIND_DATA.time1");
+QUIL_LAYOUT_CHECK(offsetof(FindData, time2) == 148, "QUIL_FIND_DATA.time2");
+QUIL_LAYOUT_CHECK(offsetof(FindData, time3) == 164, "QUIL_FIND_DATA.time3");
+QUIL_LAYOUT_CHECK(offsetof(FindData, reserved) == 180, "QUIL_FIND_DATA.reserved");
+QUIL_LAYOUT_CHECK(offsetof(FindData, size) == 184, "QUIL_FIND_DATA.size");
+QUIL_LAYOUT_CHECK(sizeof(FindData) == 192, "FindData is 192 bytes");
 
 /* ------------------------------------------------------------------------- */
 /* Non-real-time metadata records. The reader library alone gives the values  */

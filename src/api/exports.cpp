@@ -75,7 +75,7 @@ const char* stopReasonWord(uint32_t reason) {
   }
 }
 
-void traceFindExit(bool first, const char16_t* function, int32_t line, int32_t result, const QUIL_FIND_DATA* d) {
+void traceFindExit(bool first, const char16_t* function, int32_t line, int32_t result, const FindData* d) {
   if (d == nullptr) {
     if (first)
       trace(function, line, u"QUILAPI_FindFirstFile return=%ld (NULL)\n", result);
@@ -256,7 +256,7 @@ QUILAPI_EXPORT int32_t QUILAPI_FindClose(int32_t fh) {
   });
 }
 
-QUILAPI_EXPORT int32_t QUILAPI_FindFirstFile(int32_t vol, const QUILCHAR* pattern, QUIL_FIND_DATA* data) {
+QUILAPI_EXPORT int32_t QUILAPI_FindFirstFile(int32_t vol, const QUILCHAR* pattern, FindData* data) {
   return guarded(-1, [&] {
     constexpr auto fn = u"QUILAPI_FindFirstFile";
     trace(fn, __LINE__, u"QUILAPI_FindFirstFile(%ld, \"%ls\", %p)\n", vol, pattern, ptr(data));
@@ -266,7 +266,7 @@ QUILAPI_EXPORT int32_t QUILAPI_FindFirstFile(int32_t vol, const QUILCHAR* patter
   });
 }
 
-QUILAPI_EXPORT int32_t QUILAPI_FindNextFile(int32_t fh, QUIL_FIND_DATA* data) {
+QUILAPI_EXPORT int32_t QUILAPI_FindNextFile(int32_t fh, FindData* data) {
   return guarded(0, [&] {
     constexpr auto fn = u"QUILAPI_FindNextFile";
     trace(fn, __LINE__, u"QUILAPI_FindNextFile(%ld, %p)\n", fh, ptr(data));

@@ -7,7 +7,6 @@ namespace quil::volume {
 namespace {
 constexpr int32_t kInvalidHandle = -4;
 constexpr int32_t kInvalidParameter = -5;
-constexpr int32_t kNotImplemented = -9999;
 
 // Built at load, before any export can run, and destroyed at unload.
 VolumeHandle gVolume;
@@ -49,11 +48,6 @@ quil::files::HandleRecord* VolumeHandle::findHandle(int32_t handle) const {
 
 const quil::files::FileNameManage& VolumeHandle::nameOf(const quil::files::HandleRecord& record) {
   return *record.openFile->fileName;
-}
-
-int32_t VolumeHandle::notImplemented(int32_t failure) {
-  quil::api::setLastError(kNotImplemented);
-  return failure;
 }
 
 int32_t VolumeHandle::getVolumeInformation(int32_t volume, uint32_t* status, uint32_t* writeProtectFlag) {

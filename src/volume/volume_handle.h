@@ -10,7 +10,9 @@
 //   file_open.cpp          createFile with its sharing rules
 //   file_io.cpp            read, write, seek, size, type, times
 //   file_close.cpp         closeHandle and delete-by-handle
-//   volume_namespace.cpp   enumeration, delete, rename, attributes, label...
+//   volume_find.cpp        enumeration and the reader's queries
+//   volume_names.cpp       delete and rename
+//   volume_attributes.cpp  attributes and locks, directories, label, flush, clip id
 #pragma once
 
 #include <cstdint>
@@ -82,7 +84,7 @@ class VolumeHandle : public SetVolumeStatusIf,
   int32_t setFileAttributes(int32_t volume, const QUILCHAR* path, uint32_t attributes);
   int32_t createDirectory(int32_t volume, const QUILCHAR* path, void* security);
   int32_t removeDirectory(int32_t volume, const QUILCHAR* path);
-  int32_t findFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DATA* data);
+  int32_t findFirstFile(int32_t volume, const QUILCHAR* pattern, FindData* data);
 
   // Files by handle.
   int32_t closeHandle(int32_t handle, uint32_t& openKind, uint32_t& stopReason);
@@ -97,7 +99,7 @@ class VolumeHandle : public SetVolumeStatusIf,
   int32_t getFileType(int32_t handle, uint32_t* type);
   int32_t getClipId(int32_t handle, QUILCHAR* buffer, uint32_t bufferLength, uint32_t* length);
   int32_t isHandleReadable(int32_t handle, int32_t* readable);
-  int32_t findNextFile(int32_t handle, QUIL_FIND_DATA* data);
+  int32_t findNextFile(int32_t handle, FindData* data);
   int32_t findClose(int32_t handle);
 
   // The root path given to the last createVolume; its first character is
@@ -145,6 +147,15 @@ class VolumeHandle : public SetVolumeStatusIf,
   // --- file_close.cpp
   void notifySetFileAttribute(uint32_t status, const std::u16string& notifyPath, const char16_t* function);
 
+  // --- volume_names.cpp
+  // The checks delete and rename share, for the old path: 0 or the refusal.
+  int32_t nameGate(const quil::files::FileNameManage& name) const;
+  // Kinds 1 to 12 being written forbid a change by name (user data too,
+  // for a general file).
+  bool otherWriterBlocks(uint32_t kind) const;
+  // 0 when a file of kind `from` may be renamed to a path of kind `to`.
+  static int32_t renameKinds(uint32_t from, uint32_t to);
+
   // --- volume_handle.cpp
   // True when the volume handle names the open volume; else sets -4.
   bool checkVolume(int32_t volume) const;
@@ -153,9 +164,6 @@ class VolumeHandle : public SetVolumeStatusIf,
   quil::files::HandleRecord* findHandle(int32_t handle) const;
   // The failure a changing operation gets on a write-protected volume.
   int32_t writeProtectError() const { return writeProtectFlag_ == 0x80000000u ? -3002 : -3012; }
-  // The operations whose building blocks have not landed yet answer
-  // "Not implemented." (-9999) on an open volume.
-  static int32_t notImplemented(int32_t failure);
   // The file's kind and path as the handle's open-file record has them.
   static const quil::files::FileNameManage& nameOf(const quil::files::HandleRecord& record);
 

@@ -1,0 +1,191 @@
+// The close-error message as the desktop utility receives it, over a real
+// Unix-domain socket in the pipe folder, and the delivery failures that cost
+// a trace line and nothing else: no session, no server, a busy server, no
+// events, a server that hangs up before the write and one that never reads.
+#include "notify/close_error_notify.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "support/process_log.h"
+
+// The pipe client makes its events after it connects and before it writes.
+// A test can fail that step, or hold it until its server has acted; every
+// other call gets the real one.
+namespace {
+enum class EventHook { kPass, kFail, kWaitForServer };
+std::atomic<EventHook> gEventHook{EventHook::kPass};
+std::shared_future<void> gServerActed;
+}  // namespace
+
+extern "C" int eventfd(unsigned int initval, int flags) {
+  const EventHook hook = gEventHook.exchange(EventHook::kPass);
+  if (hook == EventHook::kFail) return errno = EMFILE, -1;
+  if (hook == EventHook::kWaitForServer) gServerActed.wait_for(std::chrono::seconds(5));
+  return static_cast<int>(::syscall(SYS_eventfd2, initval, flags));
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using quil::notify::notifiCloseError;
+using namespace std::chrono_literals;
+
+class CloseErrorNotify : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("QUIL_TEST_TMP");
+    folder_ = fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / ("pipes-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+    ASSERT_EQ(::setenv("QUIL_PIPE_DIR", folder_.c_str(), 1), 0);
+    ASSERT_EQ(::setenv("QUIL_ACTIVE_SESSION", "7", 1), 0);
+    mark_ = quiltest::processLogLines().size();
+  }
+  void TearDown() override {
+    if (listener_ >= 0) ::close(listener_);
+    fs::remove_all(folder_);
+  }
+
+  sockaddr_un address() const {
+    sockaddr_un a{.sun_family = AF_UNIX, .sun_path = {}};
+    const std::string p = (folder_ / "TALVONotifyCloseError_7").string();
+    std::memcpy(a.sun_path, p.c_str(), p.size() + 1);
+    return a;
+  }
+  // The utility's pipe of session 7.
+  void listen(int backlog = 4) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un a = address();
+    ASSERT_EQ(::bind(listener_, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener_, backlog), 0);
+  }
+  // Accepts one client and reads it to its end.
+  std::future<std::string> receiveOne() {
+    return std::async(std::launch::async, [fd = listener_] {
+      const int client = ::accept(fd, nullptr, nullptr);
+      std::string bytes;
+      char buffer[1024];
+      for (ssize_t n; (n = ::read(client, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+      ::close(client);
+      return bytes;
+    });
+  }
+  std::vector<std::string> lines() const {
+    auto all = quiltest::processLogLines();
+    return {all.begin() + static_cast<std::ptrdiff_t>(mark_), all.end()};
+  }
+  size_t count(const std::string& text) const {
+    size_t n = 0;
+    for (const auto& l : lines()) n += l.find(text) != std::string::npos;
+    return n;
+  }
+
+  fs::path folder_;
+  int listener_ = -1;
+  size_t mark_ = 0;
+};
+
+TEST_F(CloseErrorNotify, MessageCarriesTypeDriveAndLastPathComponent) {
+  struct Message {
+    uint32_t type;
+    std::u16string path, root, name;  // name: what closeFileName must hold
+  };
+  const std::u16string longName(300, u'n');
+  listen();
+  for (const Message& m :
+       {Message{1, u"\\CLIP\\C0001.MXF", u"E:", u"C0001.MXF"}, Message{0, u"\\USERDATA\\dir\\a.txt", u"F:\\", u"a.txt"},
+        Message{2, u"", u"E:", u""}, Message{3, u"plain.txt", u"g:", u"plain.txt"},
+        Message{0, u"\\USERDATA\\" + longName, u"E:", longName.substr(0, 255)}}) {
+    auto received = receiveOne();
+    notifiCloseError(m.type, m.path, m.root);
+    const std::string bytes = received.get();
+    ASSERT_EQ(bytes.size(), 520u);
+    uint32_t type = 0;
+    char16_t drive = 0, name[256];
+    std::memcpy(&type, bytes.data(), 4);
+    std::memcpy(&drive, bytes.data() + 4, 2);
+    std::memcpy(name, bytes.data() + 6, sizeof name);
+    EXPECT_EQ(type, m.type);
+    EXPECT_EQ(drive, m.root[0]);
+    EXPECT_EQ(std::u16string(name, m.name.size()), m.name);
+    EXPECT_EQ(name[m.name.size()], u'\0');
+  }
+  EXPECT_EQ(count("notifiCloseError() *** message_pipe::send[CloseError sid:7]"), 5u);
+}
+
+TEST_F(CloseErrorNotify, NoActiveSessionSendsNothing) {
+  listen();
+  for (const char* session : {static_cast<const char*>(nullptr), "", "seven"}) {
+    mark_ = quiltest::processLogLines().size();
+    session == nullptr ? ::unsetenv("QUIL_ACTIVE_SESSION") : ::setenv("QUIL_ACTIVE_SESSION", session, 1);
+    notifiCloseError(0, u"\\CLIP\\C0001.MXF", u"E:");
+    pollfd p{listener_, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0) << "a client connected";
+    const auto written = lines();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_TRUE(written[0].ends_with("notifiCloseError() getActiveSession() error : no Active Session")) << written[0];
+  }
+}
+
+TEST_F(CloseErrorNotify, DeliveryIsBestEffortAndNeverHoldsTheCaller) {
+  struct Case {
+    std::function<void()> server;
+    EventHook hook;
+    std::string line;  // the one line the call leaves
+  };
+  const int filler = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::promise<void> acted;
+  gServerActed = acted.get_future().share();
+  std::thread hangUp;
+  const std::string failed = "notifiCloseError() std::exception error[notifiCloseError()] what=";
+  const Case cases[] = {
+      {[] {}, EventHook::kPass, failed + "CreateNamedPipeA or CreateFileA GetLastError()=2"},
+      {[&] {  // a backlog of 0 is full with one connection waiting
+         listen(0);
+         const sockaddr_un a = address();
+         ASSERT_EQ(::connect(filler, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+       },
+       EventHook::kPass, failed + "CreateNamedPipeA or CreateFileA GetLastError()=231"},
+      {[&] { listen(); }, EventHook::kFail, failed + "m_stopReq CreateEvent GetLastError()=4"},
+      // Hangs up before the client writes: a broken pipe, and the process
+      // is still here to say so (no SIGPIPE).
+      {[&] {
+         listen();
+         hangUp = std::thread([&] { ::close(::accept(listener_, nullptr, nullptr)), acted.set_value(); });
+       },
+       EventHook::kWaitForServer, failed + "WriteFile GetLastError()=232"},
+      // Never accepts, never reads: the message waits in the socket.
+      {[&] { listen(); }, EventHook::kPass, "*** message_pipe::send[CloseError sid:7]"},
+  };
+  for (const Case& c : cases) {
+    mark_ = quiltest::processLogLines().size();
+    c.server();
+    gEventHook = c.hook;
+    const auto start = std::chrono::steady_clock::now();
+    notifiCloseError(0, u"\\CLIP\\C0001.MXF", u"E:");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << c.line;
+    if (hangUp.joinable()) hangUp.join();
+    const auto written = lines();
+    ASSERT_EQ(written.size(), 1u) << c.line;
+    EXPECT_NE(written[0].find(c.line), std::string::npos) << written[0];
+    if (listener_ >= 0) ::close(listener_), listener_ = -1;
+    fs::remove(folder_ / "TALVONotifyCloseError_7");
+  }
+  ::close(filler);
+}
+
+}  // namespace
