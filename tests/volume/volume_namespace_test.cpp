@@ -1,0 +1,373 @@
+// Enumeration, delete and rename, attributes and locks, directories, label
+// and clip id, end to end through the exports on a fresh emulated disc.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+
+#include "quil/platform_error.h"
+#include "quil/sibling/quilreader.h"
+#include "text/utf.h"
+#include "volume/emulated_volume.h"
+
+namespace voltest {
+namespace {
+
+using quil::emulator::Fault;
+using quil::emulator::FaultKind;
+
+bool contains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+std::vector<std::u16string> list(const char16_t* pattern) {
+  std::vector<std::u16string> names;
+  FindData d{};
+  const int32_t h = QUILAPI_FindFirstFile(0, pattern, &d);
+  if (h == -1) return names;
+  do {
+    names.emplace_back(d.name, std::find(d.name, d.name + 64, u'\0'));
+  } while (QUILAPI_FindNextFile(h, &d) != 0);
+  EXPECT_NE(QUILAPI_FindClose(h), 0);
+  return names;
+}
+
+bool listed(const char16_t* pattern, const std::u16string& name) {
+  const auto names = list(pattern);
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+class Namespace : public EmulatedVolume {
+ protected:
+  void SetUp() override {
+    EmulatedVolume::SetUp();
+    ASSERT_EQ(openVolume(), 0);
+    record(u"\\CLIP\\C0001.MXF", pattern(4096, 1));  // with its metadata file
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Delete and rename
+
+struct NameCase {
+  const char* name;
+  std::function<void()> before;  // what stays open
+  std::function<int32_t()> attempt;
+  int32_t code;  // 0: the change is made
+};
+
+class NameTable : public Namespace, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(NameTable, RefusedOrDone) {
+  const NameCase& c = GetParam();
+  c.before();
+  const int32_t result = c.attempt();
+  if (c.code == 0) {
+    EXPECT_EQ(result, -1) << QUILAPI_GetLastError();
+  } else {
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(QUILAPI_GetLastError(), c.code);
+  }
+}
+
+const auto nothing = [] {};
+std::function<void()> keepOpen(const char16_t* path, uint32_t access, uint32_t disposition, uint32_t share = 0) {
+  return [=] { ASSERT_NE(openFile(path, access, disposition, share), -1) << QUILAPI_GetLastError(); };
+}
+// An edit list on the disc, then open for reading.
+const auto editListRead = [] {
+  const int32_t w = openFile(u"\\EDIT\\E0001E01.SMI", kWrite, kCreateNew);
+  ASSERT_NE(w, -1) << QUILAPI_GetLastError();
+  ASSERT_TRUE(writeAll(w, "<smil/>"));
+  ASSERT_NE(QUILAPI_CloseHandle(w), 0);
+  ASSERT_NE(openFile(u"\\EDIT\\E0001E01.SMI", kRead, kOpenExisting, 1), -1);
+};
+int32_t del(const char16_t* path) { return QUILAPI_DeleteFile(0, path); }
+int32_t move(const char16_t* from, const char16_t* to) { return QUILAPI_MoveFile(0, from, to); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Volume, NameTable,
+    ::testing::Values(
+        NameCase{"DeleteIndex", nothing, [] { return del(u"\\INDEX.XML"); }, -3005},
+        NameCase{"DeleteClipMetadata", nothing, [] { return del(u"\\CLIP\\C0001M01.XML"); }, -3005},
+        NameCase{"DeleteNothingNamed", nothing, [] { return del(u"\\NOWHERE"); }, -9},
+        NameCase{"DeleteClip", nothing, [] { return del(u"\\CLIP\\C0001.MXF"); }, 0},
+        NameCase{"DeleteClipBeingRead", keepOpen(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 7),
+                 [] { return del(u"\\CLIP\\C0001.MXF"); }, -3010},
+        NameCase{"DeleteClipWhileEditListRead", editListRead, [] { return del(u"\\CLIP\\C0001.MXF"); }, -8},
+        NameCase{"RenameClipWhileEditListRead", editListRead,
+                 [] { return move(u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0005.MXF"); }, 0},
+        NameCase{"DeleteWhileAClipIsWritten", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                 [] { return del(u"\\USERDATA\\x"); }, -8},
+        NameCase{"DeleteTheClipBeingWritten", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                 [] { return del(u"\\CLIP\\C0002.MXF"); }, -3010},
+        NameCase{"RenameWhileAClipIsWritten", keepOpen(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew),
+                 [] { return move(u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0009.MXF"); }, -8},
+        NameCase{"RenameAcrossKinds", nothing, [] { return move(u"\\CLIP\\C0001.MXF", u"\\COMPONENT\\P0001.MXF"); },
+                 -3005},
+        NameCase{"RenameToNothing", nothing, [] { return move(u"\\CLIP\\C0001.MXF", u"\\NOWHERE"); }, -9},
+        NameCase{"RenameIndex", nothing, [] { return move(u"\\INDEX.XML", u"\\NOWHERE"); }, -3005},
+        NameCase{"MetadataReaderSharingDelete", keepOpen(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 2 | 4),
+                 [] { return del(u"\\CLIP\\C0001.MXF"); }, 0},
+        NameCase{"MetadataReaderNotSharingDelete", keepOpen(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 2),
+                 [] { return del(u"\\CLIP\\C0001.MXF"); }, -8},
+        NameCase{"MoveExOfClips", nothing,
+                 [] { return QUILAPI_MoveFileEx(0, u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0002.MXF", 0); }, -3005}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Namespace, RenamedAndDeletedFilesShowInTheListingAndTheLog) {
+  const int32_t h = openFile(u"\\USERDATA\\a.txt", kWrite, kCreateAlways);
+  ASSERT_TRUE(writeAll(h, "alpha"));
+  ASSERT_NE(QUILAPI_CloseHandle(h), 0);
+  EXPECT_TRUE(listed(u"/USERDATA/*", u"a.txt")) << "slashes reach the reader as backslashes";
+  EXPECT_EQ(QUILAPI_MoveFile(0, u"\\USERDATA\\a.txt", u"\\USERDATA\\b.txt"), -1);
+  EXPECT_EQ(QUILAPI_MoveFileEx(0, u"\\USERDATA\\b.txt", u"\\USERDATA\\c.txt", 1), -1);
+  EXPECT_EQ(list(u"\\USERDATA\\*"), std::vector<std::u16string>{u"c.txt"});
+  EXPECT_EQ(QUILAPI_MoveFile(0, u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0004.MXF"), -1);
+  EXPECT_TRUE(listed(u"\\CLIP\\*", u"C0004.MXF"));
+  EXPECT_FALSE(listed(u"\\CLIP\\*", u"C0001.MXF"));
+  EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\USERDATA\\c.txt"), -1);
+  EXPECT_TRUE(list(u"\\USERDATA\\*").empty());
+  EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\USERDATA\\c.txt"), 0) << "gone";
+
+  const auto journal = quil::emulator::takeJournal();
+  const auto moved = std::find_if(journal.begin(), journal.end(), [](const auto& e) {
+    return e.function == "QUIL_NotifyMoveFile";
+  });
+  ASSERT_NE(moved, journal.end());
+  EXPECT_EQ(moved->path, u"\\Clip\\C0001.MXF");
+  EXPECT_EQ(moved->newPath, u"\\Clip\\C0004.MXF");
+  const auto log = logLines("123");
+  EXPECT_TRUE(contains(log, "1 E: Changing the filename finished. Old file: E:\\USERDATA\\a.txt -> New file: "
+                            "E:\\USERDATA\\b.txt"));
+  EXPECT_TRUE(contains(log, "1 E: Deleting the file finished. File: E:\\USERDATA\\c.txt"));
+  EXPECT_TRUE(contains(log, "3 E: Deleting the file failed. File: E:\\USERDATA\\c.txt Error: "));
+}
+
+TEST_F(Namespace, UserDataDeleteRefusedBySharingHappensAtClose) {
+  const int32_t h = openFile(u"\\USERDATA\\busy.txt", kWrite, kCreateAlways);
+  ASSERT_TRUE(writeAll(h, "busy"));
+  QUILPlatform_SetLastError(0);
+  EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\USERDATA\\busy.txt"), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), 0) << "the cause is in the thread's Windows error";
+  EXPECT_EQ(QUILPlatform_GetLastError(), 32u);
+  EXPECT_TRUE(std::filesystem::exists(host("USERDATA/busy.txt")));
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+  EXPECT_FALSE(std::filesystem::exists(host("USERDATA/busy.txt")));
+}
+
+struct FailedChange {
+  int32_t repair;
+  bool notifies;
+};
+
+class FailedDeletes : public Namespace, public ::testing::WithParamInterface<FailedChange> {};
+
+TEST_P(FailedDeletes, MarkTheVolumeWhenTheReaderIsTold) {
+  Fault f;
+  f.kind = FaultKind::kWriterException;
+  f.writerCode = 0x8A000004;  // -3203 DeleteFile error
+  f.repairStatus = GetParam().repair;
+  quil::emulator::takeJournal();
+  quil::emulator::failNext("QUILWriter::DeleteClipFile", 1, f);
+  EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\CLIP\\C0001.MXF"), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3203);
+  const auto journal = quil::emulator::takeJournal();
+  EXPECT_EQ(!journal.empty(), GetParam().notifies);
+  if (!journal.empty()) {
+    EXPECT_EQ(journal[0].function, "QUIL_NotifyDeleteFile");
+    EXPECT_EQ(static_cast<int32_t>(journal[0].status), -3203);
+  }
+  EXPECT_EQ((writeProtectFlag() & 0x80000000u) != 0, GetParam().notifies);
+  if (GetParam().notifies) {
+    EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\CLIP\\C0001.MXF"), 0);
+    EXPECT_EQ(QUILAPI_GetLastError(), -3002) << "bit 0x80000000 alone";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volume, FailedDeletes, ::testing::Values(FailedChange{0, false}, FailedChange{9, true}));
+
+TEST_F(EmulatedVolume, WriteProtectionBitsDecideTheCode) {
+  for (const auto& [flags, code] : {std::pair<uint32_t, int32_t>{0x80000000u, -3002}, {0x80000010u, -3012}}) {
+    _Volume_Param p = params();
+    p.recInhMode = flags;
+    ASSERT_EQ(openVolume(p), 0);
+    EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\USERDATA\\x"), 0);
+    EXPECT_EQ(QUILAPI_GetLastError(), code);
+    EXPECT_EQ(QUILAPI_SetVolumeLabel(0, u"X", 1), 0);
+    EXPECT_EQ(QUILAPI_GetLastError(), code);
+    EXPECT_EQ(QUILAPI_CreateDirectory(0, u"\\USERDATA\\d", nullptr), 0);
+    EXPECT_EQ(QUILAPI_GetLastError(), code);
+    EXPECT_EQ(QUILAPI_FlushVolume(0), -1) << "flushing is no change";
+    EXPECT_EQ(QUILAPI_CloseVolume(0), -1);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Attributes and locks
+
+bool hostWritable(const std::filesystem::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
+}
+
+TEST_F(Namespace, AttributesOnTheAvTree) {
+  quil::emulator::takeJournal();
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x20), -1) << "neither read-only nor normal";
+  EXPECT_TRUE(quil::emulator::takeJournal().empty());
+  EXPECT_TRUE(hostWritable(host("CLIP/C0001.MXF")));
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x1), -1);
+  EXPECT_FALSE(hostWritable(host("CLIP/C0001.MXF")));
+  EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\CLIP\\C0001.MXF"), 0) << "a locked clip stays";
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x80), -1);
+  EXPECT_TRUE(hostWritable(host("CLIP/C0001.MXF")));
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\INDEX.XML", 0x1), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3005);
+  uint32_t attributes = 0;
+  EXPECT_NE(QUILAPI_GetFileAttributes(0, u"/CLIP/C0001.MXF", &attributes), 0);
+  EXPECT_EQ(attributes & 0x1u, 0u);
+  EXPECT_TRUE(contains(logLines("123"), "1 E: Changing the attribute of the file finished. File: E:\\CLIP\\C0001.MXF"));
+}
+
+TEST_F(Namespace, LockOfTheClipBeingWrittenWaitsForItsClose) {
+  const int32_t h = openFile(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew);
+  ASSERT_TRUE(writeAll(h, pattern(1000, 2)));
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x1), 0) << "another clip";
+  EXPECT_EQ(QUILAPI_GetLastError(), -8);
+  EXPECT_EQ(QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0002.MXF", 0x1), -1);
+  EXPECT_TRUE(hostWritable(host("CLIP/C0002.MXF")));
+  quil::emulator::takeJournal();
+  EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+  EXPECT_FALSE(hostWritable(host("CLIP/C0002.MXF")));
+  const auto journal = quil::emulator::takeJournal();
+  EXPECT_TRUE(std::any_of(journal.begin(), journal.end(), [](const auto& e) {
+    return e.function == "QUIL_NotifySetFileAttribute" && e.path == u"\\Clip\\C0002.MXF" && e.status == 0;
+  }));
+  EXPECT_TRUE(contains(logLines(), "lockFile start for \"\\Clip\\C0002.MXF\" at close"));
+}
+
+// ---------------------------------------------------------------------------
+// Directories, label, clip id, queries
+
+TEST_F(Namespace, DirectoriesLabelAndQueries) {
+  EXPECT_EQ(QUILAPI_CreateDirectory(0, u"\\USERDATA", nullptr), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -3005);
+  EXPECT_EQ(QUILAPI_CreateDirectory(0, u"\\USERDATA\\A", nullptr), -1);
+  EXPECT_EQ(QUILAPI_CreateDirectory(0, u"\\USERDATA\\A\\B", nullptr), -1);
+  EXPECT_TRUE(std::filesystem::is_directory(host("USERDATA/A/B")));
+  EXPECT_EQ(QUILAPI_RemoveDirectory(0, u"\\USERDATA\\A\\B"), -1);
+  EXPECT_FALSE(std::filesystem::exists(host("USERDATA/A/B")));
+
+  const std::u16string forty(40, u'L');
+  EXPECT_EQ(QUILAPI_SetVolumeLabel(0, forty.c_str(), 32), -1);
+  QUILCHAR label[64] = {};
+  uint32_t length = 0;
+  EXPECT_NE(QUILAPI_GetVolumeLabel(0, label, 64, &length), 0);
+  EXPECT_EQ(std::u16string(label), forty.substr(0, 32));
+  EXPECT_EQ(QUILAPI_SetVolumeLabel(0, nullptr, 3), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -5);
+  EXPECT_EQ(QUILAPI_SetVolumeLabel(0, nullptr, 0), -1);
+  EXPECT_NE(QUILAPI_GetVolumeLabel(0, label, 64, &length), 0);
+  EXPECT_EQ(std::u16string(label), u"");
+  const auto log = logLines("123");
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "1 E: Changing the volume label finished. -> New volume label: " + std::string(32, 'L')),
+            1);
+
+  uint64_t total = 0, free = 0;
+  EXPECT_NE(QUILAPI_GetVolumeCapacity(0, &total, &free), 0);
+  EXPECT_GT(total, 0u);
+  EXPECT_EQ(QUILAPI_FlushVolume(0), -1);
+
+  QUILAPI_SetLastError(-1300);
+  NrtResult result{};
+  NrtDataRequest request{};
+  request.value1 = 0xFFFFFFFFFFull;
+  if (QUILAPI_GetNRTdata(0, &request, &result) == 0) {
+    EXPECT_EQ(QUILAPI_GetLastError(), -1300) << "a failed metadata query leaves the last error alone";
+  }
+}
+
+TEST_F(Namespace, ClipIdCutToTheBuffer) {
+  const int32_t r = openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1);
+  const int32_t w = openFile(u"\\CLIP\\C0002.MXF", kWrite, kCreateNew);
+  std::u16string ids[2];
+  for (const int32_t h : {r, w}) {
+    ASSERT_NE(h, -1);
+    QUILCHAR whole[128] = {};
+    uint32_t length = 0;
+    ASSERT_NE(QUILAPI_GetClipId(h, whole, 128, &length), 0) << QUILAPI_GetLastError();
+    ids[h == w] = whole;
+    EXPECT_GT(ids[h == w].size(), 8u);
+  }
+  EXPECT_NE(ids[0], ids[1]) << "two clips, two identifiers";
+  {
+    // The writer side cuts the identifier to the buffer and tells its length.
+    const int32_t h = w;
+    const std::u16string& id = ids[1];
+    QUILCHAR eight[8];
+    std::fill(eight, eight + 8, u'#');
+    uint32_t required = 0;
+    EXPECT_NE(QUILAPI_GetClipId(h, eight, 8, &required), 0);
+    EXPECT_EQ(std::u16string(eight), id.substr(0, 7));
+    EXPECT_EQ(required, id.size() + 1);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Enumeration
+
+TEST_F(Namespace, EnumerationHandlesShareNumbersWithFiles) {
+  const int32_t file = openFile(u"\\INDEX.XML", kRead, kOpenExisting, 1);
+  FindData d{};
+  const int32_t find = QUILAPI_FindFirstFile(0, u"\\*", &d);
+  const int32_t next = openFile(u"\\INDEX.XML", kRead, kOpenExisting, 1);
+  EXPECT_EQ(find, file + 1);
+  EXPECT_EQ(next, find + 1);
+  EXPECT_EQ(QUILAPI_CloseHandle(find), 0) << "an enumeration ends with find-close";
+  EXPECT_EQ(QUILAPI_FindClose(file), 0) << "a file is no enumeration";
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+  EXPECT_NE(QUILAPI_FindClose(find), 0);
+  EXPECT_EQ(QUILAPI_FindClose(find), 0);
+  EXPECT_EQ(QUILAPI_GetLastError(), -4);
+  EXPECT_EQ(QUILAPI_FindFirstFile(0, u"\\NOWHERE\\*", &d), -1);
+  EXPECT_NE(QUILAPI_GetLastError(), 0) << "the reader's error is taken over";
+}
+
+TEST_F(Namespace, TenThousandFilesListedCompletelyInTheReadersOrder) {
+  constexpr int kFiles = 10000;
+  std::set<std::u16string> made;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".dat";
+    std::ofstream(host("USERDATA/" + name)).put('x');
+    made.insert(quil::fromUtf8(name));
+  }
+  const auto names = list(u"\\USERDATA\\*");
+  EXPECT_EQ(names.size(), static_cast<size_t>(kFiles));
+  EXPECT_EQ(std::set<std::u16string>(names.begin(), names.end()), made);
+
+  // The same order as the reader library gives on a volume of its own.
+  QUIL_READER_VOLUME_PARAM record{};
+  bool ok = false;
+  const int32_t own = QUIL_CreateVolume(u"E:", &record, &ok);
+  ASSERT_NE(own, -1);
+  std::vector<std::u16string> direct;
+  FindData d{};
+  const int32_t h = QUIL_FindFirstFile(own, u"\\USERDATA\\*", &d);
+  ASSERT_NE(h, -1);
+  do {
+    direct.emplace_back(d.name, std::find(d.name, d.name + 64, u'\0'));
+  } while (QUIL_FindNextFile(h, &d) != 0);
+  QUIL_FindClose(h);
+  QUIL_CloseVolume(own);
+  EXPECT_EQ(names, direct);
+  EXPECT_EQ(QUILAPI_CloseVolume(0), -1) << "no handle left behind";
+}
+
+}  // namespace
+}  // namespace voltest
