@@ -24,8 +24,10 @@ struct ControlState {
 };
 
 ControlState& state() {
-  static ControlState s;
-  return s;
+  // Never destroyed: faults are asked for by sibling calls made from other
+  // libraries' static destructors at process exit.
+  static ControlState* s = new ControlState;
+  return *s;
 }
 
 }  // namespace

@@ -236,8 +236,10 @@ uint64_t usedBytes(const std::string& discFolder) {
 }
 
 SpaceAccount& SpaceAccount::of(const std::string& discFolder) {
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<SpaceAccount>> accounts;
+  // Never destroyed: a recording that another library ends from its static
+  // destructors at process exit still gives its room back here.
+  static std::mutex& mutex = *new std::mutex;
+  static auto& accounts = *new std::map<std::string, std::unique_ptr<SpaceAccount>>;
   std::lock_guard<std::mutex> lock(mutex);
   auto& slot = accounts[discFolder];
   if (!slot) {

@@ -33,8 +33,8 @@ struct Devices {
 };
 
 Devices& devices() {
-  static Devices d;
-  return d;
+  static Devices* d = new Devices;  // never destroyed, like the rest of the emulator's state
+  return *d;
 }
 
 int32_t fail(uint32_t windowsError) {

@@ -13,8 +13,10 @@ bool refuses(uint32_t access, uint32_t otherShare) {
 }  // namespace
 
 ShareRegistry& ShareRegistry::instance() {
-  static ShareRegistry registry;
-  return registry;
+  // Never destroyed: writer objects that another library still holds at
+  // process exit give their share tokens back here from its destructors.
+  static ShareRegistry* registry = new ShareRegistry;
+  return *registry;
 }
 
 uint64_t ShareRegistry::acquire(const std::string& hostPath, uint32_t access, uint32_t share) {

@@ -301,8 +301,8 @@ struct Volumes {
 };
 
 Volumes& volumes() {
-  static Volumes v;
-  return v;
+  static Volumes* v = new Volumes;  // never destroyed, like the rest of the emulator's state
+  return *v;
 }
 
 }  // namespace

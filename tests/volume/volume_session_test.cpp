@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 
 #include "support/pipe_server.h"
@@ -122,6 +124,26 @@ TEST_F(Session, ClosingTheVolumeEndsEveryHandle) {
   EXPECT_EQ(QUILAPI_GetLastError(), -4);
   EXPECT_EQ(hostBytes("USERDATA/open.txt"), "kept");
   ASSERT_EQ(openVolume(), 0) << "the disc opens again: nothing was left behind";
+}
+
+// A process may end with its volume and files still open: the library lets
+// go of them at unload, after the sibling libraries' own state.
+TEST_F(Session, ExitingWithTheVolumeOpenIsClean) {
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    if (openVolume() != 0) _exit(3);
+    const int32_t clip = openFile(u"\\CLIP\\C0001.MXF", kWrite, kCreateNew);
+    const int32_t reader = openFile(u"\\SYSPRO.XML", kRead, kOpenExisting, 1);
+    FindData entry{};
+    const int32_t listing = QUILAPI_FindFirstFile(0, u"\\*", &entry);
+    if (clip == -1 || reader == -1 || listing == -1 || !writeAll(clip, "abc")) _exit(4);
+    std::exit(0);  // static destructors run
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // ---------------------------------------------------------------------------
