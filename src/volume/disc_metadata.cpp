@@ -11,7 +11,7 @@
 #include "platform/local_time.h"
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -22,8 +22,6 @@ using namespace detail;
 using quil::files::FileKind;
 using quil::files::FileNameManage;
 
-constexpr int32_t kDiscCorrupted = -3002;
-constexpr int32_t kDiscMetaNotRewritable = -4001;
 constexpr uint32_t kTreeWriteProtect = 0x10;
 constexpr uint32_t kQuil23WriteProtect = 0x40000000;
 constexpr const char16_t* kCmptrPath = u"\\KELDA\\CMPTR";
@@ -68,7 +66,7 @@ std::string initializedDate() {
   const std::u16string designator =
       hours == 0 && minutes == 0 ? std::u16string(u"Z") : quil::format(u"%c%02ld:%02ld", sign, hours, minutes);
   const auto& t = zone.now;
-  const std::u16string date = quil::format(u"%04d-%02d-%02dT%02d:%02d:%02d%ls", t.year, t.month, t.day, t.hour,
+  const std::u16string date = quil::format(u"%04d-%02d-%02dT%02d:%02d:%02d%s", t.year, t.month, t.day, t.hour,
                                            t.minute, t.second, designator);
   return std::string(date.begin(), date.end());  // digits, signs and letters only
 }

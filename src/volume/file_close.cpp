@@ -8,7 +8,7 @@
 #include "notify/close_error_notify.h"
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -19,11 +19,7 @@ using namespace detail;
 using namespace quil::files;
 using quil::writer::WriterStatus;
 
-constexpr int32_t kInvalidHandle = -4;
-constexpr int32_t kDenied = -8;
-constexpr uint32_t kChangedOnFailure = 0x80000000u;
 
-bool isFreeArea(uint32_t kind) { return kind == UserData || kind == General; }
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -16,20 +16,7 @@ using namespace detail;
 using namespace quil::files;
 using quil::writer::WriterStatus;
 
-constexpr int32_t kInvalidHandle = -4;
-constexpr int32_t kInvalidParameter = -5;
-constexpr int32_t kNotSupported = -6;
-constexpr int32_t kDenied = -8;
-constexpr int32_t kInvalidOperation = -3005;
-constexpr int32_t kNoSpace = -3003;
-constexpr int32_t kInvalidFileAccess = -3011;
 
-int32_t fail(int32_t code) {
-  quil::api::setLastError(code);
-  return 0;
-}
-
-bool isFreeArea(uint32_t kind) { return kind == UserData || kind == General; }
 
 bool isWriterHandle(const HandleRecord& r) { return r.type == kWriterFileNoRead || r.type == kWriterFile; }
 
@@ -48,18 +35,7 @@ class RelayFor {
 
 // A writer call judged by the status outcome; -1 on success, 0 with the
 // status's code and message on failure.
-int32_t judged(const WriterStatus& s) {
-  if (quil::writer::writerOutcome(s).success) return -1;
-  quil::writer::setLastErrorFrom(s);
-  return 0;
-}
-
 // A reader call's result; 0 takes the reader's error over.
-int32_t readerResult(int32_t result) {
-  if (result == 0) quil::api::takeOverReaderError();
-  return result;
-}
-
 uint32_t kindOf(const HandleRecord& r) { return r.openFile != nullptr ? r.openFile->fileName->fileKind() : None; }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -24,19 +24,12 @@ constexpr uint32_t kFlagUmidMode2 = 0x00010000u;
 constexpr uint32_t kFlagAliasWritable = 0x00020000u;
 constexpr uint32_t kReadOnlyAttribute = 0x1u;
 
-constexpr int32_t kInternal = -1;
-constexpr int32_t kInvalidParameter = -5;
-constexpr int32_t kDenied = -8;
-constexpr int32_t kInvalidFileName = -9;
-constexpr int32_t kInvalidOperation = -3005;
-constexpr int32_t kSharingViolation = -3010;
 
 int32_t refuse(int32_t code) {
   quil::api::setLastError(code);
   return -1;
 }
 
-bool isFreeArea(uint32_t kind) { return kind == UserData || kind == General; }
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -16,28 +16,10 @@ using namespace detail;
 using namespace quil::files;
 using quil::writer::WriterStatus;
 
-constexpr int32_t kInvalidHandle = -4;
-constexpr int32_t kInvalidParameter = -5;
-constexpr int32_t kDenied = -8;
-constexpr int32_t kInvalidOperation = -3005;
-constexpr int32_t kSharingViolation = -3010;
-constexpr int32_t kInvalidFileAccess = -3011;
-constexpr uint32_t kChangedOnFailure = 0x80000000u;
 constexpr uint32_t kReadOnly = 0x1u;
 constexpr uint32_t kNormal = 0x80u;
 
-int32_t refuse(int32_t code) {
-  quil::api::setLastError(code);
-  return 0;
-}
 
-bool isFreeArea(uint32_t kind) { return kind == UserData || kind == General; }
-
-int32_t judged(const WriterStatus& s) {
-  if (quil::writer::writerOutcome(s).success) return -1;
-  quil::writer::setLastErrorFrom(s);
-  return 0;
-}
 
 }  // namespace
 
@@ -47,8 +29,8 @@ int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, ui
   const FileNamePtr name = classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
   const FileNameManage& n = *name;
   const uint32_t kind = n.fileKind();
-  if (clipProtectMode_ == 1 && kind == Clip) return refuse(kDenied);
-  if (writeProtectFlag_ != 0) return refuse(writeProtectError());
+  if (clipProtectMode_ == 1 && kind == Clip) return fail(kDenied);
+  if (writeProtectFlag_ != 0) return fail(writeProtectError());
 
   // A clip or component being written takes the lock when it closes.
   HandleRecord* writing = nullptr;
@@ -56,13 +38,13 @@ int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, ui
     writing = openFiles_->findHandle(kWriting, kind, n);
   }
   if (writing == nullptr) {
-    if (!isFreeArea(kind) && openFiles_->isOpen(kWriting, kind, &n, 1)) return refuse(kSharingViolation);
-    if (otherWriterBlocks(kind)) return refuse(kDenied);
+    if (!isFreeArea(kind) && openFiles_->isOpen(kWriting, kind, &n, 1)) return fail(kSharingViolation);
+    if (otherWriterBlocks(kind)) return fail(kDenied);
     if (isFreeArea(kind)) {
       quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
       return judged(writerVolume_->setFileAttributes(n, attributes));
     }
-    if (kind != Clip && kind != Component) return refuse(kInvalidOperation);
+    if (kind != Clip && kind != Component) return fail(kInvalidOperation);
   }
 
   bool lock = false;
@@ -89,18 +71,18 @@ int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, ui
 // consulted and nothing is notified.
 int32_t VolumeHandle::createDirectory(int32_t volume, const QUILCHAR* path, void* security) {
   if (!checkVolume(volume)) return 0;
-  if (writeProtectFlag_ != 0) return refuse(writeProtectError());
+  if (writeProtectFlag_ != 0) return fail(writeProtectError());
   const FileNameManage n(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
-  if (!isFreeArea(n.fileKind())) return refuse(kInvalidOperation);
+  if (!isFreeArea(n.fileKind())) return fail(kInvalidOperation);
   quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
   return judged(writerVolume_->createDirectory(n, security));
 }
 
 int32_t VolumeHandle::removeDirectory(int32_t volume, const QUILCHAR* path) {
   if (!checkVolume(volume)) return 0;
-  if (writeProtectFlag_ != 0) return refuse(writeProtectError());
+  if (writeProtectFlag_ != 0) return fail(writeProtectError());
   const FileNameManage n(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
-  if (!isFreeArea(n.fileKind())) return refuse(kInvalidOperation);
+  if (!isFreeArea(n.fileKind())) return fail(kInvalidOperation);
   quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
   return judged(writerVolume_->removeDirectory(n));
 }
@@ -108,14 +90,14 @@ int32_t VolumeHandle::removeDirectory(int32_t volume, const QUILCHAR* path) {
 int32_t VolumeHandle::setVolumeLabel(int32_t volume, const QUILCHAR* label, uint32_t length) {
   constexpr auto fn = u"VolumeHandle::setVolumeLabel";
   if (!checkVolume(volume)) return 0;
-  if (writeProtectFlag_ != 0) return refuse(writeProtectError());
-  if (otherWriterBlocks(None)) return refuse(kDenied);
+  if (writeProtectFlag_ != 0) return fail(writeProtectError());
+  if (otherWriterBlocks(None)) return fail(kDenied);
   std::u16string newLabel;
   if (label != nullptr) {
     const std::u16string_view whole(label);
     newLabel = whole.substr(0, std::min<size_t>(whole.size(), length));
   } else if (length != 0) {
-    return refuse(kInvalidParameter);
+    return fail(kInvalidParameter);
   }
   const WriterStatus s = writerVolume_->setVolumeLabel(newLabel);
   const auto outcome = quil::writer::writerOutcome(s);
@@ -139,7 +121,7 @@ int32_t VolumeHandle::getClipId(int32_t handle, QUILCHAR* buffer, uint32_t buffe
   constexpr auto fn = u"VolumeHandle::getClipId";
   HandleRecord* record = findHandle(handle);
   if (record == nullptr) return 0;
-  if (record->suspended) return refuse(kInvalidFileAccess);
+  if (record->suspended) return fail(kInvalidFileAccess);
   if (record->type == kWriterFileNoRead || record->type == kWriterFile) {
     std::u16string clipId;
     if (judged(record->writerFile->getClipId(clipId)) == 0) return 0;
@@ -151,7 +133,7 @@ int32_t VolumeHandle::getClipId(int32_t handle, QUILCHAR* buffer, uint32_t buffe
     if (length != nullptr) *length = static_cast<uint32_t>(clipId.size() + 1);
     return -1;
   }
-  if (record->type != kReaderFile && record->type != kEnumeration) return refuse(kInvalidHandle);
+  if (record->type != kReaderFile && record->type != kEnumeration) return fail(kInvalidHandle);
   const int32_t file = readerFileOf(*record);
   if (file == -1) return 0;
   trace(fn, __LINE__, u"QUIL_GetClipId(%ld, %p, %lu, %p)\n", file, ptr(buffer), bufferLength, ptr(length));

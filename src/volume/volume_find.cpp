@@ -5,7 +5,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 
 namespace quil::volume {
 
@@ -14,7 +14,6 @@ namespace {
 using namespace detail;
 using namespace quil::files;
 
-constexpr int32_t kInvalidHandle = -4;
 
 // A path as the caller wrote it, with every '/' made a '\'.
 std::u16string backslashed(const QUILCHAR* path) {
@@ -38,24 +37,21 @@ void traceEntry(const char16_t* function, int32_t line, bool first, int32_t resu
   const QUIL_SYSTEMTIME& a = d->time1;
   const QUIL_SYSTEMTIME& b = d->time2;
   const QUIL_SYSTEMTIME& c = d->time3;
-#define QUIL_FIND_TRACE(call)                                                                                         \
-  trace(function, line,                                                                                               \
-        u"" call u" return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd "              \
-        u"%hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",                                          \
-        result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond,   \
-        a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds,     \
-        c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond, c.wMilliseconds, d->size)
   if (first) {
-    QUIL_FIND_TRACE("QUIL_FindFirstFile");
+    trace(function, line,
+          u"QUIL_FindFirstFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond,
+          a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds,
+          c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond, c.wMilliseconds, d->size);
   } else {
-    QUIL_FIND_TRACE("QUIL_FindNextFile");
+    trace(function, line,
+          u"QUIL_FindNextFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond,
+          a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds,
+          c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond, c.wMilliseconds, d->size);
   }
-#undef QUIL_FIND_TRACE
-}
-
-int32_t readerResult(int32_t result) {
-  if (result == 0) quil::api::takeOverReaderError();
-  return result;
 }
 
 }  // namespace

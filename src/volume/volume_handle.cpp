@@ -1,12 +1,13 @@
 #include "volume/volume_handle.h"
 
 #include "quil/sibling/quilreader.h"
+#include "volume/volume_detail.h"
 
 namespace quil::volume {
 
 namespace {
-constexpr int32_t kInvalidHandle = -4;
-constexpr int32_t kInvalidParameter = -5;
+
+using namespace detail;
 
 // Built at load, before any export can run, and destroyed at unload.
 VolumeHandle gVolume;

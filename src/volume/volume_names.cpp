@@ -8,7 +8,7 @@
 #include "quil/sibling/quilreader.h"
 #include "quil/sibling/quilwriter.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 
 namespace quil::volume {
 
@@ -18,19 +18,9 @@ using namespace detail;
 using namespace quil::files;
 using quil::writer::WriterStatus;
 
-constexpr int32_t kDenied = -8;
-constexpr int32_t kInvalidFileName = -9;
-constexpr int32_t kInvalidOperation = -3005;
-constexpr int32_t kSharingViolation = -3010;
-constexpr uint32_t kChangedOnFailure = 0x80000000u;
 constexpr uint32_t kWindowsSharingViolation = 32;
 
-int32_t refuse(int32_t code) {
-  quil::api::setLastError(code);
-  return 0;
-}
 
-bool isFreeArea(uint32_t kind) { return kind == UserData || kind == General; }
 
 bool isRenamable(uint32_t kind) {
   return kind == Clip || kind == Component || kind == Editlist || kind == UserData || kind == General;
@@ -61,34 +51,34 @@ int32_t VolumeHandle::deleteFile(int32_t volume, const QUILCHAR* path) {
   if (!checkVolume(volume)) return 0;
   const FileNamePtr name = classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
   const FileNameManage& n = *name;
-  if (const int32_t code = nameGate(n); code != 0) return refuse(code);
+  if (const int32_t code = nameGate(n); code != 0) return fail(code);
   const auto readers = [&](uint32_t k) { return openFiles_->isOpen(kReading, k, nullptr, 1); };
   const auto readersOnThis = [&](uint32_t k) { return openFiles_->isOpen(kReading, k, &n, 1); };
   std::vector<HandleRecord*> gathered;
   const auto gather = [&](uint32_t k, bool own) { return openFiles_->collectReaders(gathered, k, own ? &n : nullptr); };
   switch (n.fileKind()) {
-    case None: return refuse(kInvalidFileName);
+    case None: return fail(kInvalidFileName);
     case Clip:
-      if (readersOnThis(Clip)) return refuse(kSharingViolation);
+      if (readersOnThis(Clip)) return fail(kSharingViolation);
       if (readers(IndexXml) || readers(AliasXml) || readers(DiscMetaXml) || readersOnThis(ClipUserMeta) ||
           readersOnThis(SubClip) || readers(Editlist) || readers(EdlNrtMeta)) {
-        return refuse(kDenied);
+        return fail(kDenied);
       }
-      if (gather(MediaProXml, false) || gather(ClipNrtMeta, true)) return refuse(kDenied);
+      if (gather(MediaProXml, false) || gather(ClipNrtMeta, true)) return fail(kDenied);
       break;
     case ClipUserMeta:
-      if (readersOnThis(ClipUserMeta)) return refuse(kSharingViolation);
-      if (readers(IndexXml) || readersOnThis(Clip)) return refuse(kDenied);
+      if (readersOnThis(ClipUserMeta)) return fail(kSharingViolation);
+      if (readers(IndexXml) || readersOnThis(Clip)) return fail(kDenied);
       break;
     case Component:
-      if (readersOnThis(Component)) return refuse(kSharingViolation);
-      if (readers(IndexXml) || readers(AliasXml) || readers(Editlist) || readers(EdlNrtMeta)) return refuse(kDenied);
-      if (gather(MediaProXml, false)) return refuse(kDenied);
+      if (readersOnThis(Component)) return fail(kSharingViolation);
+      if (readers(IndexXml) || readers(AliasXml) || readers(Editlist) || readers(EdlNrtMeta)) return fail(kDenied);
+      if (gather(MediaProXml, false)) return fail(kDenied);
       break;
     case Editlist:
-      if (readersOnThis(Editlist)) return refuse(kSharingViolation);
-      if (readers(IndexXml) || readers(AliasXml) || readersOnThis(EdlNrtMeta)) return refuse(kDenied);
-      if (gather(MediaProXml, false)) return refuse(kDenied);
+      if (readersOnThis(Editlist)) return fail(kSharingViolation);
+      if (readers(IndexXml) || readers(AliasXml) || readersOnThis(EdlNrtMeta)) return fail(kDenied);
+      if (gather(MediaProXml, false)) return fail(kDenied);
       break;
     case UserData:
     case General: {
@@ -102,7 +92,7 @@ int32_t VolumeHandle::deleteFile(int32_t volume, const QUILCHAR* path) {
       }
       return 0;
     }
-    default: return refuse(kInvalidOperation);
+    default: return fail(kInvalidOperation);
   }
   if (!suspendReaders(gathered)) return 0;
   const WriterStatus s = writerVolume_->deleteFile(n);
@@ -124,10 +114,10 @@ int32_t VolumeHandle::moveFile(int32_t volume, const QUILCHAR* from, const QUILC
   const FileNamePtr oldName =
       classifyPath(from != nullptr ? std::u16string_view(from) : std::u16string_view(), freeNaming_);
   const FileNameManage& o = *oldName;
-  if (const int32_t code = nameGate(o); code != 0) return refuse(code);
+  if (const int32_t code = nameGate(o); code != 0) return fail(code);
   const FileNamePtr newName = classifyPath(to != nullptr ? std::u16string_view(to) : std::u16string_view(), freeNaming_);
   const FileNameManage& t = *newName;
-  if (const int32_t code = renameKinds(o.fileKind(), t.fileKind()); code != 0) return refuse(code);
+  if (const int32_t code = renameKinds(o.fileKind(), t.fileKind()); code != 0) return fail(code);
 
   const auto readers = [&](uint32_t k) { return openFiles_->isOpen(kReading, k, nullptr, 1); };
   const auto readersOnThis = [&](uint32_t k) { return openFiles_->isOpen(kReading, k, &o, 1); };
@@ -135,25 +125,25 @@ int32_t VolumeHandle::moveFile(int32_t volume, const QUILCHAR* from, const QUILC
   const auto gather = [&](uint32_t k, bool own) { return openFiles_->collectReaders(gathered, k, own ? &o : nullptr); };
   switch (o.fileKind()) {
     case Clip:
-      if (readersOnThis(Clip)) return refuse(kSharingViolation);
+      if (readersOnThis(Clip)) return fail(kSharingViolation);
       if (readers(IndexXml) || readers(AliasXml) || readers(DiscMetaXml) || readersOnThis(ClipUserMeta) ||
           readersOnThis(SubClip)) {
-        return refuse(kDenied);
+        return fail(kDenied);
       }
-      if (gather(MediaProXml, false) || gather(ClipNrtMeta, true)) return refuse(kDenied);
+      if (gather(MediaProXml, false) || gather(ClipNrtMeta, true)) return fail(kDenied);
       break;
     case Component:
-      if (readersOnThis(Component)) return refuse(kSharingViolation);
-      if (readers(IndexXml) || readers(AliasXml)) return refuse(kDenied);
-      if (gather(MediaProXml, false)) return refuse(kDenied);
+      if (readersOnThis(Component)) return fail(kSharingViolation);
+      if (readers(IndexXml) || readers(AliasXml)) return fail(kDenied);
+      if (gather(MediaProXml, false)) return fail(kDenied);
       break;
     case Editlist:
-      if (readersOnThis(Editlist)) return refuse(kSharingViolation);
-      if (readers(IndexXml) || readers(AliasXml) || readersOnThis(EdlNrtMeta)) return refuse(kDenied);
-      if (gather(MediaProXml, false)) return refuse(kDenied);
+      if (readersOnThis(Editlist)) return fail(kSharingViolation);
+      if (readers(IndexXml) || readers(AliasXml) || readersOnThis(EdlNrtMeta)) return fail(kDenied);
+      if (gather(MediaProXml, false)) return fail(kDenied);
       break;
     default: {  // user data and general files
-      if (o.fileKind() == UserData && readersOnThis(UserData)) return refuse(kSharingViolation);
+      if (o.fileKind() == UserData && readersOnThis(UserData)) return fail(kSharingViolation);
       quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
       const WriterStatus s = writerVolume_->moveFile(o, t);
       if (quil::writer::writerOutcome(s).success) return -1;
@@ -185,18 +175,18 @@ int32_t VolumeHandle::renameKinds(uint32_t from, uint32_t to) {
 
 int32_t VolumeHandle::moveFileEx(int32_t volume, const QUILCHAR* from, const QUILCHAR* to, uint32_t flags) {
   if (!checkVolume(volume)) return 0;
-  if (writeProtectFlag_ != 0) return refuse(writeProtectError());
+  if (writeProtectFlag_ != 0) return fail(writeProtectError());
   const FileNamePtr oldName =
       classifyPath(from != nullptr ? std::u16string_view(from) : std::u16string_view(), freeNaming_);
   const FileNameManage& o = *oldName;
-  if (otherWriterBlocks(o.fileKind())) return refuse(kDenied);
+  if (otherWriterBlocks(o.fileKind())) return fail(kDenied);
   const FileNamePtr newName = classifyPath(to != nullptr ? std::u16string_view(to) : std::u16string_view(), freeNaming_);
   const FileNameManage& t = *newName;
   const auto freeOrNone = [](uint32_t k) { return k == None || isFreeArea(k); };
-  if (!freeOrNone(o.fileKind()) || !freeOrNone(t.fileKind())) return refuse(kInvalidOperation);
-  if (o.fileKind() == None || t.fileKind() == None) return refuse(kInvalidFileName);
-  if (o.fileKind() != t.fileKind()) return refuse(kInvalidOperation);
-  if (o.fileKind() == UserData && openFiles_->isOpen(kReading, UserData, &o, 1)) return refuse(kSharingViolation);
+  if (!freeOrNone(o.fileKind()) || !freeOrNone(t.fileKind())) return fail(kInvalidOperation);
+  if (o.fileKind() == None || t.fileKind() == None) return fail(kInvalidFileName);
+  if (o.fileKind() != t.fileKind()) return fail(kInvalidOperation);
+  if (o.fileKind() == UserData && openFiles_->isOpen(kReading, UserData, &o, 1)) return fail(kSharingViolation);
   quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
   const WriterStatus s = writerVolume_->moveFileEx(o, t, flags);
   if (quil::writer::writerOutcome(s).success) return -1;

@@ -7,7 +7,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
-#include "volume/volume_trace.h"
+#include "volume/volume_detail.h"
 #include "writer/writer_file.h"
 
 namespace quil::volume {
@@ -17,11 +17,6 @@ namespace {
 using namespace detail;
 using quil::writer::WriterVolume;
 
-constexpr int32_t kInvalidHandle = -4;
-constexpr int32_t kInvalidParameter = -5;
-constexpr int32_t kAlreadyCreated = -3001;
-constexpr int32_t kUnsupportedFiles = -3007;
-constexpr int32_t kDriverCommandError = -3101;
 constexpr uint32_t kTreeWriteProtect = 0x10;
 
 const char* trueFalse(bool value) { return value ? "true" : "false"; }

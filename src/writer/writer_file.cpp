@@ -76,48 +76,37 @@ WriterStatus WriterFile::returnNoImplement() {
   return WriterStatus(kStatusNotImplemented);
 }
 
-WriterFileResult WriterFile::create(WriterVolume& volume, const FileNameManage& name, uint32_t umidMode) {
+template <class... A>
+WriterFileResult WriterFile::make(WriterVolume& volume, FileKind kind, uint32_t umidMode,
+                                  WriterStatus (WriterFile::*op)(A...), std::type_identity_t<A>... args) {
   WriterFileResult result;
-  result.file = makeForKind(name.fileKind());
+  result.file = makeForKind(kind);
   if (!result.file) {
     result.status = WriterStatus(kStatusNotImplemented);
     return result;
   }
   result.file->volume_ = &volume;
   result.file->umidMode_ = umidMode;
-  result.status = result.file->invoke<const FileNameManage&>(&WriterFile::createImpl, name);
+  result.status = result.file->invoke<A...>(op, args...);
   if (result.status.status() > kStatusNoChange) result.file.reset();
   return result;
 }
 
+WriterFileResult WriterFile::create(WriterVolume& volume, const FileNameManage& name, uint32_t umidMode) {
+  return make<const FileNameManage&>(volume, name.fileKind(), umidMode, &WriterFile::createImpl, name);
+}
+
 WriterFileResult WriterFile::open(WriterVolume& volume, const FileNameManage& name, uint32_t umidMode) {
-  WriterFileResult result;
-  result.file = makeForKind(name.fileKind());
-  if (!result.file) {
-    result.status = WriterStatus(kStatusNotImplemented);
-    return result;
-  }
-  result.file->volume_ = &volume;
-  result.file->umidMode_ = umidMode;
-  result.status = result.file->invoke<const FileNameManage&>(&WriterFile::openImpl, name);
-  if (result.status.status() > kStatusNoChange) result.file.reset();
-  return result;
+  return make<const FileNameManage&>(volume, name.fileKind(), umidMode, &WriterFile::openImpl, name);
 }
 
 WriterFileResult WriterFile::createFile(WriterVolume& volume, const FileNameManage& name, uint32_t access,
                                         uint32_t share, void* security, uint32_t disposition, uint32_t flags,
                                         void* templateFile) {
-  WriterFileResult result;
-  result.file = makeForKind(name.fileKind());
-  if (!result.file) {
-    result.status = WriterStatus(kStatusNotImplemented);
-    return result;
-  }
-  result.file->volume_ = &volume;
-  result.status = result.file->invoke<const FileNameManage&, uint32_t, uint32_t, void*, uint32_t, uint32_t, void*>(
-      &WriterFile::createFileImpl, name, access, share, security, disposition, flags, templateFile);
-  if (result.status.status() > kStatusNoChange) result.file.reset();
-  return result;
+  // The UMID mode means nothing to user-data and general files.
+  return make<const FileNameManage&, uint32_t, uint32_t, void*, uint32_t, uint32_t, void*>(
+      volume, name.fileKind(), 1, &WriterFile::createFileImpl, name, access, share, security, disposition, flags,
+      templateFile);
 }
 
 WriterStatus WriterFile::close() { return invoke<>(&WriterFile::closeImpl); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "files/file_name_manage.h"
 #include "quil/sibling/quilwriter.h"
@@ -82,9 +83,11 @@ class WriterFile {
   const _Volume_Param& volumeParam() const;
 
  private:
-  template <class Impl, class... A>
-  static WriterFileResult make(WriterVolume& volume, const quil::files::FileNameManage& name, uint32_t umidMode,
-                               Impl impl, A... args);
+  // The factory, then the making operation in the catching frame; the
+  // object is kept only for status 0 and 1.
+  template <class... A>
+  static WriterFileResult make(WriterVolume& volume, quil::files::FileKind kind, uint32_t umidMode,
+                               WriterStatus (WriterFile::*op)(A...), std::type_identity_t<A>... args);
   template <class... A>
   WriterStatus invoke(WriterStatus (WriterFile::*op)(A...), A... args);
 

@@ -1,24 +1,13 @@
 // Clip essence and component files: made by the writer's factories with the
 // volume parameters and the UMID mode, closed inside a traced writer call.
-#include "logging/trace.h"
+#include "writer/writer_file_calls.h"
 #include "writer/writer_file_kinds.h"
 
 namespace quil::writer {
 
-namespace {
-
 using quil::files::FileNameManage;
-
-constexpr const char16_t* kSource = u"project/QUILCoreAPI/WriterFile";
-
-template <class... A>
-void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format, const A&... args) {
-  QUILLogger::writeTrace<A...>(2, 1, 0, kSource, function, line, format, args...);
-}
-
-const void* ptr(const void* p) { return p; }
-
-}  // namespace
+using calls::ptr;
+using calls::trace;
 
 // ---------------------------------------------------------------------------
 // Clip
@@ -54,21 +43,13 @@ WriterStatus WriterClipFile::getClipIdImpl(std::u16string& clipId) {
 }
 
 WriterStatus WriterClipFile::getFileSizeImpl(int64_t* size) {
-  constexpr auto fn = u"WriterClipFile::getFileSizeImpl";
-  trace(fn, __LINE__, u"ClipWriter::GetFileSize()\n");
-  const int64_t value = writerObject(writer_).GetFileSize();
-  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
-  *size = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileSize(writerObject(writer_), u"WriterClipFile::getFileSizeImpl", u"ClipWriter::GetFileSize()\n",
+                         size);
 }
 
 WriterStatus WriterClipFile::getFileTypeImpl(QUILWriter::_QUIL_FILE_TYPE* type) {
-  constexpr auto fn = u"WriterClipFile::getFileTypeImpl";
-  trace(fn, __LINE__, u"ClipWriter::GetFileType()\n");
-  const QUILWriter::_QUIL_FILE_TYPE value = writerObject(writer_).GetFileType();
-  trace(fn, __LINE__, u"SUCCESS fileType=%d\n", value);
-  *type = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileType(writerObject(writer_), u"WriterClipFile::getFileTypeImpl", u"ClipWriter::GetFileType()\n",
+                         u"SUCCESS fileType=%d\n", type);
 }
 
 WriterStatus WriterClipFile::setFileSizeImpl(int64_t size) {
@@ -79,23 +60,13 @@ WriterStatus WriterClipFile::setFileSizeImpl(int64_t size) {
 
 WriterStatus WriterClipFile::setFilePointerImpl(int64_t distance, int64_t* newPosition,
                                                 QUILWriter::_QUIL_WHENCE whence) {
-  constexpr auto fn = u"WriterClipFile::setFilePointerImpl";
-  int64_t position = 0;
-  trace(fn, __LINE__, u"ClipWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
-  writerObject(writer_).Seek(distance, &position, whence);
-  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
-  *newPosition = position;
-  return WriterStatus(kStatusSuccess);
+  return calls::seek(writerObject(writer_), u"WriterClipFile::setFilePointerImpl", u"ClipWriter::Seek(%lld,%p,%d)\n",
+                     distance, newPosition, whence);
 }
 
 WriterStatus WriterClipFile::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterClipFile::writeFileImpl";
-  uint32_t written = 0;
-  trace(fn, __LINE__, u"ClipWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
-  writerObject(writer_).Write(buffer, length, &written);
-  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
-  *count = written;
-  return WriterStatus(kStatusSuccess);
+  return calls::write(writerObject(writer_), u"WriterClipFile::writeFileImpl", u"ClipWriter::Write(%p,%u,%p)\n",
+                      buffer, length, count);
 }
 
 // ---------------------------------------------------------------------------
@@ -122,21 +93,13 @@ WriterStatus WriterComponentFile::closeImpl() {
 }
 
 WriterStatus WriterComponentFile::getFileSizeImpl(int64_t* size) {
-  constexpr auto fn = u"WriterComponentFile::getFileSizeImpl";
-  trace(fn, __LINE__, u"ComponentWriter::GetFileSize()\n");
-  const int64_t value = writerObject(writer_).GetFileSize();
-  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
-  *size = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileSize(writerObject(writer_), u"WriterComponentFile::getFileSizeImpl",
+                         u"ComponentWriter::GetFileSize()\n", size);
 }
 
 WriterStatus WriterComponentFile::getFileTypeImpl(QUILWriter::_QUIL_FILE_TYPE* type) {
-  constexpr auto fn = u"WriterComponentFile::getFileTypeImpl";
-  trace(fn, __LINE__, u"ComponentWriter::GetFileType()\n");
-  const QUILWriter::_QUIL_FILE_TYPE value = writerObject(writer_).GetFileType();
-  trace(fn, __LINE__, u"SUCCESS fileType=%d\n", value);
-  *type = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileType(writerObject(writer_), u"WriterComponentFile::getFileTypeImpl",
+                         u"ComponentWriter::GetFileType()\n", u"SUCCESS fileType=%d\n", type);
 }
 
 WriterStatus WriterComponentFile::setFileSizeImpl(int64_t size) {
@@ -147,23 +110,13 @@ WriterStatus WriterComponentFile::setFileSizeImpl(int64_t size) {
 
 WriterStatus WriterComponentFile::setFilePointerImpl(int64_t distance, int64_t* newPosition,
                                                      QUILWriter::_QUIL_WHENCE whence) {
-  constexpr auto fn = u"WriterComponentFile::setFilePointerImpl";
-  int64_t position = 0;
-  trace(fn, __LINE__, u"ComponentWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
-  writerObject(writer_).Seek(distance, &position, whence);
-  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
-  *newPosition = position;
-  return WriterStatus(kStatusSuccess);
+  return calls::seek(writerObject(writer_), u"WriterComponentFile::setFilePointerImpl",
+                     u"ComponentWriter::Seek(%lld,%p,%d)\n", distance, newPosition, whence);
 }
 
 WriterStatus WriterComponentFile::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterComponentFile::writeFileImpl";
-  uint32_t written = 0;
-  trace(fn, __LINE__, u"ComponentWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
-  writerObject(writer_).Write(buffer, length, &written);
-  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
-  *count = written;
-  return WriterStatus(kStatusSuccess);
+  return calls::write(writerObject(writer_), u"WriterComponentFile::writeFileImpl",
+                      u"ComponentWriter::Write(%p,%u,%p)\n", buffer, length, count);
 }
 
 }  // namespace quil::writer

@@ -1,25 +1,14 @@
 // Files below \USERDATA and \GENERAL: opened with the arguments of
 // CreateFileW, read and written like host files, with end of file and file
 // times of their own.
-#include "logging/trace.h"
+#include "writer/writer_file_calls.h"
 #include "writer/writer_file_kinds.h"
 
 namespace quil::writer {
 
-namespace {
-
 using quil::files::FileNameManage;
-
-constexpr const char16_t* kSource = u"project/QUILCoreAPI/WriterFile";
-
-template <class... A>
-void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format, const A&... args) {
-  QUILLogger::writeTrace<A...>(2, 1, 0, kSource, function, line, format, args...);
-}
-
-const void* ptr(const void* p) { return p; }
-
-}  // namespace
+using calls::ptr;
+using calls::trace;
 
 WriterStatus WriterUserDataFile::createFileImpl(const FileNameManage& name, uint32_t access, uint32_t share,
                                                 void* security, uint32_t disposition, uint32_t flags,
@@ -44,52 +33,29 @@ WriterStatus WriterUserDataFile::closeImpl() {
 }
 
 WriterStatus WriterUserDataFile::getFileSizeImpl(int64_t* size) {
-  constexpr auto fn = u"WriterUserDataFile::getFileSizeImpl";
-  trace(fn, __LINE__, u"UserDataWriter::GetFileSize()\n");
-  const int64_t value = writerObject(writer_).GetFileSize();
-  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
-  *size = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileSize(writerObject(writer_), u"WriterUserDataFile::getFileSizeImpl",
+                         u"UserDataWriter::GetFileSize()\n", size);
 }
 
 WriterStatus WriterUserDataFile::getFileTypeImpl(QUILWriter::_QUIL_FILE_TYPE* type) {
-  constexpr auto fn = u"WriterUserDataFile::getFileTypeImpl";
-  trace(fn, __LINE__, u"UserDataWriter::GetFileType()\n");
-  const QUILWriter::_QUIL_FILE_TYPE value = writerObject(writer_).GetFileType();
-  trace(fn, __LINE__, u"SUCCESS GetFileType=%d\n", value);
-  *type = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileType(writerObject(writer_), u"WriterUserDataFile::getFileTypeImpl",
+                         u"UserDataWriter::GetFileType()\n", u"SUCCESS GetFileType=%d\n", type);
 }
 
 WriterStatus WriterUserDataFile::readFileImpl(void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterUserDataFile::readFileImpl";
-  uint32_t read = 0;
-  trace(fn, __LINE__, u"UserDataWriter::Read(%p,%u,%p)\n", ptr(buffer), length, ptr(count));
-  writerObject(writer_).Read(buffer, length, &read);
-  trace(fn, __LINE__, u"SUCCESS bytesRead=%u\n", read);
-  *count = read;
-  return WriterStatus(kStatusSuccess);
+  return calls::read(writerObject(writer_), u"WriterUserDataFile::readFileImpl", u"UserDataWriter::Read(%p,%u,%p)\n",
+                     buffer, length, count);
 }
 
 WriterStatus WriterUserDataFile::setFilePointerImpl(int64_t distance, int64_t* newPosition,
                                                     QUILWriter::_QUIL_WHENCE whence) {
-  constexpr auto fn = u"WriterUserDataFile::setFilePointerImpl";
-  int64_t position = 0;
-  trace(fn, __LINE__, u"UserDataWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
-  writerObject(writer_).Seek(distance, &position, whence);
-  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
-  *newPosition = position;
-  return WriterStatus(kStatusSuccess);
+  return calls::seek(writerObject(writer_), u"WriterUserDataFile::setFilePointerImpl",
+                     u"UserDataWriter::Seek(%lld,%p,%d)\n", distance, newPosition, whence);
 }
 
 WriterStatus WriterUserDataFile::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterUserDataFile::writeFileImpl";
-  uint32_t written = 0;
-  trace(fn, __LINE__, u"UserDataWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
-  writerObject(writer_).Write(buffer, length, &written);
-  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
-  *count = written;
-  return WriterStatus(kStatusSuccess);
+  return calls::write(writerObject(writer_), u"WriterUserDataFile::writeFileImpl",
+                      u"UserDataWriter::Write(%p,%u,%p)\n", buffer, length, count);
 }
 
 WriterStatus WriterUserDataFile::setEndOfFileImpl() {

@@ -2,25 +2,14 @@
 // disc only through a close after at least one write or size change; an
 // unchanged file is closed without calling the writer (status 1) and
 // dropped when the object goes.
-#include "logging/trace.h"
+#include "writer/writer_file_calls.h"
 #include "writer/writer_file_kinds.h"
 
 namespace quil::writer {
 
-namespace {
-
 using quil::files::FileNameManage;
-
-constexpr const char16_t* kSource = u"project/QUILCoreAPI/WriterFile";
-
-template <class... A>
-void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format, const A&... args) {
-  QUILLogger::writeTrace<A...>(2, 1, 0, kSource, function, line, format, args...);
-}
-
-const void* ptr(const void* p) { return p; }
-
-}  // namespace
+using calls::ptr;
+using calls::trace;
 
 // ---------------------------------------------------------------------------
 // Clip user metadata
@@ -43,34 +32,18 @@ WriterStatus WriterUserMetaFile::openImpl(const FileNameManage& name) {
 }
 
 WriterStatus WriterUserMetaFile::closeImpl() {
-  constexpr auto fn = u"WriterUserMetaFile::closeImpl";
-  trace(fn, __LINE__, u"UserMetaWriter::Close()\n");
-  if (!modified()) {
-    trace(fn, __LINE__, u"SUCCESS(No modify)\n");
-    return WriterStatus(kStatusNoChange);
-  }
-  writerObject(writer_).Close();
-  trace(fn, __LINE__, u"SUCCESS\n");
-  return WriterStatus(kStatusSuccess);
+  return calls::commitIfModified(writerObject(writer_), u"WriterUserMetaFile::closeImpl", u"UserMetaWriter::Close()\n",
+                                 modified());
 }
 
 WriterStatus WriterUserMetaFile::getFileSizeImpl(int64_t* size) {
-  constexpr auto fn = u"WriterUserMetaFile::getFileSizeImpl";
-  trace(fn, __LINE__, u"UserMetaWriter::GetFileSize()\n");
-  const int64_t value = writerObject(writer_).GetFileSize();
-  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
-  *size = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileSize(writerObject(writer_), u"WriterUserMetaFile::getFileSizeImpl",
+                         u"UserMetaWriter::GetFileSize()\n", size);
 }
 
 WriterStatus WriterUserMetaFile::readFileImpl(void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterUserMetaFile::readFileImpl";
-  uint32_t read = 0;
-  trace(fn, __LINE__, u"UserMetaWriter::Read(%p,%u,%p)\n", ptr(buffer), length, ptr(count));
-  writerObject(writer_).Read(buffer, length, &read);
-  trace(fn, __LINE__, u"SUCCESS bytesRead=%u\n", read);
-  *count = read;
-  return WriterStatus(kStatusSuccess);
+  return calls::read(writerObject(writer_), u"WriterUserMetaFile::readFileImpl", u"UserMetaWriter::Read(%p,%u,%p)\n",
+                     buffer, length, count);
 }
 
 WriterStatus WriterUserMetaFile::setFileSizeImpl(int64_t size) {
@@ -83,23 +56,13 @@ WriterStatus WriterUserMetaFile::setFileSizeImpl(int64_t size) {
 
 WriterStatus WriterUserMetaFile::setFilePointerImpl(int64_t distance, int64_t* newPosition,
                                                     QUILWriter::_QUIL_WHENCE whence) {
-  constexpr auto fn = u"WriterUserMetaFile::setFilePointerImpl";
-  int64_t position = 0;
-  trace(fn, __LINE__, u"UserMetaWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
-  writerObject(writer_).Seek(distance, &position, whence);
-  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
-  *newPosition = position;
-  return WriterStatus(kStatusSuccess);
+  return calls::seek(writerObject(writer_), u"WriterUserMetaFile::setFilePointerImpl",
+                     u"UserMetaWriter::Seek(%lld,%p,%d)\n", distance, newPosition, whence);
 }
 
 WriterStatus WriterUserMetaFile::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterUserMetaFile::writeFileImpl";
-  uint32_t written = 0;
-  trace(fn, __LINE__, u"UserMetaWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
-  writerObject(writer_).Write(buffer, length, &written);
-  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
-  *count = written;
-  return WriterStatus(kStatusSuccess);
+  return calls::write(writerObject(writer_), u"WriterUserMetaFile::writeFileImpl",
+                      u"UserMetaWriter::Write(%p,%u,%p)\n", buffer, length, count);
 }
 
 // ---------------------------------------------------------------------------
@@ -114,34 +77,18 @@ WriterStatus WriterXMLReaderWriter::keep(const char16_t* function, int32_t line,
 }
 
 WriterStatus WriterXMLReaderWriter::closeImpl() {
-  constexpr auto fn = u"WriterXMLReaderWriter::closeImpl";
-  trace(fn, __LINE__, u"XMLReaderWriter::Close()\n");
-  if (!modified()) {
-    trace(fn, __LINE__, u"SUCCESS(No modify)\n");
-    return WriterStatus(kStatusNoChange);
-  }
-  writerObject(writer_).Close();
-  trace(fn, __LINE__, u"SUCCESS\n");
-  return WriterStatus(kStatusSuccess);
+  return calls::commitIfModified(writerObject(writer_), u"WriterXMLReaderWriter::closeImpl",
+                                 u"XMLReaderWriter::Close()\n", modified());
 }
 
 WriterStatus WriterXMLReaderWriter::getFileSizeImpl(int64_t* size) {
-  constexpr auto fn = u"WriterXMLReaderWriter::getFileSizeImpl";
-  trace(fn, __LINE__, u"XMLReaderWriter::GetFileSize()\n");
-  const int64_t value = writerObject(writer_).GetFileSize();
-  trace(fn, __LINE__, u"SUCCESS fileSize=%lld\n", value);
-  *size = value;
-  return WriterStatus(kStatusSuccess);
+  return calls::fileSize(writerObject(writer_), u"WriterXMLReaderWriter::getFileSizeImpl",
+                         u"XMLReaderWriter::GetFileSize()\n", size);
 }
 
 WriterStatus WriterXMLReaderWriter::readFileImpl(void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterXMLReaderWriter::readFileImpl";
-  uint32_t read = 0;
-  trace(fn, __LINE__, u"XMLReaderWriter::Read(%p,%u,%p)\n", ptr(buffer), length, ptr(count));
-  writerObject(writer_).Read(buffer, length, &read);
-  trace(fn, __LINE__, u"SUCCESS bytesRead=%u\n", read);
-  *count = read;
-  return WriterStatus(kStatusSuccess);
+  return calls::read(writerObject(writer_), u"WriterXMLReaderWriter::readFileImpl",
+                     u"XMLReaderWriter::Read(%p,%u,%p)\n", buffer, length, count);
 }
 
 WriterStatus WriterXMLReaderWriter::setFileSizeImpl(int64_t size) {
@@ -154,23 +101,13 @@ WriterStatus WriterXMLReaderWriter::setFileSizeImpl(int64_t size) {
 
 WriterStatus WriterXMLReaderWriter::setFilePointerImpl(int64_t distance, int64_t* newPosition,
                                                        QUILWriter::_QUIL_WHENCE whence) {
-  constexpr auto fn = u"WriterXMLReaderWriter::setFilePointerImpl";
-  int64_t position = 0;
-  trace(fn, __LINE__, u"XMLReaderWriter::Seek(%lld,%p,%d)\n", distance, ptr(newPosition), whence);
-  writerObject(writer_).Seek(distance, &position, whence);
-  trace(fn, __LINE__, u"SUCCESS newPosition=%lld\n", position);
-  *newPosition = position;
-  return WriterStatus(kStatusSuccess);
+  return calls::seek(writerObject(writer_), u"WriterXMLReaderWriter::setFilePointerImpl",
+                     u"XMLReaderWriter::Seek(%lld,%p,%d)\n", distance, newPosition, whence);
 }
 
 WriterStatus WriterXMLReaderWriter::writeFileImpl(const void* buffer, uint32_t length, uint32_t* count) {
-  constexpr auto fn = u"WriterXMLReaderWriter::writeFileImpl";
-  uint32_t written = 0;
-  trace(fn, __LINE__, u"XMLReaderWriter::Write(%p,%u,%p)\n", buffer, length, ptr(count));
-  writerObject(writer_).Write(buffer, length, &written);
-  trace(fn, __LINE__, u"SUCCESS bytesWritten=%u\n", written);
-  *count = written;
-  return WriterStatus(kStatusSuccess);
+  return calls::write(writerObject(writer_), u"WriterXMLReaderWriter::writeFileImpl",
+                      u"XMLReaderWriter::Write(%p,%u,%p)\n", buffer, length, count);
 }
 
 WriterStatus WriterAliasFile::createImpl(const FileNameManage&) {
