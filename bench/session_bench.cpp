@@ -1,6 +1,7 @@
 // What the exports cost over the emulator's own calls on the same kind of
 // files: 1 MiB writes and reads of a 256 MiB user-data file and of a clip,
-// and the open-read-close of a 4 KiB user-data file. The trace level is the
+// the open-read-close of a 4 KiB user-data file, the listing of a folder of
+// 10,000 files, and a rename and delete. The trace level is the
 // first argument (--log-level=1 or 2, default 1): at 1 every export still
 // makes its filtered trace calls, at 2 every line is written.
 //
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,6 +187,67 @@ void BM_SmallFile_Reader(benchmark::State& s) {
   }
 }
 
+// Listing a folder of 10,000 user-data files.
+constexpr int kListed = 10000;
+
+int listExports() {
+  FindData entry{};
+  const int32_t h = QUILAPI_FindFirstFile(0, u"\\USERDATA\\many\\*", &entry);
+  if (h == -1) return 0;
+  int n = 1;
+  while (QUILAPI_FindNextFile(h, &entry) != 0) ++n;
+  QUILAPI_FindClose(h);
+  return n;
+}
+
+int listReader() {
+  FindData entry{};
+  const int32_t h = QUIL_FindFirstFile(g.readerVolume, u"\\USERDATA\\many\\*", &entry);
+  if (h == -1) return 0;
+  int n = 1;
+  while (QUIL_FindNextFile(h, &entry) != 0) ++n;
+  QUIL_FindClose(h);
+  return n;
+}
+
+void BM_List_Exports(benchmark::State& s) {
+  for (auto _ : s) CHECKED(s, listExports() == kListed);
+}
+void BM_List_Reader(benchmark::State& s) {
+  for (auto _ : s) CHECKED(s, listReader() == kListed);
+}
+
+// A rename and a delete of a small user-data file; the file is made again
+// outside the timing.
+void putHostFile() { std::ofstream((g.base / "disc" / "USERDATA" / "move.txt").string()) << "m"; }
+
+void BM_RenameDelete_Exports(benchmark::State& s) {
+  for (auto _ : s) {
+    s.PauseTiming();
+    putHostFile();
+    s.ResumeTiming();
+    CHECKED(s, QUILAPI_MoveFile(0, u"\\USERDATA\\move.txt", u"\\USERDATA\\moved.txt") != 0 &&
+                   QUILAPI_DeleteFile(0, u"\\USERDATA\\moved.txt") != 0);
+  }
+}
+void BM_RenameDelete_Writer(benchmark::State& s) {
+  for (auto _ : s) {
+    s.PauseTiming();
+    putHostFile();
+    s.ResumeTiming();
+    try {
+      QUILWriter::MoveUserDataFile(u"B:", u"move.txt", u"moved.txt");
+      QUILWriter::DeleteUserDataFile(u"B:", u"moved.txt");
+    } catch (const std::exception& e) {
+      s.SkipWithError(e.what());
+    }
+  }
+}
+
+BENCHMARK(BM_List_Reader)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_List_Exports)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenameDelete_Writer);
+BENCHMARK(BM_RenameDelete_Exports);
 BENCHMARK(BM_UserDataWrite_Writer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UserDataWrite_Exports)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ClipWrite_Writer)->Unit(benchmark::kMillisecond);
@@ -218,6 +281,9 @@ bool setUp() {
   if (small == -1 || QUILAPI_WriteFile(small, g.buffer.data(), 4096, &done) == 0 || QUILAPI_CloseHandle(small) == 0) {
     return false;
   }
+  fs::create_directories(disc / "USERDATA" / "many");
+  for (int i = 0; i < kListed; ++i) std::ofstream((disc / "USERDATA" / "many" / ("f" + std::to_string(i))).string());
+
   QUIL_READER_VOLUME_PARAM record{};
   record.volume = param;
   bool ok = false;
@@ -248,7 +314,11 @@ int main(int argc, char** argv) {
        {"BM_ClipWrite_Exports", "BM_ClipWrite_Writer", std::string("clip 1 MiB writes; ") + goal, true},
        {"BM_UserDataRead_Exports", "BM_UserDataRead_Reader", std::string("user-data 1 MiB reads; ") + goal, true},
        {"BM_ClipRead_Exports", "BM_ClipRead_Reader", std::string("clip 1 MiB reads; ") + goal, true},
-       {"BM_SmallFile_Exports", "BM_SmallFile_Reader", "open-read-close of 4 KiB user data", true}});
+       {"BM_SmallFile_Exports", "BM_SmallFile_Reader", "open-read-close of 4 KiB user data", true},
+       {"BM_List_Exports", "BM_List_Reader", std::string("listing 10,000 user-data files; ") +
+                                                 (level >= 2 ? "every entry traced" : "goal at least 0.9x"),
+        true},
+       {"BM_RenameDelete_Exports", "BM_RenameDelete_Writer", "rename and delete of a user-data file", true}});
   QUILAPI_CloseVolume(0);
   QUIL_CloseVolume(g.readerVolume);
   std::error_code ec;

@@ -24,7 +24,8 @@ void usage(FILE* out) {
       "                 (status -9999 until a volume has been opened in this process)\n"
       "  error CODE     print the message the library gives for an error code\n"
       "  session [ROOT] open the volume at ROOT (default E:), record the clip \\CLIP\\C0001.MXF and the\n"
-      "                 user-data file \\USERDATA\\hello.txt, read both back, compare, close\n"
+      "                 user-data file \\USERDATA\\hello.txt, read both back and compare, list the\n"
+      "                 disc, rename and delete the file, set the label, close\n"
       "  --help, -h     print this help\n"
       "\n"
       "Every call is traced into the library's log files. Settings come from the registry\n"
@@ -111,6 +112,21 @@ int roundTrip(const char16_t* path, const char* shown, const std::string& bytes,
   return same ? 0 : 1;
 }
 
+// Prints the entries of a folder as the library lists them.
+int listFolder(const char16_t* pattern, const char* shown) {
+  FindData entry{};
+  const int32_t find = QUILAPI_FindFirstFile(0, pattern, &entry);
+  if (find == -1) return failed(shown);
+  std::printf("listing %s\n", shown);
+  do {
+    std::u16string name(entry.name, std::find(entry.name, entry.name + 64, u'\0'));
+    std::printf("  %-24s %10lld %s\n", narrow(name.c_str()).c_str(), static_cast<long long>(entry.size),
+                (entry.attributes & 0x10u) != 0 ? "<dir>" : "");
+  } while (QUILAPI_FindNextFile(find, &entry) != 0);
+  QUILAPI_FindClose(find);
+  return 0;
+}
+
 int session(const char* root) {
   _Volume_Param param{};
   param.maxClipReadHandles = 4;
@@ -124,6 +140,19 @@ int session(const char* root) {
   int result = roundTrip(u"\\CLIP\\C0001.MXF", "\\CLIP\\C0001.MXF", clip, 1);
   if (result == 0) {
     result = roundTrip(u"\\USERDATA\\hello.txt", "\\USERDATA\\hello.txt", "Hello from libquilcoreapi.\n", 1);
+  }
+  if (result == 0) result = listFolder(u"\\*", "\\*") | listFolder(u"\\CLIP\\*", "\\CLIP\\*");
+  if (result == 0) {
+    if (QUILAPI_MoveFile(0, u"\\USERDATA\\hello.txt", u"\\USERDATA\\greeting.txt") == 0) return failed("renaming");
+    std::printf("renamed \\USERDATA\\hello.txt to \\USERDATA\\greeting.txt\n");
+    result = listFolder(u"\\USERDATA\\*", "\\USERDATA\\*");
+    if (QUILAPI_DeleteFile(0, u"\\USERDATA\\greeting.txt") == 0) return failed("deleting");
+    std::printf("deleted \\USERDATA\\greeting.txt\n");
+    if (QUILAPI_SetVolumeLabel(0, u"QUIL SESSION", 32) == 0) return failed("setting the label");
+    QUILCHAR label[64] = {};
+    uint32_t length = 0;
+    if (QUILAPI_GetVolumeLabel(0, label, 64, &length) == 0) return failed("reading the label");
+    std::printf("volume label now \"%s\"\n", narrow(label).c_str());
   }
   if (QUILAPI_CloseVolume(0) == 0) return failed("closing the volume");
   std::printf("volume %s closed\n", root);
