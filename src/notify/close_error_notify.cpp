@@ -50,6 +50,13 @@ const char* closeErrorTypeName(uint32_t type) {
 }
 
 void notifiCloseError(uint32_t type, std::u16string_view path, std::u16string_view rootPath) noexcept {
+  // A close that failed may have left the cause in the thread's Windows
+  // error for its caller; the pipe's own failures must not replace it.
+  const uint32_t callersWindowsError = QUILPlatform_GetLastError();
+  struct Restore {
+    uint32_t value;
+    ~Restore() { QUILPlatform_SetLastError(value); }
+  } restore{callersWindowsError};
   try {
     const std::optional<uint32_t> session = quil::platform::activeSession();
     if (!session) {

@@ -185,8 +185,20 @@ bool WriterVolume::checkCmptrFolder(bool& created) {
   return false;
 }
 
-void WriterVolume::setVirtualAlias(const std::vector<uint8_t>& alias) { QUILWriter::setVirtualAlias(alias); }
+// The writer library must not throw from these two; should it all the
+// same, the volume opening goes on as if it had not (nothing to map).
+void WriterVolume::setVirtualAlias(const std::vector<uint8_t>& alias) {
+  try {
+    QUILWriter::setVirtualAlias(alias);
+  } catch (...) {
+  }
+}
 
-void WriterVolume::CreateVolumeEnd() { QUILWriter::CreateVolumeEnd(); }
+void WriterVolume::CreateVolumeEnd() {
+  try {
+    QUILWriter::CreateVolumeEnd();
+  } catch (...) {
+  }
+}
 
 }  // namespace quil::writer

@@ -5,8 +5,7 @@
 // flush), and the writer file objects read the root and the volume
 // parameters from it. Each path operation picks the writer function by the
 // path's kind; a kind it does not handle gives status 2. Nothing thrown by
-// the writer gets out, except from setVirtualAlias and CreateVolumeEnd,
-// which the writer library must not throw from.
+// the writer gets out.
 #pragma once
 
 #include <cstdint>

@@ -1,180 +1,218 @@
-// quil: a command-line client of libquilcoreapi, through its public header
-// only, so that what it shows is what any caller gets.
-#include <algorithm>
+// quil: a command-line client of libquilcoreapi. It reaches discs through
+// the public header only, so what it shows is what any caller gets; only
+// `mkdisc` and `demo` use the disc emulator's formatter.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "quil/quilcoreapi.h"
+#include "commands.h"
+#include "disc.h"
 
 namespace {
 
+using namespace quiltool;
+
 constexpr const char* kVersion = "0.1.0";
 
-void usage(FILE* out) {
-  std::fputs(
-      "usage: quil COMMAND [ARGS]\n"
-      "\n"
-      "A command-line client of libquilcoreapi.\n"
-      "\n"
-      "commands:\n"
-      "  version        print the version of this tool and of the library's interface\n"
-      "  status         print the volume status and write-protect flags that the library reports\n"
-      "                 (status -9999 until a volume has been opened in this process)\n"
-      "  error CODE     print the message the library gives for an error code\n"
-      "  session [ROOT] open the volume at ROOT (default E:), record the clip \\CLIP\\C0001.MXF and the\n"
-      "                 user-data file \\USERDATA\\hello.txt, read both back and compare, list the\n"
-      "                 disc, rename and delete the file, set the label, close\n"
-      "  --help, -h     print this help\n"
-      "\n"
-      "Every call is traced into the library's log files. Settings come from the registry\n"
-      "file named by QUIL_REGISTRY (default /etc/quil/registry.reg), key\n"
-      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc:\n"
-      "LogLevel (1: all but debug lines, 2: all lines), LogFolder, MaxLogFileNum, MaxLogFileSize.\n",
-      out);
-}
+constexpr const char* kFooter =
+    "Volume paths are written with \\ or / (\\CLIP\\C0001.MXF or /CLIP/C0001.MXF).\n"
+    "Exit status: 0 done, 1 the library reported a failure, 2 a usage error.\n"
+    "Logs: settings in the registry file named by QUIL_REGISTRY (default /etc/quil/registry.reg).";
 
-std::string narrow(const QUILCHAR* text) {
-  std::string out;
-  for (; *text != 0; ++text) out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-  return out;
-}
-
-int printLastError() {
-  QUILCHAR buffer[256];
-  uint32_t required = 0;
-  const int32_t code = QUILAPI_GetLastErrorWithMessage(buffer, 256, &required);
-  std::printf("last error %d: %s\n", code, narrow(buffer).c_str());
-  return code == 0 ? 0 : 1;
-}
-
-int status() {
-  uint32_t status = 0;
-  uint32_t flags = 0;
-  if (QUILAPI_GetVolumeInformation(0, &status, &flags) == 0) return printLastError();
-  std::printf("volume status %d, write-protect flags 0x%08X\n", static_cast<int32_t>(status), flags);
-  return 0;
-}
-
-int error(const char* text) {
+bool parseSize(const std::string& text, uint64_t& out) {
   char* end = nullptr;
-  const long code = std::strtol(text, &end, 0);
-  if (end == text || *end != '\0') {
-    std::fprintf(stderr, "quil: not an error code: %s\n", text);
-    return 2;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (end == text.c_str()) return false;
+  uint64_t scale = 1;
+  if (*end != '\0') {
+    switch (*end) {
+      case 'K': case 'k': scale = 1ull << 10; break;
+      case 'M': case 'm': scale = 1ull << 20; break;
+      case 'G': case 'g': scale = 1ull << 30; break;
+      case 'T': case 't': scale = 1ull << 40; break;
+      default: return false;
+    }
+    if (end[1] != '\0') return false;
   }
-  QUILAPI_SetLastError(static_cast<int32_t>(code));
-  printLastError();
-  return 0;
+  out = v * scale;
+  return true;
 }
 
-std::u16string widen(const char* text) {
-  std::u16string out;
-  for (; *text != 0; ++text) out.push_back(static_cast<unsigned char>(*text));
-  return out;
-}
-
-// Prints what failed with the library's code and message; exit status 1.
-int failed(const char* what) {
-  QUILCHAR buffer[256];
-  const int32_t code = QUILAPI_GetLastErrorWithMessage(buffer, 256, nullptr);
-  std::fprintf(stderr, "quil: %s: %d %s\n", what, code, narrow(buffer).c_str());
-  return 1;
-}
-
-// Writes bytes to a new file and reads them back through a second handle.
-int roundTrip(const char16_t* path, const char* shown, const std::string& bytes, uint32_t readShare) {
-  const int32_t w = QUILAPI_CreateFile(0, path, 0x40000000u, 0, nullptr, 1, 0, nullptr);
-  if (w == -1) return failed(shown);
-  for (size_t at = 0; at < bytes.size();) {
-    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(64 * 1024, bytes.size() - at));
-    uint32_t written = 0;
-    if (QUILAPI_WriteFile(w, bytes.data() + at, n, &written) == 0) return failed(shown);
-    if (written == 0) break;  // the recording was stopped
-    at += written;
+int mkdisc(const std::string& folder, const std::string& mediumLetter, bool writeOnce, bool notWritable,
+           const std::string& capacity, const std::string& labelText, const std::string& firmware,
+           const std::string& clipLimit, bool check23Failed) {
+  quil::emulator::MediumDescription medium;
+  if (mediumLetter.size() != 1) throw Failure("quil: --medium takes one letter", kUsage);
+  medium.mediumType = mediumLetter[0];
+  medium.writeOnce = writeOnce;
+  medium.writable = !notWritable;
+  if (!capacity.empty() && !parseSize(capacity, medium.capacity)) throw Failure("quil: bad capacity", kUsage);
+  if (!clipLimit.empty() && !parseSize(clipLimit, medium.clipLimit)) throw Failure("quil: bad clip limit", kUsage);
+  medium.label = widen(labelText);
+  if (firmware.size() != 4 || firmware.find_first_not_of("0123456789") != std::string::npos) {
+    throw Failure("quil: --firmware takes four digits", kUsage);
   }
-  if (QUILAPI_CloseHandle(w) == 0) return failed(shown);
-  const int32_t r = QUILAPI_CreateFile(0, path, 0x80000000u, readShare, nullptr, 3, 0, nullptr);
-  if (r == -1) return failed(shown);
-  std::string back;
-  char buffer[64 * 1024];
-  for (;;) {
-    uint32_t read = 0;
-    if (QUILAPI_ReadFile(r, buffer, sizeof buffer, &read) == 0) return failed(shown);
-    if (read == 0) break;
-    back.append(buffer, read);
+  medium.firmware = firmware;
+  medium.is23ModeCheckOk = !check23Failed;
+  if (const std::string error = quil::emulator::formatDisc(folder, medium); !error.empty()) {
+    throw Failure("quil: " + folder + ": " + error, kLibraryFailure);
   }
-  QUILAPI_CloseHandle(r);
-  const bool same = back == bytes;
-  std::printf("%-22s %zu bytes written, %zu read back, %s\n", shown, bytes.size(), back.size(),
-              same ? "identical" : "DIFFERENT");
-  return same ? 0 : 1;
-}
-
-// Prints the entries of a folder as the library lists them.
-int listFolder(const char16_t* pattern, const char* shown) {
-  FindData entry{};
-  const int32_t find = QUILAPI_FindFirstFile(0, pattern, &entry);
-  if (find == -1) return failed(shown);
-  std::printf("listing %s\n", shown);
-  do {
-    std::u16string name(entry.name, std::find(entry.name, entry.name + 64, u'\0'));
-    std::printf("  %-24s %10lld %s\n", narrow(name.c_str()).c_str(), static_cast<long long>(entry.size),
-                (entry.attributes & 0x10u) != 0 ? "<dir>" : "");
-  } while (QUILAPI_FindNextFile(find, &entry) != 0);
-  QUILAPI_FindClose(find);
-  return 0;
-}
-
-int session(const char* root) {
-  _Volume_Param param{};
-  param.maxClipReadHandles = 4;
-  std::memcpy(param.modelName, "ZRD-K2", 6);
-  const std::u16string rootPath = widen(root);
-  if (QUILAPI_CreateVolume(rootPath.c_str(), &param) == -1) return failed("opening the volume");
-  std::printf("volume %s open\n", root);
-  std::string clip(256 * 1024, '\0');
-  uint32_t x = 12345;
-  for (char& c : clip) c = static_cast<char>(x = x * 1103515245u + 12345u, x >> 16);
-  int result = roundTrip(u"\\CLIP\\C0001.MXF", "\\CLIP\\C0001.MXF", clip, 1);
-  if (result == 0) {
-    result = roundTrip(u"\\USERDATA\\hello.txt", "\\USERDATA\\hello.txt", "Hello from libquilcoreapi.\n", 1);
-  }
-  if (result == 0) result = listFolder(u"\\*", "\\*") | listFolder(u"\\CLIP\\*", "\\CLIP\\*");
-  if (result == 0) {
-    if (QUILAPI_MoveFile(0, u"\\USERDATA\\hello.txt", u"\\USERDATA\\greeting.txt") == 0) return failed("renaming");
-    std::printf("renamed \\USERDATA\\hello.txt to \\USERDATA\\greeting.txt\n");
-    result = listFolder(u"\\USERDATA\\*", "\\USERDATA\\*");
-    if (QUILAPI_DeleteFile(0, u"\\USERDATA\\greeting.txt") == 0) return failed("deleting");
-    std::printf("deleted \\USERDATA\\greeting.txt\n");
-    if (QUILAPI_SetVolumeLabel(0, u"QUIL SESSION", 32) == 0) return failed("setting the label");
-    QUILCHAR label[64] = {};
-    uint32_t length = 0;
-    if (QUILAPI_GetVolumeLabel(0, label, 64, &length) == 0) return failed("reading the label");
-    std::printf("volume label now \"%s\"\n", narrow(label).c_str());
-  }
-  if (QUILAPI_CloseVolume(0) == 0) return failed("closing the volume");
-  std::printf("volume %s closed\n", root);
-  return result;
+  return kOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-      std::strcmp(argv[1], "help") == 0) {
-    usage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
-  }
-  const std::string command = argv[1];
-  if (command == "version" && argc == 2) {
+  CLI::App app{"quil: inspect and change a disc through libquilcoreapi", "quil"};
+  app.footer(kFooter);
+  app.require_subcommand(1);
+  DiscChoice disc;
+  const char* envDrive = std::getenv("QUIL_DRIVE");
+  disc.drive = envDrive != nullptr && *envDrive != '\0' ? envDrive : "E:";
+  auto* driveOption = app.add_option("--drive", disc.drive, "drive of the disc (default $QUIL_DRIVE, else E:)");
+  app.add_option("--root", disc.root, "a host folder holding an emulated disc, instead of a drive")
+      ->excludes(driveOption);
+  TransferOptions transfer;
+  bool noProgress = false;
+  int status = kOk;
+
+  auto* mk = app.add_subcommand("mkdisc", "make a fresh, empty emulated disc in a folder (as quil-mkdisc)");
+  std::string mkFolder, mkMedium = "S", mkCapacity, mkLabel, mkFirmware = "0100", mkClipLimit;
+  bool mkWriteOnce = false, mkNotWritable = false, mk23Failed = false;
+  mk->add_option("DIR", mkFolder, "the folder (created if needed; must be empty)")->required();
+  mk->add_option("--medium", mkMedium, "medium type letter as the driver reports it (default S)");
+  mk->add_flag("--write-once", mkWriteOnce, "a write-once (R) medium");
+  mk->add_flag("--not-writable", mkNotWritable, "the drive reports the medium as not writable");
+  mk->add_option("--capacity", mkCapacity, "capacity in bytes, or with K, M, G or T (default 50G)");
+  mk->add_option("--label", mkLabel, "volume label (default empty)");
+  mk->add_option("--firmware", mkFirmware, "drive firmware revision, four digits (default 0100)");
+  mk->add_option("--clip-limit", mkClipLimit, "longest clip the drive records, in bytes of essence");
+  mk->add_flag("--23mode-check-failed", mk23Failed, "the medium fails the 2.3-mode check");
+  mk->callback([&] {
+    status = mkdisc(mkFolder, mkMedium, mkWriteOnce, mkNotWritable, mkCapacity, mkLabel, mkFirmware, mkClipLimit,
+                    mk23Failed);
+  });
+
+  app.add_subcommand("info", "volume status, write protection, medium, capacity and label")
+      ->callback([&] { status = info(disc); });
+
+  auto* ls = app.add_subcommand("ls", "list a folder or the entries matching a pattern, one per line");
+  std::string lsPattern = "\\";
+  bool lsLong = false;
+  ls->add_option("PATTERN", lsPattern, "a folder (\\USERDATA) or a pattern (\\CLIP\\*.MXF); default the root");
+  ls->add_flag("-l,--long", lsLong, "type, attributes, size and last-write time (ISO 8601) before each name");
+  ls->callback([&] { status = list(disc, lsPattern, lsLong); });
+
+  auto* catCmd = app.add_subcommand("cat", "write a file of the disc to standard output");
+  std::string catPath;
+  catCmd->add_option("PATH", catPath, "volume path")->required();
+  catCmd->callback([&] { status = cat(disc, catPath); });
+
+  auto* getCmd = app.add_subcommand("get", "copy a file of the disc to a host file");
+  std::string getFrom, getTo;
+  getCmd->add_option("DISC-PATH", getFrom, "volume path")->required();
+  getCmd->add_option("HOST-FILE", getTo, "host file (replaced)")->required();
+  getCmd->add_flag("--no-progress", noProgress, "no progress on standard error");
+  getCmd->callback([&] {
+    transfer.progress = !noProgress;
+    status = get(disc, getFrom, getTo, transfer);
+  });
+
+  auto* putCmd = app.add_subcommand("put", "copy a host file to a user-data or general file of the disc");
+  std::string putFrom, putTo;
+  putCmd->add_option("HOST-FILE", putFrom, "host file")->required();
+  putCmd->add_option("DISC-PATH", putTo, "volume path below \\USERDATA or \\GENERAL (replaced)")->required();
+  putCmd->add_flag("--no-progress", noProgress, "no progress on standard error");
+  putCmd->callback([&] {
+    transfer.progress = !noProgress;
+    status = put(disc, putFrom, putTo, transfer);
+  });
+
+  auto* rec = app.add_subcommand("record", "record a host file as a clip essence file and report the stop reason");
+  std::string recFrom, recClip;
+  rec->add_option("HOST-FILE", recFrom, "host file with the essence")->required();
+  rec->add_option("CLIP", recClip, "the new clip, e.g. \\CLIP\\C0001.MXF")->required();
+  rec->add_flag("--no-progress", noProgress, "no progress on standard error");
+  rec->callback([&] {
+    transfer.progress = !noProgress;
+    status = record(disc, recFrom, recClip, transfer);
+  });
+
+  auto* rm = app.add_subcommand("rm", "delete a file");
+  std::string rmPath;
+  rm->add_option("PATH", rmPath, "volume path")->required();
+  rm->callback([&] { status = remove(disc, rmPath); });
+
+  auto* mv = app.add_subcommand("mv", "give a file a new name");
+  std::string mvFrom, mvTo;
+  mv->add_option("FROM", mvFrom, "volume path")->required();
+  mv->add_option("TO", mvTo, "new volume path")->required();
+  mv->callback([&] { status = move(disc, mvFrom, mvTo); });
+
+  auto* md = app.add_subcommand("mkdir", "create a folder below \\USERDATA or \\GENERAL");
+  std::string mdPath;
+  md->add_option("PATH", mdPath, "volume path")->required();
+  md->callback([&] { status = makeDirectory(disc, mdPath); });
+
+  auto* rd = app.add_subcommand("rmdir", "remove an empty folder below \\USERDATA or \\GENERAL");
+  std::string rdPath;
+  rd->add_option("PATH", rdPath, "volume path")->required();
+  rd->callback([&] { status = removeDirectory(disc, rdPath); });
+
+  auto* lab = app.add_subcommand("label", "print the volume label, or set it to TEXT");
+  std::string labelText;
+  auto* labelOption = lab->add_option("TEXT", labelText, "new label");
+  lab->callback([&] { status = label(disc, labelOption->count() != 0 ? &labelText : nullptr); });
+
+  auto* lk = app.add_subcommand("lock", "make a clip or component read-only");
+  std::string lockPath;
+  lk->add_option("PATH", lockPath, "volume path")->required();
+  lk->callback([&] { status = lock(disc, lockPath, true); });
+  auto* ul = app.add_subcommand("unlock", "make a clip or component writable again");
+  std::string unlockPath;
+  ul->add_option("PATH", unlockPath, "volume path")->required();
+  ul->callback([&] { status = lock(disc, unlockPath, false); });
+
+  auto* cid = app.add_subcommand("clipid", "print the identifier of a clip");
+  std::string clipPath;
+  cid->add_option("PATH", clipPath, "volume path of a clip essence file")->required();
+  cid->callback([&] { status = clipId(disc, clipPath); });
+
+  auto* logCmd = app.add_subcommand("log", "where today's log file is, and its last lines");
+  size_t tail = 10;
+  logCmd->add_option("--tail", tail, "how many lines (default 10)");
+  logCmd->callback([&] { status = showLog(tail); });
+
+  auto* err = app.add_subcommand("error", "the library's message for an error code");
+  std::string code;
+  err->add_option("CODE", code, "error code, e.g. -3010")->required();
+  err->callback([&] { status = errorText(code); });
+
+  app.add_subcommand("version", "the version of this tool")->callback([&] {
     std::printf("quil %s (libquilcoreapi, 36 exports)\n", kVersion);
-    return 0;
+  });
+
+  auto* demoCmd = app.add_subcommand("demo", "a whole session on a fresh disc, with its operation log");
+  std::string demoRoot;
+  demoCmd->add_option("--root", demoRoot, "keep the disc and logs in this folder (default a temporary one)");
+  demoCmd->callback([&] { status = demo(demoRoot); });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kUsage;
+  } catch (const Failure& f) {
+    std::fprintf(stderr, "%s\n", f.what());
+    return f.exitStatus;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quil: %s\n", e.what());
+    return kLibraryFailure;
   }
-  if (command == "status" && argc == 2) return status();
-  if (command == "error" && argc == 3) return error(argv[2]);
-  if (command == "session" && argc <= 3) return session(argc == 3 ? argv[2] : "E:");
-  std::fprintf(stderr, "quil: unknown command or wrong arguments: %s (see quil --help)\n", command.c_str());
-  return 2;
+  return status;
 }

@@ -1,0 +1,174 @@
+#include "disc_session.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "quil/platform_error.h"
+
+namespace quiltool {
+
+namespace fs = std::filesystem;
+
+// UTF-8 of the command line to the library's UTF-16; a broken sequence
+// becomes U+FFFD.
+std::u16string widen(const std::string& s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    uint32_t cp = n == 1 ? c : n == 2 ? (c & 0x1Fu) : n == 3 ? (c & 0x0Fu) : (c & 0x07u);
+    bool valid = n != 0 && i + n <= s.size();
+    for (size_t k = 1; valid && k < n; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      valid = (t & 0xC0) == 0x80;
+      cp = (cp << 6) | (t & 0x3Fu);
+    }
+    if (!valid) {
+      cp = 0xFFFD;
+      n = 1;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string narrow(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// The Windows errors the sibling libraries relay for user-data and general
+// files, in words.
+const char* windowsErrorText(uint32_t error) {
+  switch (error) {
+    case 2: return "the file was not found";
+    case 3: return "the path was not found";
+    case 5: return "access is denied";
+    case 19: return "the medium is write-protected";
+    case 32: return "the file is in use";
+    case 80:
+    case 183: return "the file already exists";
+    case 87: return "a parameter is not valid";
+    case 112: return "the disc is full";
+    case 123: return "the name is not valid";
+    case 145: return "the folder is not empty";
+    default: return "see the Windows error number";
+  }
+}
+
+}  // namespace
+
+void libraryFailure(const std::string& what) {
+  QUILCHAR message[256] = {};
+  const int32_t code = QUILAPI_GetLastErrorWithMessage(message, 256, nullptr);
+  const uint32_t windows = QUILPlatform_GetLastError();
+  std::string text = "quil: " + what + ": ";
+  if (code == 0 && windows != 0) {
+    text += "Windows error " + std::to_string(windows) + " (" + windowsErrorText(windows) + ")";
+  } else {
+    text += std::to_string(code) + " " + narrow(message);
+  }
+  throw Failure(text, kLibraryFailure);
+}
+
+std::u16string volumePath(const std::string& typed) {
+  std::u16string path = widen(typed);
+  for (char16_t& c : path) {
+    if (c == u'/') c = u'\\';
+  }
+  if (path.empty() || path.front() != u'\\') path.insert(path.begin(), u'\\');
+  return path;
+}
+
+OpenVolume::OpenVolume(const DiscChoice& choice) {
+  if (!choice.root.empty()) {
+    // The driver reaches a disc by drive letter: a host folder gets a
+    // drive folder of this process's own, with the letter Q.
+    std::error_code ec;
+    const fs::path disc = fs::absolute(choice.root, ec);
+    if (ec || !fs::is_directory(disc)) throw Failure("quil: " + choice.root + ": not a folder", kUsage);
+    driveFolder_ = (fs::temp_directory_path() / ("quil-drive-" + std::to_string(getpid()))).string();
+    fs::create_directories(driveFolder_, ec);
+    fs::create_directory_symlink(disc, fs::path(driveFolder_) / "q:", ec);
+    if (ec) throw Failure("quil: cannot reach " + choice.root + " as a drive: " + ec.message(), kLibraryFailure);
+    setenv("QUIL_DRIVES", driveFolder_.c_str(), 1);
+    rootPath_ = u"Q:";
+  } else {
+    rootPath_ = widen(choice.drive);
+  }
+  _Volume_Param param{};
+  param.maxClipReadHandles = 8;
+  if (QUILAPI_CreateVolume(rootPath_.c_str(), &param) != 0) {
+    std::error_code ec;
+    if (!driveFolder_.empty()) fs::remove_all(driveFolder_, ec);
+    libraryFailure(narrow(rootPath_));
+  }
+  open_ = true;
+}
+
+void OpenVolume::close() {
+  if (!open_) return;
+  open_ = false;
+  const int32_t closed = QUILAPI_CloseVolume(0);
+  std::error_code ec;
+  if (!driveFolder_.empty()) fs::remove_all(driveFolder_, ec);
+  if (closed == 0) libraryFailure(narrow(rootPath_));
+}
+
+OpenVolume::~OpenVolume() {
+  if (!open_) return;
+  QUILAPI_CloseVolume(0);
+  std::error_code ec;
+  if (!driveFolder_.empty()) fs::remove_all(driveFolder_, ec);
+}
+
+OpenFile::OpenFile(const std::u16string& path, uint32_t access, uint32_t share, uint32_t disposition)
+    : path_(path), handle_(QUILAPI_CreateFile(0, path.c_str(), access, share, nullptr, disposition, 0, nullptr)) {
+  if (handle_ == -1) libraryFailure(narrow(path_));
+}
+
+void OpenFile::close() {
+  const int32_t h = handle_;
+  handle_ = -1;
+  if (h != -1 && QUILAPI_CloseHandle(h) == 0) libraryFailure(narrow(path_));
+}
+
+OpenFile::~OpenFile() {
+  if (handle_ != -1) QUILAPI_CloseHandle(handle_);
+}
+
+}  // namespace quiltool
