@@ -9,6 +9,8 @@ packages=(
   libboost1.81-dev libboost-filesystem1.81-dev libboost-date-time1.81-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpugixml-dev
+  libcli11-dev
+  dpkg-dev file  # cpack -G DEB: dpkg-shlibdeps and the object-type check before it
 )
 
 missing=()

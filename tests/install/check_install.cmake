@@ -1,0 +1,71 @@
+# Installs a build into a fresh prefix and builds two applications against
+# it, one through find_package(quilcoreapi CONFIG), one through pkg-config;
+# both must build, load the installed libraries and run. An installed tool
+# must run from the tree as well.
+#
+#   cmake -DBUILD_DIR=<build tree> -DWORK=<scratch folder> -DCONSUMER=<consumer source folder>
+#         -DVERSION=<project version> -DLIBDIR=<lib folder below the prefix> -DBINDIR=<bin folder>
+#         -DGENERATOR=<generator> -DMAKE_PROGRAM=<build tool> -DC_COMPILER=<cc>
+#         [-DC_FLAGS=...] [-DLINKER_FLAGS=...] -P check_install.cmake
+
+foreach(var BUILD_DIR WORK CONSUMER VERSION LIBDIR BINDIR GENERATOR MAKE_PROGRAM C_COMPILER)
+  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
+    message(FATAL_ERROR "check_install: -D${var}=... is required")
+  endif()
+endforeach()
+
+# run(<what> COMMAND ...): the command must succeed; its output goes to OUT.
+function(run what)
+  execute_process(${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "check_install: ${what} failed (${result})\n${out}\n${err}")
+  endif()
+  set(OUT "${out}" PARENT_SCOPE)
+endfunction()
+
+# Whatever the caller's environment holds, the installed tree must stand on
+# its own: its libraries are found through their run paths only.
+unset(ENV{LD_LIBRARY_PATH})
+set(prefix "${WORK}/prefix")
+file(REMOVE_RECURSE "${WORK}")
+run("installing" COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+
+run("the installed quil-mkdisc" COMMAND "${prefix}/${BINDIR}/quil-mkdisc" "${WORK}/disc")
+if(NOT EXISTS "${WORK}/disc/.quil-medium")
+  message(FATAL_ERROR "check_install: the installed quil-mkdisc made no disc")
+endif()
+
+# 1. find_package, searching only the new prefix: a copy installed elsewhere
+#    on the machine must not stand in for this one.
+run("configuring the find_package consumer" COMMAND "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${WORK}/cmake-consumer"
+  -G "${GENERATOR}" "-DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM}" "-DCMAKE_C_COMPILER=${C_COMPILER}"
+  "-DCMAKE_C_FLAGS=${C_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}"
+  "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+  -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+  "-DQUIL_EXPECTED_VERSION=${VERSION}")
+run("building the find_package consumer" COMMAND "${CMAKE_COMMAND}" --build "${WORK}/cmake-consumer")
+run("running the find_package consumer" COMMAND "${WORK}/cmake-consumer/consumer")
+
+# 2. pkg-config, seeing only the new prefix's .pc files, with the compiler
+#    line a Makefile would write.
+set(ENV{PKG_CONFIG_LIBDIR} "${prefix}/${LIBDIR}/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
+find_program(PKG_CONFIG NAMES pkg-config pkgconf REQUIRED)
+run("pkg-config --modversion" COMMAND "${PKG_CONFIG}" --modversion quilcoreapi)
+if(NOT OUT STREQUAL VERSION)
+  message(FATAL_ERROR "check_install: quilcoreapi.pc says version ${OUT}, the project is ${VERSION}")
+endif()
+run("pkg-config --cflags" COMMAND "${PKG_CONFIG}" --cflags quilcoreapi)
+separate_arguments(cflags UNIX_COMMAND "${OUT}")
+run("pkg-config --libs" COMMAND "${PKG_CONFIG}" --libs quilcoreapi)
+separate_arguments(libs UNIX_COMMAND "${OUT}")
+run("pkg-config --variable=libdir" COMMAND "${PKG_CONFIG}" --variable=libdir quilcoreapi)
+set(libdir "${OUT}")
+separate_arguments(c_flags UNIX_COMMAND "${C_FLAGS}")
+separate_arguments(linker_flags UNIX_COMMAND "${LINKER_FLAGS}")
+run("building the pkg-config consumer" COMMAND "${C_COMPILER}" ${c_flags} ${cflags} "${CONSUMER}/consumer.c"
+  -o "${WORK}/pkg-config-consumer" ${linker_flags} ${libs} "-Wl,-rpath,${libdir}")
+run("running the pkg-config consumer" COMMAND "${WORK}/pkg-config-consumer")
+
+message(STATUS "check_install: installed into ${prefix}; both consumers built and ran")
