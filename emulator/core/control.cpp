@@ -21,6 +21,11 @@ struct ControlState {
   std::map<std::string, std::deque<PendingFault>> faults;
   std::vector<JournalEntry> journal;
   DriverState driver;
+  uint64_t calls = 0;            // numbered calls since the last reset
+  bool recording = false;
+  std::vector<std::string> callLog;
+  uint64_t failingCall = 0;      // 0: none armed
+  Fault failingFault;
 };
 
 ControlState& state() {
@@ -39,9 +44,38 @@ void failNext(const std::string& function, uint32_t count, const Fault& fault) {
   s.faults[function].push_back(PendingFault{count, fault});
 }
 
+void recordCalls(bool on) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.recording = on;
+  if (on) s.callLog.clear();
+}
+
+std::vector<std::string> takeCalls() {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  std::vector<std::string> out;
+  out.swap(s.callLog);
+  return out;
+}
+
+void failCallNumber(uint64_t n, const Fault& fault) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.failingCall = n;
+  s.failingFault = fault;
+}
+
 bool takeFault(const char* function, Fault& fault) {
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.calls;
+  if (s.recording) s.callLog.emplace_back(function);
+  if (s.failingCall != 0 && s.calls == s.failingCall) {
+    fault = s.failingFault;
+    s.failingCall = 0;
+    return true;
+  }
   const auto it = s.faults.find(function);
   if (it == s.faults.end() || it->second.empty()) return false;
   PendingFault& p = it->second.front();
@@ -83,6 +117,10 @@ void reset() {
   s.faults.clear();
   s.journal.clear();
   s.driver = DriverState{};
+  s.calls = 0;
+  s.recording = false;
+  s.callLog.clear();
+  s.failingCall = 0;
 }
 
 }  // namespace quil::emulator

@@ -45,10 +45,19 @@ struct JournalEntry {
   std::vector<uint8_t> bytes;  // the alias bytes of QUIL_NotifyVirtualAlias
 };
 
+// Fault sweeps. Every sibling call that consults the fault table (every
+// entry point of the reader, the writer and the driver) is one numbered
+// call, counted from the last reset(). A test records the names of the
+// calls of a clean run, then makes exactly the N-th call fail.
+QUIL_EMULATOR_API void recordCalls(bool on);
+QUIL_EMULATOR_API std::vector<std::string> takeCalls();
+QUIL_EMULATOR_API void failCallNumber(uint64_t n, const Fault& fault);
+
 // Reads and clears the journal of notification calls.
 QUIL_EMULATOR_API std::vector<JournalEntry> takeJournal();
 
-// Forgets every pending fault, the journal and the driver's state.
+// Forgets every pending fault, the journal, the call count and log, and the
+// driver's state.
 QUIL_EMULATOR_API void reset();
 
 // The driver's state, as a test sees it.

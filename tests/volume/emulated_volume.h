@@ -26,7 +26,11 @@ class EmulatedVolume : public ::testing::Test {
 
   // The medium the test's disc is formatted with.
   virtual quil::emulator::MediumDescription medium() const { return {}; }
+
+ public:
   static _Volume_Param params(uint32_t maxClipReadHandles = 4);
+
+ protected:
   static int32_t openVolume(const _Volume_Param& p = params()) { return QUILAPI_CreateVolume(u"E:", &p); }
 
   std::filesystem::path host(const std::string& relative) const { return disc_ / relative; }

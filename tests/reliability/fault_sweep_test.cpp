@@ -1,0 +1,232 @@
+// Every sibling call of a scripted session made to fail, in turn, once for
+// each kind of failure that call can have. After each run: every failing
+// export returned its failure value with an error set, every handle the run
+// got is closed or closable, the volume closes, a new volume opens on the
+// same disc, and every byte the run was told was written reads back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "quil/platform_error.h"
+#include "volume/emulated_volume.h"
+
+namespace voltest {
+namespace {
+
+using quil::emulator::Fault;
+using quil::emulator::FaultKind;
+
+std::string narrowForMessage(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+
+// What one run of the script did and what it saw go wrong.
+struct Session {
+  std::vector<int32_t> openHandles;
+  std::map<std::u16string, std::string> committed;  // files closed successfully, by their final path
+  // A rename the writer failed but repaired counts as done, though the file
+  // may still have its old name: new path -> old path.
+  std::map<std::u16string, std::u16string> formerly;
+  std::vector<std::string> violations;
+};
+
+// An export's result judged: a failure must leave a code (or the relayed
+// Windows error) and never "Not implemented.".
+bool judge(Session& run, const char* call, int32_t result, int32_t failure) {
+  if (result != failure) return true;
+  const int32_t code = QUILAPI_GetLastError();
+  if (code == 0 && QUILPlatform_GetLastError() == 0) run.violations.push_back(std::string(call) + " failed with no error");
+  if (code == -9999) run.violations.push_back(std::string(call) + " answered Not implemented");
+  return false;
+}
+
+void fresh() {
+  QUILAPI_SetLastError(0);
+  QUILPlatform_SetLastError(0);
+}
+
+// Writes, closes and remembers what the library said it wrote.
+void writeFile(Session& run, const std::u16string& path, uint32_t access, uint32_t disposition, const std::string& bytes) {
+  fresh();
+  const int32_t h = QUILAPI_CreateFile(0, path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
+  if (!judge(run, "CreateFile", h, -1)) return;
+  run.openHandles.push_back(h);
+  std::string told;
+  for (size_t at = 0; at < bytes.size(); at += 65536) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at));
+    uint32_t written = 0;
+    fresh();
+    if (!judge(run, "WriteFile", QUILAPI_WriteFile(h, bytes.data() + at, n, &written), 0)) break;
+    told.append(bytes, at, written);
+    if (written < n) break;
+  }
+  fresh();
+  if (judge(run, "CloseHandle", QUILAPI_CloseHandle(h), 0)) {
+    run.openHandles.pop_back();
+    run.committed[path] = told;
+  }
+}
+
+std::string readFile(Session& run, const std::u16string& path) {
+  fresh();
+  const int32_t h = QUILAPI_CreateFile(0, path.c_str(), kRead, 1, nullptr, kOpenExisting, 0, nullptr);
+  if (!judge(run, "CreateFile(read)", h, -1)) return {};
+  run.openHandles.push_back(h);
+  std::string out;
+  char buffer[65536];
+  for (;;) {
+    uint32_t read = 0;
+    fresh();
+    if (!judge(run, "ReadFile", QUILAPI_ReadFile(h, buffer, sizeof buffer, &read), 0) || read == 0) break;
+    out.append(buffer, read);
+  }
+  fresh();
+  if (judge(run, "CloseHandle(read)", QUILAPI_CloseHandle(h), 0)) run.openHandles.pop_back();
+  return out;
+}
+
+void rename(Session& run, const std::u16string& from, const std::u16string& to) {
+  fresh();
+  if (!judge(run, "MoveFile", QUILAPI_MoveFile(0, from.c_str(), to.c_str()), 0)) return;
+  const auto it = run.committed.find(from);
+  if (it != run.committed.end()) {
+    run.committed[to] = it->second;
+    run.committed.erase(it);
+    run.formerly[to] = from;
+  }
+}
+
+// The session every run plays.
+Session script() {
+  Session run;
+  const _Volume_Param p = EmulatedVolume::params(2);
+  fresh();
+  if (!judge(run, "CreateVolume", QUILAPI_CreateVolume(u"E:", &p), -1)) return run;
+  writeFile(run, u"\\CLIP\\C0001.MXF", kWrite, kCreateNew, pattern(200000, 1));
+  writeFile(run, u"\\USERDATA\\keep.txt", kRead | kWrite, kCreateAlways, pattern(70000, 2));
+  writeFile(run, u"\\USERDATA\\gone.txt", kWrite, kCreateAlways, pattern(100, 3));
+  readFile(run, u"\\CLIP\\C0001.MXF");
+  readFile(run, u"\\USERDATA\\keep.txt");
+  FindData entry{};
+  fresh();
+  const int32_t find = QUILAPI_FindFirstFile(0, u"\\USERDATA\\*", &entry);
+  if (judge(run, "FindFirstFile", find, -1)) {
+    run.openHandles.push_back(find);
+    while (QUILAPI_FindNextFile(find, &entry) != 0) {
+    }
+    fresh();
+    if (judge(run, "FindClose", QUILAPI_FindClose(find), 0)) run.openHandles.pop_back();
+  }
+  rename(run, u"\\USERDATA\\keep.txt", u"\\USERDATA\\kept.txt");
+  fresh();
+  if (judge(run, "DeleteFile", QUILAPI_DeleteFile(0, u"\\USERDATA\\gone.txt"), 0)) {
+    run.committed.erase(u"\\USERDATA\\gone.txt");
+  }
+  fresh();
+  judge(run, "SetFileAttributes(lock)", QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x1), 0);
+  fresh();
+  judge(run, "SetFileAttributes(unlock)", QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x80), 0);
+  fresh();
+  judge(run, "SetVolumeLabel", QUILAPI_SetVolumeLabel(0, u"SWEEP", 5), 0);
+  fresh();
+  judge(run, "CloseVolume", QUILAPI_CloseVolume(0), 0);
+  return run;
+}
+
+// The failures a call of this name can meet.
+std::vector<Fault> faultsFor(const std::string& call) {
+  std::vector<Fault> out;
+  Fault f;
+  if (call.rfind("QUIL_", 0) == 0) {
+    f.kind = FaultKind::kReaderError;
+    f.readerCode = -1300;
+    out.push_back(f);
+    f.kind = FaultKind::kWindowsError;
+    f.windowsError = 32;
+    out.push_back(f);
+  } else if (call.rfind("DeviceIoControl", 0) == 0 || call == "CreateFile(device)") {
+    f.kind = FaultKind::kWindowsError;
+    f.windowsError = 1;
+    out.push_back(f);
+  } else {
+    f.kind = FaultKind::kWriterException;
+    f.writerCode = 0x8200000D;
+    for (int32_t repair : {0, 1, 2, 3, 9}) {
+      f.repairStatus = repair;
+      out.push_back(f);
+    }
+    Fault other;
+    other.kind = FaultKind::kStandardException;
+    out.push_back(other);
+    other.kind = FaultKind::kNonStandardObject;
+    out.push_back(other);
+    other.kind = FaultKind::kWindowsError;
+    other.windowsError = 32;
+    out.push_back(other);
+  }
+  return out;
+}
+
+class FaultSweep : public EmulatedVolume {
+ protected:
+  void remakeDisc() {
+    std::filesystem::remove_all(host(""));
+    ASSERT_EQ(quil::emulator::formatDisc(host("").string(), medium()), "");
+  }
+};
+
+TEST_F(FaultSweep, EveryCallFailingInTurn) {
+  quil::emulator::reset();
+  quil::emulator::recordCalls(true);
+  const Session clean = script();
+  const std::vector<std::string> calls = quil::emulator::takeCalls();
+  quil::emulator::recordCalls(false);
+  ASSERT_TRUE(clean.violations.empty()) << clean.violations.front();
+  ASSERT_EQ(clean.committed.size(), 2u) << "the clean run keeps the clip and the renamed file";
+  ASSERT_GT(calls.size(), 20u);
+
+  size_t runs = 0;
+  std::set<std::string> distinct;
+  for (size_t n = 1; n <= calls.size(); ++n) {
+    for (const Fault& fault : faultsFor(calls[n - 1])) {
+      SCOPED_TRACE("call " + std::to_string(n) + " " + calls[n - 1] + " kind " +
+                   std::to_string(static_cast<int>(fault.kind)) + " repair " + std::to_string(fault.repairStatus));
+      remakeDisc();
+      quil::emulator::reset();
+      quil::emulator::failCallNumber(n, fault);
+      Session run = script();
+      ++runs;
+      distinct.insert(calls[n - 1] + "/" + std::to_string(static_cast<int>(fault.kind)) + "/" +
+                      std::to_string(fault.repairStatus));
+      for (const auto& v : run.violations) ADD_FAILURE() << v;
+      // Whatever is still open closes, and so does the volume.
+      quil::emulator::reset();
+      for (int32_t h : run.openHandles) QUILAPI_CloseHandle(h);
+      const int32_t closed = QUILAPI_CloseVolume(0);
+      EXPECT_TRUE(closed == -1 || QUILAPI_GetLastError() == -4) << "the volume would not close";
+      EXPECT_FALSE(quil::emulator::driverState().privileged);
+      // A new volume opens on the same disc and has every committed byte.
+      const _Volume_Param p = params(2);
+      ASSERT_EQ(QUILAPI_CreateVolume(u"E:", &p), 0) << QUILAPI_GetLastError();
+      for (const auto& [path, bytes] : run.committed) {
+        Session check;
+        std::string back = readFile(check, path);
+        if (!check.violations.empty() || (back.empty() && run.formerly.count(path) != 0)) {
+          Session again;
+          back = readFile(again, run.formerly.count(path) != 0 ? run.formerly.at(path) : path);
+        }
+        EXPECT_EQ(back.size(), bytes.size()) << narrowForMessage(path);
+        EXPECT_TRUE(back == bytes) << narrowForMessage(path);
+      }
+      EXPECT_EQ(QUILAPI_CloseVolume(0), -1);
+      if (HasFailure()) return;  // one broken run says enough
+    }
+  }
+  std::printf("fault sweep: %zu sibling calls, %zu runs, %zu distinct failures\n", calls.size(), runs,
+              distinct.size());
+}
+
+}  // namespace
+}  // namespace voltest
