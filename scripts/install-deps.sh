@@ -11,6 +11,7 @@ packages=(
   libpugixml-dev
   libcli11-dev
   dpkg-dev file  # cpack -G DEB: dpkg-shlibdeps and the object-type check before it
+  clang libclang-rt-14-dev  # the libFuzzer harnesses (scripts/fuzz.sh)
 )
 
 missing=()

@@ -709,7 +709,8 @@ QUILAPI_EXPORT int32_t QUILAPI_GetFileAttributes(int32_t volume, const QUILCHAR*
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-3011` the handle was suspended to let a writer in;
  * - the reader or the writer library's code;
  * - user-data and general files: the Windows error relay (@ref quil_relay).
@@ -727,7 +728,8 @@ QUILAPI_EXPORT int32_t QUILAPI_GetFileSize(int32_t handle, int64_t* size);
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-3011` the handle was suspended to let a writer in;
  * - the reader or the writer library's code;
  * - user-data and general files: the Windows error relay (@ref quil_relay).
@@ -938,7 +940,8 @@ QUILAPI_EXPORT int32_t QUILAPI_MoveFileEx(int32_t volume, const QUILCHAR* from, 
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-3011` the handle was suspended to let a writer in;
  * - `-5` buffer is NULL and size is not 0;
  * - `-3005` the file was opened for writing without read access, or is a
@@ -1035,7 +1038,8 @@ QUILAPI_EXPORT int32_t QUILAPI_SetFileAttributes(int32_t volume, const QUILCHAR*
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-3011` the handle was suspended to let a writer in;
  * - the reader or the writer library's code;
  * - user-data and general files: the Windows error relay (@ref quil_relay).
@@ -1053,7 +1057,8 @@ QUILAPI_EXPORT int32_t QUILAPI_SetFilePointer(int32_t handle, int64_t distance, 
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-6` the handle is a user-data or general file;
  * - `-3011` the handle was suspended to let a writer in;
  * - the reader or the writer library's code.
@@ -1128,7 +1133,8 @@ QUILAPI_EXPORT int32_t QUILAPI_SetVolumeLabel(int32_t volume, const QUILCHAR* la
  * @return -1 (writer side) or the reader library's non-zero result on
  *         success, 0 on failure.
  * @par Last error
- * - `-4` no volume is open, the handle is unknown or is a find handle;
+ * - `-4` no volume is open or the handle is unknown (a find handle is handed
+ *   to the reader library as it is, and its answer stands);
  * - `-3011` the handle was suspended to let a writer in;
  * - `-5` buffer is NULL and size is not 0;
  * - `-8` the file is marked for deletion (QUILAPI_DeleteFileWithHandle);

@@ -81,6 +81,7 @@ struct OpenFileStruct {
 class OpenFileControl {
  public:
   explicit OpenFileControl(bool freeNaming);
+  bool freeNaming() const { return freeNaming_; }
   ~OpenFileControl();
   OpenFileControl(const OpenFileControl&) = delete;
   OpenFileControl& operator=(const OpenFileControl&) = delete;
