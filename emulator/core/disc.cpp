@@ -6,15 +6,17 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 
+#include "beneath.h"
 #include "text/case_fold.h"
 #include "text/format.h"
 #include "text/utf.h"
@@ -30,11 +32,16 @@ std::string trimmed(std::string s) {
   return s;
 }
 
-// The entry of `dir` whose name equals `name` without regard to case; an
-// exact match wins over others.
-std::optional<std::string> findEntry(const std::string& dir, const std::string& name) {
-  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
-  if (!d) return std::nullopt;
+// The entry of the folder `dir` whose name equals `name` without regard to
+// case; an exact match wins over others.
+std::optional<std::string> findEntry(int dir, const std::string& name) {
+  const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return std::nullopt;
+  std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(listing), closedir);
+  if (!d) {
+    ::close(listing);
+    return std::nullopt;
+  }
   const std::u16string wanted = foldName(fromUtf8(name));
   std::optional<std::string> found;
   while (dirent* e = readdir(d.get())) {
@@ -43,6 +50,23 @@ std::optional<std::string> findEntry(const std::string& dir, const std::string& 
     if (!found && foldName(fromUtf8(entry)) == wanted) found = entry;
   }
   return found;
+}
+
+// The whole content of a file below the disc folder, reached without
+// following a link; nullopt when it cannot be read.
+std::optional<std::string> readBeneath(const std::string& discFolder, const std::string& host) {
+  const Descriptor fd(openBeneath(discFolder, host, O_RDONLY));
+  if (!fd) return std::nullopt;
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  return text;
 }
 
 // Local time with its zone, as the disc metadata carries it:
@@ -104,11 +128,16 @@ bool isEmulatorFile(std::u16string_view name) {
   return name.size() >= 5 && foldName(name.substr(0, 5)) == u".QUIL";
 }
 
-std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath) {
+std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
+                                        bool* throughLink) {
+  if (throughLink != nullptr) *throughLink = false;
   ResolvedPath out;
   out.host = discFolder;
   out.exists = true;
   out.isDirectory = true;
+  // The folder reached so far, opened from the disc folder one component at
+  // a time without following a link; closed once the path leaves what exists.
+  Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   size_t start = 0;
   while (start <= volumePath.size()) {
     size_t end = volumePath.find_first_of(u"\\/", start);
@@ -118,13 +147,25 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       if (!nameAllowed(component)) return std::nullopt;
       const std::string name = toUtf8(component);
       std::optional<std::string> actual;
-      if (out.exists && out.isDirectory) actual = findEntry(out.host, name);
+      if (out.exists && out.isDirectory && dir) actual = findEntry(dir.get(), name);
       out.host += "/" + (actual ? *actual : name);
-      if (actual) {
-        struct stat st {};
-        out.isDirectory = stat(out.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      struct stat st {};
+      if (actual && ::fstatat(dir.get(), actual->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // A real disc holds no links: one anywhere on the way refuses the path.
+        if (S_ISLNK(st.st_mode)) {
+          if (throughLink != nullptr) *throughLink = true;
+          return std::nullopt;
+        }
+        out.isDirectory = S_ISDIR(st.st_mode);
+        if (out.isDirectory) {
+          dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+          if (!dir && (errno == ENOTDIR || errno == ELOOP)) {  // a link swapped in meanwhile
+            if (throughLink != nullptr) *throughLink = true;
+            return std::nullopt;
+          }
+        }
       } else {
-        out.exists = false;
+        out.exists = false;  // not there, or gone meanwhile
         out.isDirectory = false;
       }
     }
@@ -141,8 +182,11 @@ uint8_t MediumDescription::mediumTypeCode() const {
 }
 
 std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
-  std::ifstream in(discFolder + "/" + std::string(kMediumFileName));
-  if (!in) return std::nullopt;
+  // The description is the emulator's own file, but it lies in the disc
+  // folder all the same: a link in its place is no description.
+  const auto content = readBeneath(discFolder, discFolder + "/" + std::string(kMediumFileName));
+  if (!content) return std::nullopt;
+  std::istringstream in(*content);
   MediumDescription m;
   for (std::string line; std::getline(in, line);) {
     line = trimmed(line);
@@ -176,10 +220,14 @@ bool MediumDescription::save(const std::string& discFolder) const {
   const std::string bytes = text.str();
   // A temporary of this save's own, flushed to the disc before it replaces
   // the description: a crash or a concurrent save never leaves it half written.
+  // Made and renamed relative to the disc folder's descriptor: neither
+  // name is ever followed as a link.
   static std::atomic<uint64_t> serial{0};
-  const std::string path = discFolder + "/" + std::string(kMediumFileName);
-  const std::string temp = path + "." + std::to_string(getpid()) + "." + std::to_string(serial++) + ".new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const Descriptor dir(::open(discFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return false;
+  const std::string name(kMediumFileName);
+  const std::string temp = name + "." + std::to_string(getpid()) + "." + std::to_string(serial++) + ".new";
+  const int fd = ::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -189,15 +237,11 @@ bool MediumDescription::save(const std::string& discFolder) const {
   }
   const bool written = done == bytes.size() && ::fsync(fd) == 0;
   ::close(fd);
-  if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  if (!written || ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
+    ::unlinkat(dir.get(), temp.c_str(), 0);
     return false;
   }
-  const int dir = ::open(discFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  ::fsync(dir.get());
   return true;
 }
 
@@ -223,16 +267,39 @@ std::optional<std::string> discFolderOfRoot(std::u16string_view root) {
   return fs::canonical(folder, ec).string();
 }
 
-uint64_t usedBytes(const std::string& discFolder) {
+namespace {
+
+// The bytes of the files in the folder `dir` and below it. Every folder is
+// opened relative to its parent without following a link, so that a link,
+// even one swapped in while counting, never counts what lies outside.
+uint64_t bytesBelow(int dir, int depth) {
+  const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return 0;
+  std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(listing), closedir);
+  if (!d) {
+    ::close(listing);
+    return 0;
+  }
   uint64_t total = 0;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(discFolder, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    if (it->is_regular_file(ec) && !isEmulatorFile(fromUtf8(it->path().filename().string()))) {
-      total += it->file_size(ec);
+  while (const dirent* e = readdir(d.get())) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    struct stat st {};
+    if (::fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(st.st_mode) && !isEmulatorFile(fromUtf8(e->d_name))) total += static_cast<uint64_t>(st.st_size);
+    // Bounded, as a descriptor is held open for every level.
+    if (S_ISDIR(st.st_mode) && depth < 128) {
+      const Descriptor sub(::openat(dirfd(d.get()), e->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (sub) total += bytesBelow(sub.get(), depth + 1);
     }
   }
   return total;
+}
+
+}  // namespace
+
+uint64_t usedBytes(const std::string& discFolder) {
+  const Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return dir ? bytesBelow(dir.get(), 0) : 0;
 }
 
 SpaceAccount& SpaceAccount::of(const std::string& discFolder) {
@@ -288,13 +355,24 @@ std::string formatDisc(const std::string& folder, const MediumDescription& mediu
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return "cannot create " + folder + ": " + ec.message();
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
-    (void)e;
-    return folder + " is not empty";
+  // The folder named is the caller's own and may be reached through links;
+  // below it, every entry is made relative to its descriptor, never
+  // replacing or following an entry that appeared meanwhile.
+  const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return "cannot open " + folder + ": " + std::strerror(errno);
+  {
+    const int listing = ::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::unique_ptr<DIR, int (*)(DIR*)> d(listing >= 0 ? fdopendir(listing) : nullptr, closedir);
+    if (!d) {
+      if (listing >= 0) ::close(listing);
+      return "cannot list " + folder;
+    }
+    while (const dirent* e = readdir(d.get())) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) return folder + " is not empty";
+    }
   }
   for (const char* f : kFolders) {
-    fs::create_directory(fs::path(folder) / f, ec);
-    if (ec) return "cannot create " + std::string(f) + ": " + ec.message();
+    if (::mkdirat(dir.get(), f, 0777) != 0) return "cannot create " + std::string(f) + ": " + std::strerror(errno);
   }
   // A fresh identifier for the disc's AV tree.
   const auto now = std::chrono::system_clock::now().time_since_epoch().count();
@@ -320,9 +398,16 @@ std::string formatDisc(const std::string& folder, const MediumDescription& mediu
        "</SystemProfile>\n"},
   };
   for (const char* name : kRootXml) {
-    std::ofstream out(fs::path(folder) / name, std::ios::binary | std::ios::trunc);
-    out << contents.at(name);
-    if (!out) return std::string("cannot write ") + name;
+    const Descriptor fd(::openat(dir.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    const std::string& text = contents.at(name);
+    size_t done = 0;
+    while (fd && done < text.size()) {
+      const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    if (!fd || done != text.size()) return std::string("cannot write ") + name;
   }
   if (!medium.save(folder)) return "cannot write the medium description";
   return std::string();
@@ -333,8 +418,7 @@ std::string formatDisc(const std::string& folder, const MediumDescription& mediu
 namespace quil::emulator {
 
 std::string discIdentifier(const std::string& discFolder) {
-  std::ifstream in(discFolder + "/DISCMETA.XML", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = readBeneath(discFolder, discFolder + "/DISCMETA.XML").value_or(std::string());
   const size_t element = text.find("<KeldaIdRef");
   if (element == std::string::npos) return std::string();
   const size_t value = text.find("value=\"", element);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "beneath.h"
+
 #define QUIL_EMULATOR_API __attribute__((visibility("default")))
 
 namespace quil::emulator {
@@ -54,9 +56,14 @@ struct ResolvedPath {
 // below the disc folder. Components match existing entries without regard to
 // case, as on the medium. Refused (nullopt): "." or "..", a NUL, characters
 // the medium cannot hold, names ending in a space or a dot, names longer than
-// 255 units, and the emulator's own hidden files. Nothing can escape the
-// disc folder.
-QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath);
+// 255 units, the emulator's own hidden files, and a path that meets a
+// symbolic link anywhere below the disc folder (then *throughLink is set): a
+// real disc holds no links, and one must never lead outside the disc. The
+// folders are walked from the disc folder without following a link. The
+// host path is what to hand to the calls of beneath.h, which refuse a link
+// put in place after this check just as well.
+QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
+                                                          bool* throughLink = nullptr);
 
 // Whether a single name may exist on the medium.
 QUIL_EMULATOR_API bool nameAllowed(std::u16string_view name);
@@ -104,6 +111,9 @@ QUIL_EMULATOR_API std::string discIdentifier(const std::string& discFolder);
 // Makes a fresh, empty disc in `folder` (created if needed; must be empty):
 // the five root XML files, CLIP, SUB, COMPONENT, EDIT, USERDATA, GENERAL and
 // KELDA, and the medium description. Returns an error text, empty on success.
+// Every entry is made new, relative to the folder's descriptor: an entry
+// (a link above all) that appears in the folder meanwhile fails the format
+// instead of being written through.
 QUIL_EMULATOR_API std::string formatDisc(const std::string& folder, const MediumDescription& medium);
 
 }  // namespace quil::emulator

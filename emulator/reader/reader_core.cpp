@@ -37,9 +37,18 @@ uint32_t windowsErrorOfErrno(int error, uint32_t fallback) {
       return 4;  // too many open files
     case ENAMETOOLONG:
       return 206;
+    case ELOOP:  // a link below the disc folder, refused as a name the disc cannot hold
+      return kWinInvalidName;
     default:
       return fallback;
   }
+}
+
+void failRefusedPath(std::u16string_view path, bool throughLink, bool userArea) {
+  fail(kInvalidFilename,
+       std::u16string(path) +
+           (throughLink ? u" passes through a link, which a disc cannot hold" : u" is not a name the disc can hold"),
+       windowsErrorFor(userArea, kWinInvalidName));
 }
 
 namespace {

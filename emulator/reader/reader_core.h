@@ -62,6 +62,11 @@ inline uint32_t windowsErrorFor(bool userArea, uint32_t error) { return userArea
 // The Windows error closest to a host errno, for the failures nobody planned.
 uint32_t windowsErrorOfErrno(int error, uint32_t fallback);
 
+// A path the resolver refused: a name the medium cannot hold, or one that
+// passes through a link (throughLink), which no disc holds. Fails with -9
+// and, for user data and general files, Windows error 123.
+[[noreturn]] void failRefusedPath(std::u16string_view path, bool throughLink, bool userArea);
+
 // What a volume path names, judged from its text alone.
 struct PathFacts {
   std::vector<std::u16string> components;  // as given, empty ones dropped

@@ -62,11 +62,9 @@ Located locate(const Volume& v, const QUILCHAR* path) {
   const std::u16string_view text = textArgument(path, u"the path");
   Located l;
   l.facts = describePath(text);
-  const auto resolved = resolvePath(v.folder, text);
-  if (!resolved) {
-    fail(kInvalidFilename, std::u16string(text) + u" is not a name the disc can hold",
-         windowsErrorFor(l.facts.userArea, kWinInvalidName));
-  }
+  bool throughLink = false;
+  const auto resolved = resolvePath(v.folder, text, &throughLink);
+  if (!resolved) failRefusedPath(text, throughLink, l.facts.userArea);
   l.resolved = *resolved;
   if (resolved->exists) {
     l.parentExists = true;
@@ -167,7 +165,7 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
     }
     if (exists && (writes || truncates)) {
       struct stat st {};
-      if (::stat(f->host.c_str(), &st) == 0 && hostReadOnly(st)) {
+      if (statBeneath(v->folder, f->host, st) == 0 && hostReadOnly(st)) {
         fail(kDenied, name + u" is read-only", windowsErrorFor(user, kWinAccessDenied));
       }
     }
@@ -191,9 +189,12 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
     }
     int flags = O_CLOEXEC | (writes || truncates ? O_RDWR : O_RDONLY);
     if (creates) flags |= O_CREAT | (disposition == kCreateNew ? O_EXCL : 0);
-    f->fd = ::open(f->host.c_str(), flags, 0666);
+    // Reached from the disc folder without following a link, whatever was
+    // found when the path was resolved: a link swapped in since is refused.
+    f->fd = openBeneath(v->folder, f->host, flags, 0666);
     if (f->fd < 0) {
       const int error = errno;
+      if (error == ELOOP) failRefusedPath(name, true, user);
       if (error == EEXIST) fail(kAlreadyExists, name + u" already exists", windowsErrorFor(user, kWinFileExists));
       fail(kOpenError, name + u" cannot be opened: " + errnoText(error),
            windowsErrorFor(user, windowsErrorOfErrno(error, kWinAccessDenied)));
@@ -420,7 +421,10 @@ int32_t QUIL_GetFileAttributes(int32_t volume, const QUILCHAR* path, uint32_t* a
     if (attributes == nullptr) fail(kInvalidParameter, u"the attributes pointer is NULL");
     if (!l.resolved.exists) failMissing(l, kNotFound);
     struct stat st {};
-    if (::stat(l.resolved.host.c_str(), &st) != 0) failMissing(l, kNotFound);
+    if (statBeneath(v->folder, l.resolved.host, st) != 0) {
+      if (errno == ELOOP) failRefusedPath(l.facts.text(), true, l.facts.userArea);
+      failMissing(l, kNotFound);
+    }
     uint32_t bits = 0;
     if (S_ISDIR(st.st_mode)) bits |= kAttributeDirectory;
     if (hostReadOnly(st)) bits |= kAttributeReadOnly;

@@ -4,7 +4,9 @@
 // listing starts, sorted by name as the medium's directories are, so that a
 // change during a listing shows in the next one.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -75,13 +77,19 @@ QUIL_SYSTEMTIME systemTime(const struct timespec& ts) {
   return t;
 }
 
-std::vector<FoundEntry> list(const std::string& folder, std::u16string_view pattern,
+std::vector<FoundEntry> list(const std::string& discFolder, const std::string& folder, std::u16string_view pattern,
                              const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
   // "*.*" has always meant every name, with or without a dot.
   const std::u16string folded = pattern == u"*.*" ? std::u16string(u"*") : foldName(pattern);
   std::vector<std::pair<std::u16string, FoundEntry>> found;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
-  if (!dir) return {};
+  // The folder is opened from the disc folder without following a link, and
+  // its entries are examined relative to it.
+  const int fd = openBeneath(discFolder, folder, O_RDONLY | O_DIRECTORY);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
+  if (!dir) {
+    if (fd >= 0) ::close(fd);
+    return {};
+  }
   while (const dirent* e = readdir(dir.get())) {
     FoundEntry entry;
     entry.name = quil::fromUtf8(e->d_name);
@@ -91,7 +99,9 @@ std::vector<FoundEntry> list(const std::string& folder, std::u16string_view patt
     std::u16string key = foldName(entry.name);
     if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
-    if (::stat((folder + "/" + e->d_name).c_str(), &st) != 0) continue;  // gone meanwhile
+    if (::fstatat(dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    // A link is no part of a disc: it is never shown, nor what it points at.
+    if (S_ISLNK(st.st_mode)) continue;
     const bool directory = S_ISDIR(st.st_mode);
     entry.attributes = (directory ? 0x10u : 0u) | ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? 0x01u : 0u);
     if (entry.attributes == 0) entry.attributes = 0x80;
@@ -138,11 +148,9 @@ int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DA
     const PathFacts facts = describePath(text);
     const bool user = facts.userArea;
 
-    const auto folder = resolvePath(v->folder, folderPart);
-    if (!folder) {
-      fail(kInvalidFilename, std::u16string(folderPart) + u" is not a name the disc can hold",
-           windowsErrorFor(user, kWinInvalidName));
-    }
+    bool throughLink = false;
+    const auto folder = resolvePath(v->folder, folderPart, &throughLink);
+    if (!folder) failRefusedPath(folderPart, throughLink, user);
     if (!folder->exists || !folder->isDirectory) {
       fail(kNotFound, u"the folder " + std::u16string(folderPart) + u" does not exist",
            windowsErrorFor(user, kWinPathNotFound));
@@ -151,7 +159,7 @@ int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DA
     auto e = std::make_unique<Enumeration>();
     e->volumeId = v->id;
     e->userArea = user;
-    if (!namePart.empty()) e->entries = list(folder->host, namePart, tables.virtualAlias(*v), atRoot);
+    if (!namePart.empty()) e->entries = list(v->folder, folder->host, namePart, tables.virtualAlias(*v), atRoot);
     if (e->entries.empty()) {
       fail(kNotFound, u"nothing matches " + std::u16string(text), windowsErrorFor(user, kWinFileNotFound));
     }

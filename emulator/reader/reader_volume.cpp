@@ -139,7 +139,7 @@ int32_t QUIL_GetNRTinfo(int32_t volume, const NrtInfoRequest* request, NrtResult
     if (request == nullptr || result == nullptr) fail(kInvalidParameter, u"a metadata record is NULL");
     const std::string host = clipMetadataFile(*v, request->value1);
     struct stat st {};
-    if (::stat(host.c_str(), &st) != 0) {
+    if (statBeneath(v->folder, host, st) != 0) {
       fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be examined", request->value1));
     }
     result->value1 = static_cast<uint32_t>(st.st_size);
@@ -158,7 +158,7 @@ int32_t QUIL_GetNRTdata(int32_t volume, const NrtDataRequest* request, NrtResult
     }
     const uint32_t clip = static_cast<uint32_t>(request->value1);
     const std::string host = clipMetadataFile(*v, clip);
-    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openBeneath(v->folder, host, O_RDONLY);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
       if (fd >= 0) ::close(fd);

@@ -70,7 +70,7 @@ void deleteSet(const std::u16string& root, const std::u16string& name, const std
   const auto found = resolveSet(disc, set);
   const auto& principal = found.front().path;
   if (!principal.exists) QW_FAIL(kNotFound, principal.host + " does not exist");
-  if (lockedRefuses && !hostHasWriteBit(principal.host)) QW_FAIL(kWriteProtected, principal.host + " is locked");
+  if (lockedRefuses && !hostHasWriteBit(disc, principal.host)) QW_FAIL(kWriteProtected, principal.host + " is locked");
   for (const auto& f : found) {
     if (f.path.exists && ShareRegistry::instance().blocksDelete(f.path.host)) {
       QW_FAIL(kBusy, f.path.host + " is open without delete sharing");
@@ -82,8 +82,11 @@ void deleteSet(const std::u16string& root, const std::u16string& name, const std
   for (size_t i = found.size(); i-- > 0;) {
     const auto& path = found[i].path;
     if (!path.exists) continue;
-    const int64_t size = hostFileSize(path.host);
-    if (::remove(path.host.c_str()) != 0) QW_FAIL(kDeleteError, "cannot delete " + path.host + ": " + std::to_string(errno));
+    const int64_t size = hostFileSize(disc, path.host);
+    if (quil::emulator::removeBeneath(disc.folder, path.host, false) != 0) {
+      const int err = errno;
+      QW_FAIL(codeOf(kDeleteError, err), "cannot delete " + path.host + ": " + std::to_string(err));
+    }
     if (size > 0) space.release(static_cast<uint64_t>(size));
   }
 }
@@ -111,10 +114,12 @@ void renameSet(const std::u16string& root, const std::u16string& oldName, const 
   for (size_t i = 0; i < from.size(); ++i) {
     if (!from[i].path.exists) continue;
     const std::string target = parentOf(from[i].path.host) + "/" + quil::toUtf8(newSet[i].file);
-    if (::rename(from[i].path.host.c_str(), target.c_str()) != 0) {
+    if (quil::emulator::renameBeneath(disc.folder, from[i].path.host, target) != 0) {
       const int err = errno;
-      for (auto it = done.rbegin(); it != done.rend(); ++it) ::rename(it->second.c_str(), it->first.c_str());
-      QW_FAIL(kMoveError, "cannot rename " + from[i].path.host + ": " + std::to_string(err));
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        quil::emulator::renameBeneath(disc.folder, it->second, it->first);
+      }
+      QW_FAIL(codeOf(kMoveError, err), "cannot rename " + from[i].path.host + ": " + std::to_string(err));
     }
     done.emplace_back(from[i].path.host, target);
   }
@@ -128,10 +133,14 @@ void lockFile(const std::u16string& root, const std::u16string& name, bool lock,
   checkAvName(name);
   const std::string host = hostOfExisting(disc, folder, name + u".MXF");
   struct stat st {};
-  if (stat(host.c_str(), &st) != 0) QW_FAIL(kSetAttributesError, "cannot stat " + host);
+  if (quil::emulator::statBeneath(disc.folder, host, st) != 0) {
+    QW_FAIL(codeOf(kSetAttributesError, errno), "cannot stat " + host);
+  }
   mode_t mode = st.st_mode & 07777;
   mode = lock ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
-  if (::chmod(host.c_str(), mode) != 0) QW_FAIL(kSetAttributesError, "cannot change the mode of " + host);
+  if (quil::emulator::chmodBeneath(disc.folder, host, mode) != 0) {
+    QW_FAIL(codeOf(kSetAttributesError, errno), "cannot change the mode of " + host);
+  }
 }
 
 }  // namespace

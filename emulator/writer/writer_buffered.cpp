@@ -42,9 +42,9 @@ constexpr FamilyNames kUserMetaNames{"UserMetaWriter::Close",   "UserMetaWriter:
                                      "UserMetaWriter::Read",    "UserMetaWriter::Seek",
                                      "UserMetaWriter::Write",   "UserMetaWriter::SetFileSize"};
 
-std::vector<uint8_t> loadFile(const std::string& host) {
-  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) QW_FAIL(errno == ENOENT ? kNotFound : kOpenError, "cannot open " + host);
+std::vector<uint8_t> loadFile(const Disc& disc, const std::string& host) {
+  const int fd = quil::emulator::openBeneath(disc.folder, host, O_RDONLY);
+  if (fd < 0) QW_FAIL(errno == ENOENT ? kNotFound : codeOf(kOpenError, errno), "cannot open " + host);
   std::vector<uint8_t> bytes;
   uint8_t chunk[65536];
   for (;;) {
@@ -68,9 +68,9 @@ constexpr uint64_t kMaxContent = uint64_t{64} << 20;
 
 // Takes the name at once, so that a second create of it fails, as the
 // creation of a file on the medium would; the content follows at Close.
-void createEmpty(const std::string& host) {
-  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) QW_FAIL(errno == EEXIST ? kExists : kOpenError, "cannot create " + host);
+void createEmpty(const Disc& disc, const std::string& host) {
+  const int fd = quil::emulator::openBeneath(disc.folder, host, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) QW_FAIL(errno == EEXIST ? kExists : codeOf(kOpenError, errno), "cannot create " + host);
   ::close(fd);
 }
 
@@ -214,7 +214,7 @@ class BufferedFile : public Interface {
   void commit() {
     const std::vector<uint8_t> content = contentToCommit();
     holdRoomFor(content.size());
-    replaceAtomically(host_, content);
+    replaceAtomically(folder_, host_, content);
     // The account now holds the committed size; give back the rest.
     auto& space = SpaceAccount::of(folder_);
     const uint64_t growth = content.size() > committedSize_ ? content.size() - committedSize_ : 0;
@@ -303,11 +303,11 @@ std::shared_ptr<File> make(const std::u16string& root, std::u16string_view folde
   checkAvName(file);
   if (existing) {
     std::string host = hostOfExisting(disc, folder, file);
-    std::vector<uint8_t> content = loadFile(host);
+    std::vector<uint8_t> content = loadFile(disc, host);
     return std::make_shared<File>(disc, std::move(host), std::move(content), names);
   }
   std::string host = hostForNewFile(disc, folder, file);
-  createEmpty(host);
+  createEmpty(disc, host);
   return std::make_shared<File>(disc, std::move(host), std::vector<uint8_t>(), names);
 }
 

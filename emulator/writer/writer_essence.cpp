@@ -31,16 +31,16 @@ using quil::emulator::SpaceAccount;
 class EssenceFile {
  public:
   EssenceFile(const Disc& disc, std::string host)
-      : host_(std::move(host)), space_(SpaceAccount::of(disc.folder)) {}
+      : folder_(disc.folder), host_(std::move(host)), space_(SpaceAccount::of(disc.folder)) {}
   ~EssenceFile() { closeQuietly(); }
   EssenceFile(const EssenceFile&) = delete;
   EssenceFile& operator=(const EssenceFile&) = delete;
 
   void create() {
-    fd_ = ::open(host_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd_ = quil::emulator::openBeneath(folder_, host_, O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd_ < 0) {
       if (errno == EEXIST) QW_FAIL(kExists, host_ + " already exists");
-      QW_FAIL(kOpenError, "cannot create " + host_ + ": " + std::to_string(errno));
+      QW_FAIL(codeOf(kOpenError, errno), "cannot create " + host_ + ": " + std::to_string(errno));
     }
     share_ = ShareRegistry::instance().acquire(host_, quil::emulator::kAccessWrite,
                                                quil::emulator::kShareRead | quil::emulator::kShareWrite);
@@ -102,6 +102,7 @@ class EssenceFile {
   void releaseShare() { releaseShareToken(share_); }
   void closeQuietly() { quilwriter::closeQuietly(fd_, share_); }
 
+  std::string folder_;
   std::string host_;
   SpaceAccount& space_;
   int fd_ = -1;
@@ -252,7 +253,7 @@ class Clip final : public QUILWriter::ClipWriter {
       }
     }
     try {
-      replaceAtomically(target->host, meta);
+      replaceAtomically(folder_, target->host, meta);
     } catch (...) {
       space.release(held);
       throw;

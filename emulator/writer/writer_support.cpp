@@ -94,7 +94,8 @@ uint32_t windowsErrorOf(int err) {
     case EINVAL: return kWinInvalidParameter;
     case ENOSPC:
     case EDQUOT: return kWinDiskFull;
-    case ENAMETOOLONG: return kWinInvalidName;
+    case ENAMETOOLONG:
+    case ELOOP: return kWinInvalidName;  // ELOOP: a link below the disc folder
     case ENOTEMPTY: return kWinDirNotEmpty;
     default: return kWinIoDevice;
   }
@@ -116,8 +117,13 @@ void requireWritable(const Disc& disc, bool userData) {
 }
 
 quil::emulator::ResolvedPath resolve(const Disc& disc, std::u16string_view path, bool userData) {
-  auto resolved = quil::emulator::resolvePath(disc.folder, path);
-  if (!resolved) QW_FAIL_WIN(kInvalidName, userData ? kWinInvalidName : 0, "invalid name " + quil::toUtf8(path));
+  bool throughLink = false;
+  auto resolved = quil::emulator::resolvePath(disc.folder, path, &throughLink);
+  if (!resolved) {
+    QW_FAIL_WIN(kInvalidName, userData ? kWinInvalidName : 0,
+                throughLink ? quil::toUtf8(path) + " passes through a link, which a disc cannot hold"
+                            : "invalid name " + quil::toUtf8(path));
+  }
   return *resolved;
 }
 
@@ -136,8 +142,7 @@ std::u16string volumePath(std::u16string_view folder, std::u16string_view file) 
 std::string hostForNewFile(const Disc& disc, std::u16string_view folder, std::u16string_view file) {
   const auto resolved = resolve(disc, volumePath(folder, file));
   if (resolved.exists) QW_FAIL(kExists, resolved.host + " already exists");
-  struct stat st {};
-  if (stat(parentOf(resolved.host).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (!hostIsFolder(disc.folder, parentOf(resolved.host))) {
     QW_FAIL(kDiscCorrupted, "the folder " + quil::toUtf8(folder) + " is missing from " + disc.folder);
   }
   return resolved.host;
@@ -231,23 +236,35 @@ std::string parentOf(const std::string& hostPath) {
   return slash == std::string::npos ? std::string(".") : hostPath.substr(0, slash);
 }
 
-int64_t hostFileSize(const std::string& hostPath) {
+int64_t hostFileSize(const Disc& disc, const std::string& hostPath) {
   struct stat st {};
-  if (stat(hostPath.c_str(), &st) != 0) return -1;
+  if (quil::emulator::statBeneath(disc.folder, hostPath, st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool hostHasWriteBit(const std::string& hostPath) {
+bool hostHasWriteBit(const Disc& disc, const std::string& hostPath) {
   struct stat st {};
-  return stat(hostPath.c_str(), &st) == 0 && (st.st_mode & 0222) != 0;
+  return quil::emulator::statBeneath(disc.folder, hostPath, st) == 0 && (st.st_mode & 0222) != 0;
 }
 
-void replaceAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
+bool hostIsFolder(const std::string& discFolder, const std::string& hostPath) {
+  struct stat st {};
+  return quil::emulator::statBeneath(discFolder, hostPath, st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void replaceAtomically(const std::string& discFolder, const std::string& target, const std::vector<uint8_t>& bytes) {
   static std::atomic<uint64_t> counter{0};
-  const std::string folder = parentOf(target);
+  std::string leaf;
+  const quil::emulator::Descriptor folder(quil::emulator::openParentBeneath(discFolder, target, leaf));
+  if (!folder) {
+    const int err = errno;
+    QW_FAIL(codeOf(kWriteError, err), "cannot reach the folder of " + target + ": " + std::to_string(err));
+  }
   // Keep the permissions of the file being replaced.
   struct stat st {};
-  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t mode = fstatat(folder.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode)
+                          ? (st.st_mode & 07777)
+                          : 0644;
   // The temporary name leaves out the target's, which may itself be as long
   // as a name can be; one left behind by an earlier process of the same id
   // is passed over.
@@ -255,9 +272,8 @@ void replaceAtomically(const std::string& target, const std::vector<uint8_t>& by
   int fd = -1;
   int openError = 0;
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-    temp = folder + "/" + std::string(kTempPrefix) + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    temp = std::string(kTempPrefix) + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    fd = ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     openError = fd < 0 ? errno : 0;
     if (openError != 0 && openError != EEXIST) break;
   }
@@ -272,17 +288,15 @@ void replaceAtomically(const std::string& target, const std::vector<uint8_t>& by
   }
   ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+  // A link in the target's place is replaced, never written through.
+  if (!ok || ::renameat(folder.get(), temp.c_str(), folder.get(), leaf.c_str()) != 0) {
     const int err = errno;
-    ::unlink(temp.c_str());
+    ::unlinkat(folder.get(), temp.c_str(), 0);
     QW_FAIL(kWriteError, "cannot replace " + target + ": " + std::to_string(err));
   }
   // The rename itself must reach the medium for the new content to survive.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  const quil::emulator::Descriptor dir(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "windows_errors.h"
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -73,6 +74,10 @@ class EntryPoint {
 // The Windows error closest to a host errno.
 uint32_t windowsErrorOf(int err);
 
+// The writer code of a failed host call: a link met below the disc folder
+// (ELOOP) is an invalid name, as the resolver calls it; anything else is code.
+inline uint32_t codeOf(uint32_t code, int err) { return err == ELOOP ? kInvalidName : code; }
+
 // The disc behind a root, with its medium as it is described now.
 struct Disc {
   std::string folder;
@@ -86,8 +91,9 @@ Disc openDisc(const std::u16string& root);
 // userData adds Windows error 19.
 void requireWritable(const Disc& disc, bool userData = false);
 
-// Resolves a volume path below the disc; a name the medium cannot hold
-// throws invalid name (with Windows error 123 when userData).
+// Resolves a volume path below the disc; a name the medium cannot hold, or a
+// path through a link, throws invalid name (with Windows error 123 when
+// userData). Every host call on the result goes through beneath.h.
 quil::emulator::ResolvedPath resolve(const Disc& disc, std::u16string_view volumePath, bool userData = false);
 
 // A clip, component or edit-list name is one name on the medium.
@@ -128,13 +134,17 @@ SpaceWrite writeWithinSpace(int fd, int64_t position, const void* buffer, uint64
 int resizeWithinSpace(int fd, int64_t wanted, quil::emulator::SpaceAccount& space);
 
 std::string parentOf(const std::string& hostPath);
-int64_t hostFileSize(const std::string& hostPath);  // -1 when absent
-bool hostHasWriteBit(const std::string& hostPath);
+// Of a host path below the disc folder, never following a link.
+int64_t hostFileSize(const Disc& disc, const std::string& hostPath);  // -1 when absent
+bool hostHasWriteBit(const Disc& disc, const std::string& hostPath);
+bool hostIsFolder(const std::string& discFolder, const std::string& hostPath);
 
-// Replaces target by bytes so that a crash leaves either the old or the new
-// file, never a mix: a hidden temporary file in the same folder is written,
-// synced and renamed over the target. Throws write error on failure.
-void replaceAtomically(const std::string& target, const std::vector<uint8_t>& bytes);
+// Replaces target, a file below discFolder, by bytes so that a crash leaves
+// either the old or the new file, never a mix: a hidden temporary file in
+// the same folder is written, synced and renamed over the target, all
+// relative to the folder's descriptor, reached without following a link.
+// Throws write error on failure (invalid name for a link on the way).
+void replaceAtomically(const std::string& discFolder, const std::string& target, const std::vector<uint8_t>& bytes);
 
 // The hidden temporary files of replaceAtomically start with this.
 inline constexpr std::string_view kTempPrefix = ".quil-tmp-";

@@ -69,20 +69,18 @@ quil::emulator::ResolvedPath resolveUser(const Disc& disc, bool general, const s
   return resolve(disc, volumePath(topFolder(general), name), true);
 }
 
-bool isDirectory(const std::string& host) {
-  struct stat st {};
-  return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Windows tells a missing file (2) from a missing folder on its way (3).
-[[noreturn]] void failMissing(const quil::emulator::ResolvedPath& path, const char* file, int line) {
-  fail(kNotFound, isDirectory(parentOf(path.host)) ? kWinFileNotFound : kWinPathNotFound,
+[[noreturn]] void failMissing(const Disc& disc, const quil::emulator::ResolvedPath& path, const char* file, int line) {
+  fail(kNotFound, hostIsFolder(disc.folder, parentOf(path.host)) ? kWinFileNotFound : kWinPathNotFound,
        path.host + " does not exist", file, line);
 }
-#define QW_FAIL_MISSING(path) failMissing((path), __FILE__, __LINE__)
+#define QW_FAIL_MISSING(path) failMissing(disc, (path), __FILE__, __LINE__)
 
+// Every host call below goes through beneath.h: a link that appeared after
+// the path was resolved fails it with ELOOP, an invalid name as a link found
+// by the resolver is.
 [[noreturn]] void failErrno(uint32_t code, int err, const std::string& what, const char* file, int line) {
-  fail(code, windowsErrorOf(err), what + ": " + std::to_string(err), file, line);
+  fail(codeOf(code, err), windowsErrorOf(err), what + ": " + std::to_string(err), file, line);
 }
 #define QW_FAIL_ERRNO(code, err, what) failErrno((code), (err), (what), __FILE__, __LINE__)
 
@@ -258,7 +256,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
                               (wantDelete ? quil::emulator::kAccessDelete : 0);
 
   if (path.exists && path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
-  if (!path.exists && !isDirectory(parentOf(path.host))) {
+  if (!path.exists && !hostIsFolder(disc.folder, parentOf(path.host))) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
   }
   if (path.exists && disposition == kCreateNew) QW_FAIL_WIN(kExists, kWinFileExists, path.host + " exists");
@@ -271,7 +269,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
   const bool creating = !path.exists;
   const bool truncating = path.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
   if (wantWrite || creating || truncating) requireWritable(disc, true);
-  if (path.exists && (wantWrite || truncating) && !hostHasWriteBit(path.host)) {
+  if (path.exists && (wantWrite || truncating) && !hostHasWriteBit(disc, path.host)) {
     QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
   }
 
@@ -281,13 +279,14 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
   int fd = -1;
   if (creating) {
     // A file made read-only still lets its creator write through this handle.
-    fd = ::open(path.host.c_str(), mode | O_CREAT | O_EXCL | O_CLOEXEC, (flags & kAttributeReadOnly) ? 0444 : 0666);
+    fd = quil::emulator::openBeneath(disc.folder, path.host, mode | O_CREAT | O_EXCL,
+                                     (flags & kAttributeReadOnly) ? 0444 : 0666);
     if (fd < 0) QW_FAIL_ERRNO(kOpenError, errno, "creating " + path.host);
     token = ShareRegistry::instance().acquire(path.host, registered, share);
     if (token == 0) {
       // Someone registered the name while it did not exist yet.
       ::close(fd);
-      ::unlink(path.host.c_str());
+      quil::emulator::removeBeneath(disc.folder, path.host, false);
       QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
     }
   } else {
@@ -299,7 +298,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
     const uint32_t claimed = truncating ? registered | quil::emulator::kAccessWrite : registered;
     const uint64_t claim = shares.acquire(path.host, claimed, share);
     if (claim == 0) QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
-    fd = ::open(path.host.c_str(), mode | O_CLOEXEC);
+    fd = quil::emulator::openBeneath(disc.folder, path.host, mode);
     if (fd < 0) {
       const int err = errno;
       shares.release(claim);
@@ -341,12 +340,14 @@ void deleteUserFile(const std::u16string& root, const std::u16string& name, bool
   const auto path = resolveUser(disc, general, name);
   if (!path.exists) QW_FAIL_MISSING(path);
   if (path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
-  if (!hostHasWriteBit(path.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
+  if (!hostHasWriteBit(disc, path.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
   if (ShareRegistry::instance().blocksDelete(path.host)) {
     QW_FAIL_WIN(kBusy, kWinSharingViolation, path.host + " is open without delete sharing");
   }
-  const int64_t size = hostFileSize(path.host);
-  if (::unlink(path.host.c_str()) != 0) QW_FAIL_ERRNO(kDeleteError, errno, "deleting " + path.host);
+  const int64_t size = hostFileSize(disc, path.host);
+  if (quil::emulator::removeBeneath(disc.folder, path.host, false) != 0) {
+    QW_FAIL_ERRNO(kDeleteError, errno, "deleting " + path.host);
+  }
   if (size > 0) SpaceAccount::of(disc.folder).release(static_cast<uint64_t>(size));
 }
 
@@ -355,8 +356,12 @@ void createUserDirectory(const std::u16string& root, const std::u16string& name,
   requireWritable(disc, true);
   const auto path = resolveUser(disc, general, name);
   if (path.exists) QW_FAIL_WIN(kExists, kWinAlreadyExists, path.host + " exists");
-  if (!isDirectory(parentOf(path.host))) QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
-  if (::mkdir(path.host.c_str(), 0777) != 0) QW_FAIL_ERRNO(kCreateDirError, errno, "creating " + path.host);
+  if (!hostIsFolder(disc.folder, parentOf(path.host))) {
+    QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
+  }
+  if (quil::emulator::mkdirBeneath(disc.folder, path.host, 0777) != 0) {
+    QW_FAIL_ERRNO(kCreateDirError, errno, "creating " + path.host);
+  }
 }
 
 void removeUserDirectory(const std::u16string& root, const std::u16string& name, bool general) {
@@ -365,14 +370,9 @@ void removeUserDirectory(const std::u16string& root, const std::u16string& name,
   const auto path = resolveUser(disc, general, name);
   if (!path.exists) QW_FAIL_MISSING(path);
   if (!path.isDirectory) QW_FAIL_WIN(kRemoveDirError, kWinDirectory, path.host + " is not a folder");
-  if (::rmdir(path.host.c_str()) != 0) QW_FAIL_ERRNO(kRemoveDirError, errno, "removing " + path.host);
-}
-
-void syncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  if (quil::emulator::removeBeneath(disc.folder, path.host, true) != 0) {
+    QW_FAIL_ERRNO(kRemoveDirError, errno, "removing " + path.host);
+  }
 }
 
 void moveUserFile(const std::u16string& root, const std::u16string& oldName, const std::u16string& newName,
@@ -393,23 +393,25 @@ void moveUserFile(const std::u16string& root, const std::u16string& oldName, con
   if (to.exists && !sameFile) {
     if ((flags & kMoveReplaceExisting) == 0) QW_FAIL_WIN(kExists, kWinAlreadyExists, to.host + " exists");
     if (to.isDirectory || from.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " cannot be replaced");
-    if (!hostHasWriteBit(to.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
+    if (!hostHasWriteBit(disc, to.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
     if (shares.blocksDelete(to.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, to.host + " is open");
-    replacedSize = hostFileSize(to.host);
-  } else if (!to.exists && !isDirectory(parentOf(to.host))) {
+    replacedSize = hostFileSize(disc, to.host);
+  } else if (!to.exists && !hostIsFolder(disc.folder, parentOf(to.host))) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + to.host);
   }
   // Onto the existing entry first, so that a name differing only in case
   // never leaves two entries the medium could not tell apart.
   const std::string& first = to.exists ? to.host : target;
-  if (::rename(from.host.c_str(), first.c_str()) != 0) QW_FAIL_ERRNO(kMoveError, errno, "moving " + from.host);
-  if (first != target && ::rename(first.c_str(), target.c_str()) != 0) {
+  if (quil::emulator::renameBeneath(disc.folder, from.host, first) != 0) {
+    QW_FAIL_ERRNO(kMoveError, errno, "moving " + from.host);
+  }
+  if (first != target && quil::emulator::renameBeneath(disc.folder, first, target) != 0) {
     QW_FAIL_ERRNO(kMoveError, errno, "renaming " + first);
   }
   if (replacedSize > 0) SpaceAccount::of(disc.folder).release(static_cast<uint64_t>(replacedSize));
   if ((flags & kMoveWriteThrough) != 0) {
-    syncFolder(parentOf(from.host));
-    syncFolder(parentOf(target));
+    quil::emulator::syncFolderBeneath(disc.folder, parentOf(from.host));
+    quil::emulator::syncFolderBeneath(disc.folder, parentOf(target));
   }
 }
 
@@ -422,11 +424,15 @@ void setUserAttributes(const std::u16string& root, const std::u16string& name, u
   // and the other attributes (hidden, archive, ...) have nowhere to live.
   if (path.isDirectory) return;
   struct stat st {};
-  if (stat(path.host.c_str(), &st) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "stat of " + path.host);
+  if (quil::emulator::statBeneath(disc.folder, path.host, st) != 0) {
+    QW_FAIL_ERRNO(kSetAttributesError, errno, "stat of " + path.host);
+  }
   mode_t mode = st.st_mode & 07777;
   if ((attributes & kAttributeReadOnly) != 0) mode &= ~static_cast<mode_t>(0222);
   else if ((mode & 0222) == 0) mode |= S_IWUSR;
-  if (::chmod(path.host.c_str(), mode) != 0) QW_FAIL_ERRNO(kSetAttributesError, errno, "chmod of " + path.host);
+  if (quil::emulator::chmodBeneath(disc.folder, path.host, mode) != 0) {
+    QW_FAIL_ERRNO(kSetAttributesError, errno, "chmod of " + path.host);
+  }
 }
 
 }  // namespace

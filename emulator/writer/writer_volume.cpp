@@ -41,9 +41,9 @@ bool parseDiscMetaText(const char* text, size_t length, std::string& discId, boo
   return true;
 }
 
-std::string readHostFile(const std::string& host) {
+std::string readHostFile(const Disc& disc, const std::string& host) {
   std::string out;
-  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = quil::emulator::openBeneath(disc.folder, host, O_RDONLY);
   if (fd < 0) return out;
   char chunk[8192];
   for (;;) {
@@ -131,18 +131,25 @@ struct Entry {
   std::string hostName;  // as on the host, UTF-8
   std::u16string name;
   bool directory = false;
+  bool link = false;  // a symbolic link: never followed, no part of a disc
 };
 
-std::vector<Entry> listFolder(const std::string& host) {
+// The entries of a folder below the disc folder, opened and examined without
+// following a link.
+std::vector<Entry> listFolder(const Disc& disc, const std::string& host) {
   std::vector<Entry> out;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(host.c_str()), closedir);
-  if (!dir) return out;
+  const int fd = quil::emulator::openBeneath(disc.folder, host, O_RDONLY | O_DIRECTORY);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
+  if (!dir) {
+    if (fd >= 0) ::close(fd);
+    return out;
+  }
   while (dirent* e = readdir(dir.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == ".." || name.rfind(".quil", 0) == 0) continue;  // the emulator's own files
     struct stat st {};
-    const bool isDir = stat((host + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    out.push_back(Entry{name, quil::fromUtf8(name), isDir});
+    const bool found = fstatat(dirfd(dir.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    out.push_back(Entry{name, quil::fromUtf8(name), found && S_ISDIR(st.st_mode), found && S_ISLNK(st.st_mode)});
   }
   std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.hostName < b.hostName; });
   return out;
@@ -284,18 +291,20 @@ bool supportedExtension(const std::u16string& name) {
 std::vector<ScannedFolder> scanTree(const Disc& disc) {
   std::vector<ScannedFolder> scanned;
   ScannedFolder root{nullptr, u"", disc.folder, {}};
-  for (auto& e : listFolder(disc.folder)) {
+  for (auto& e : listFolder(disc, disc.folder)) {
+    if (e.link) QW_FAIL(kUnsupportedTree, "a link, " + e.hostName + ", stands at the root of the disc");
     if (!e.directory) root.files.push_back(std::move(e));
   }
   scanned.push_back(std::move(root));
   for (const auto& folder : avFolders()) {
-    const auto path = resolve(disc, volumePath(u"", folder.name));
-    if (!path.exists || !path.isDirectory) {
+    // A link in the place of the folder is no folder of the AV tree.
+    const auto path = quil::emulator::resolvePath(disc.folder, volumePath(u"", folder.name));
+    if (!path || !path->exists || !path->isDirectory) {
       QW_FAIL(kUnsupportedTree, "the AV tree has no " + quil::toUtf8(folder.name) + " folder");
     }
-    ScannedFolder s{&folder, folder.name, path.host, {}};
-    for (auto& e : listFolder(path.host)) {
-      if (e.directory || !supportedExtension(e.name)) {
+    ScannedFolder s{&folder, folder.name, path->host, {}};
+    for (auto& e : listFolder(disc, path->host)) {
+      if (e.directory || e.link || !supportedExtension(e.name)) {
         QW_FAIL(kUnsupportedTree, "unsupported entry " + e.hostName + " in " + quil::toUtf8(folder.name));
       }
       s.files.push_back(std::move(e));
@@ -346,14 +355,16 @@ void CheckVolume(const std::u16string& root, bool repair, int32_t* result) {
   static const char16_t* const kFiles[] = {u"INDEX.XML", u"ALIAS.XML", u"DISCMETA.XML", u"MEDIAPRO.XML",
                                            u"SYSPRO.XML"};
   static const char16_t* const kFolders[] = {u"CLIP", u"SUB", u"COMPONENT", u"EDIT"};
+  // A link in the place of any of them (refused by the resolver) is no
+  // part of a sound tree.
   bool good = true;
   for (const char16_t* f : kFiles) {
-    const auto p = resolve(disc, volumePath(u"", f));
-    good = good && p.exists && !p.isDirectory;
+    const auto p = quil::emulator::resolvePath(disc.folder, volumePath(u"", f));
+    good = good && p && p->exists && !p->isDirectory;
   }
   for (const char16_t* f : kFolders) {
-    const auto p = resolve(disc, volumePath(u"", f));
-    good = good && p.exists && p.isDirectory;
+    const auto p = quil::emulator::resolvePath(disc.folder, volumePath(u"", f));
+    good = good && p && p->exists && p->isDirectory;
   }
   *result = good ? 0 : static_cast<int32_t>(kDiscCorrupted);
 }
@@ -367,14 +378,14 @@ void CheckKeldaFile(const std::u16string& root, const _Volume_Param& param, std:
   const auto scanned = scanTree(disc);
 
   const auto discMeta = resolve(disc, u"\\DISCMETA.XML");
-  const std::string metaText = discMeta.exists ? readHostFile(discMeta.host) : std::string();
+  const std::string metaText = discMeta.exists ? readHostFile(disc, discMeta.host) : std::string();
   bool version100 = false;
   if (!parseDiscMetaText(metaText.data(), metaText.size(), discId, version100)) discId = freshDiscId();
 
   RenamePlanner planner(scanned);
   const auto renames = planner.plan(scanned);
   const auto alias = resolve(disc, u"\\ALIAS.XML");
-  const std::string aliasText = alias.exists ? readHostFile(alias.host) : std::string();
+  const std::string aliasText = alias.exists ? readHostFile(disc, alias.host) : std::string();
 
   if (!disc.medium.writable) {
     // Nothing can be renamed: the disc opens write-protected and presents
@@ -390,9 +401,11 @@ void CheckKeldaFile(const std::u16string& root, const _Volume_Param& param, std:
   for (const auto& r : renames) {
     const std::string from = r.folder->host + "/" + r.oldHostName;
     const std::string to = r.folder->host + "/" + quil::toUtf8(r.rename.newName);
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (quil::emulator::renameBeneath(disc.folder, from, to) != 0) {
       const int err = errno;
-      for (auto it = done.rbegin(); it != done.rend(); ++it) ::rename(it->second.c_str(), it->first.c_str());
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        quil::emulator::renameBeneath(disc.folder, it->second, it->first);
+      }
       aliasRename.renames.clear();
       QW_FAIL(kMoveError, "cannot rename " + from + ": " + std::to_string(err));
     }

@@ -147,8 +147,15 @@ bool WriterVolume::checkCmptrFolder(bool& created) {
   try {
     namespace fs = boost::filesystem;
     // \KELDA\CMPTR below the volume root, as a host path.
-    const fs::path cmptr = fs::path(quil::platform::hostPathOfVolumeRoot(root_)) / "KELDA" / "CMPTR";
-    if (fs::exists(fs::status(cmptr))) return true;
+    const fs::path kelda = fs::path(quil::platform::hostPathOfVolumeRoot(root_)) / "KELDA";
+    const fs::path cmptr = kelda / "CMPTR";
+    // Anything of that name counts, a link too; but a folder is never made
+    // through a link: a disc folder is data and may point anywhere.
+    if (fs::exists(fs::symlink_status(cmptr))) return true;
+    if (fs::is_symlink(fs::symlink_status(kelda))) {
+      throw fs::filesystem_error("KELDA is a link", kelda,
+                                 boost::system::errc::make_error_code(boost::system::errc::too_many_symbolic_link_levels));
+    }
 
     info(fn, __LINE__, u"CMPTR is not exist. will create CMPTR directory...");
     GlysCtrlVolume device(root_);

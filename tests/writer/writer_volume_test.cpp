@@ -199,4 +199,19 @@ TEST_F(VolumeTest, CmptrFolderWithoutItsParentIsAFilesystemWarning) {
   EXPECT_EQ(countSince(mark, "checkCmptrFolder() WARNING filesystem_error : what=\""), 1u);
 }
 
+// A disc folder is data: a KELDA that links elsewhere gets no folder made
+// through it.
+TEST_F(VolumeTest, CmptrFolderIsNeverMadeThroughALink) {
+  auto volume = openVolume();
+  const fs::path outside = disc().parent_path() / "outside";
+  fs::create_directories(outside);
+  fs::remove_all(disc() / "KELDA");
+  fs::create_directory_symlink(outside, disc() / "KELDA");
+  bool created = true;
+  EXPECT_FALSE(volume->checkCmptrFolder(created));
+  EXPECT_FALSE(created);
+  EXPECT_FALSE(fs::exists(outside / "CMPTR"));
+  EXPECT_FALSE(driverState().privileged);
+}
+
 }  // namespace

@@ -1,0 +1,364 @@
+// Nothing outside the disc folder is reachable through a link inside it:
+// every reader, writer and formatter operation refuses a path through a
+// link to a file or a folder outside, leaves the outside as it was, and a
+// link swapped in while a path is being used is refused as well.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "disc.h"
+#include "quil/emulator_control.h"
+#include "quil/sibling/quilreader.h"
+#include "quil/sibling/quilwriter.h"
+#include "text/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quil::emulator;
+
+constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
+constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4;
+constexpr uint32_t kInvalidName = 0x86000003, kNotFound = 0x86000010, kUnsupportedTree = 0x8400000F;
+constexpr auto kStrict = QUILWriter::QUIL_NAMING_STRICT;
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Every entry below a folder with its kind, mode and content.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const auto status = e.symlink_status();
+    out[fs::relative(e.path(), folder).string()] = std::to_string(static_cast<int>(status.type())) + ":" +
+                                                   std::to_string(static_cast<int>(status.permissions())) + ":" +
+                                                   (fs::is_regular_file(status) ? slurp(e.path()) : "");
+  }
+  return out;
+}
+
+class LinkTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* env = std::getenv("QUIL_TEST_TMP");
+    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (auto& c : name) c = c == '/' ? '_' : c;
+    folder = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/links-" + name + "-" +
+             std::to_string(getpid());
+    outside = folder + "-outside";
+    fs::remove_all(folder);
+    fs::remove_all(outside);
+    ASSERT_EQ(formatDisc(folder, MediumDescription{.label = u"", .capacity = 1 << 20}), "");
+    folder = fs::canonical(folder).string();
+    root = quil::fromUtf8(folder);
+    fs::create_directories(outside + "/sub");
+    spit(outside + "/secret.txt", "host secret");
+    spit(folder + "/USERDATA/real.txt", "inside");
+    const std::pair<const char*, std::string> links[] = {
+        {"USERDATA/dirlink", outside},          {"USERDATA/filelink", outside + "/secret.txt"},
+        {"USERDATA/dangling", outside + "/planted.txt"}, {"CLIP/C0009.MXF", outside + "/secret.txt"},
+        {"CLIP/C0001M01.XML", outside + "/secret.txt"}, {"CLIP/C0003M02.KLV", outside + "/planted.txt"},
+        {"CLIP/C0011.MXF", outside + "/planted.txt"}};
+    for (const auto& [at, target] : links) fs::create_symlink(target, folder + "/" + at);
+    reset();
+    before = snapshot(outside);
+  }
+  void TearDown() override {
+    useKernelWalk(true);
+    fs::remove_all(folder);
+    fs::remove_all(outside);
+  }
+  std::string folder, outside;
+  std::u16string root;
+  std::map<std::string, std::string> before;
+};
+
+struct ReaderCase {
+  const char* what;
+  std::function<int32_t(int32_t volume)> call;
+  int32_t code;
+  uint32_t windows;
+};
+
+TEST_F(LinkTest, ReaderRefusesEveryPathThroughALink) {
+  QUIL_READER_VOLUME_PARAM p{};
+  const int32_t v = QUIL_CreateVolume(root.c_str(), &p, nullptr);
+  ASSERT_GT(v, 0);
+  const auto open = [](const char16_t* path, uint32_t access, uint32_t disposition) {
+    return [=](int32_t volume) { return QUIL_CreateFile(volume, path, access, 3, nullptr, disposition, 0, nullptr); };
+  };
+  const auto attributes = [](const char16_t* path) {
+    return [=](int32_t volume) {
+      uint32_t bits = 0;
+      return QUIL_GetFileAttributes(volume, path, &bits) != 0 ? 1 : -1;
+    };
+  };
+  NrtResult result{};
+  const ReaderCase cases[] = {
+      {"read through a folder link", open(u"\\USERDATA\\dirlink\\secret.txt", kRead, kOpenExisting), -9, 123},
+      {"read a file link", open(u"\\USERDATA\\filelink", kRead, kOpenExisting), -9, 123},
+      {"truncate a file link", open(u"\\USERDATA\\filelink", kWrite, kCreateAlways), -9, 123},
+      {"create through a dangling link", open(u"\\USERDATA\\dangling", kWrite, kOpenAlways), -9, 123},
+      {"create in a folder link", open(u"\\USERDATA\\dirlink\\planted.txt", kWrite, kCreateNew), -9, 123},
+      {"read a clip link", open(u"\\CLIP\\C0009.MXF", kRead, kOpenExisting), -9, 0},
+      {"attributes of a file link", attributes(u"\\USERDATA\\filelink"), -9, 123},
+      {"attributes through a folder link", attributes(u"\\USERDATA\\dirlink\\secret.txt"), -9, 123},
+      {"list a folder link",
+       [](int32_t volume) {
+         QUIL_FIND_DATA data{};
+         return QUIL_FindFirstFile(volume, u"\\USERDATA\\dirlink\\*", &data);
+       },
+       -9, 123},
+      {"metadata size of a linked file",
+       [&](int32_t volume) {
+         const NrtInfoRequest r{1, 0};
+         return QUIL_GetNRTinfo(volume, &r, &result) != 0 ? 1 : -1;
+       },
+       1000, 0},
+      {"metadata of a linked file",
+       [&](int32_t volume) {
+         NrtDataRequest r{};
+         r.value1 = 1;
+         r.value2 = 100;
+         return QUIL_GetNRTdata(volume, &r, &result) != 0 ? 1 : -1;
+       },
+       1000, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QUIL_SetLastErrorWithMessage(0, u"");
+    QUILReaderLastError::QUILLastErrorManager::clear();
+    EXPECT_EQ(c.call(v), -1);
+    EXPECT_EQ(QUIL_GetLastErrorWithMessage(nullptr, 0, nullptr), c.code);
+    EXPECT_EQ(QUILReaderLastError::QUILLastErrorManager::get(), c.windows);
+    EXPECT_EQ(snapshot(outside), before);
+  }
+  // A listing shows what is on the disc and no link.
+  QUIL_FIND_DATA data{};
+  const int32_t find = QUIL_FindFirstFile(v, u"\\USERDATA\\*", &data);
+  ASSERT_GT(find, 0);
+  std::set<std::u16string> names{data.name};
+  while (QUIL_FindNextFile(find, &data) != 0) names.insert(data.name);
+  QUIL_FindClose(find);
+  EXPECT_EQ(names, std::set<std::u16string>{u"real.txt"});
+  QUIL_CloseVolume(v);
+}
+
+struct WriterCase {
+  const char* what;
+  uint32_t windows;  // 123 for user data, none for the AV tree
+  std::function<void(const std::u16string& root)> call;
+  uint32_t code = kInvalidName;
+};
+
+TEST_F(LinkTest, WriterRefusesEveryPathThroughALink) {
+  using namespace QUILWriter;
+  const auto create = [](const char16_t* name, uint32_t access, uint32_t disposition) {
+    return [=](const std::u16string& r) {
+      UserDataWriter::createFile(r, name, access, 0, nullptr, disposition, 0, nullptr, false);
+    };
+  };
+  const WriterCase cases[] = {
+      {"create in a folder link", 123, create(u"dirlink\\planted.txt", kWrite, kCreateNew)},
+      {"write a file link", 123, create(u"filelink", kRead | kWrite, kOpenExisting)},
+      {"truncate a file link", 123, create(u"filelink", kWrite, kCreateAlways)},
+      {"create through a dangling link", 123, create(u"dangling", kWrite, kOpenAlways)},
+      {"delete a file link", 123, [](auto& r) { DeleteUserDataFile(r, u"filelink"); }},
+      {"delete through a folder link", 123, [](auto& r) { DeleteUserDataFile(r, u"dirlink\\secret.txt"); }},
+      {"move out of a folder link", 123, [](auto& r) { MoveUserDataFile(r, u"dirlink\\secret.txt", u"stolen"); }},
+      {"move into a folder link", 123, [](auto& r) { MoveUserDataFile(r, u"real.txt", u"dirlink\\planted.txt"); }},
+      {"move over a file link", 123, [](auto& r) { MoveUserDataFileEx(r, u"real.txt", u"filelink", 1); }},
+      {"make a folder in a folder link", 123, [](auto& r) { CreateUserDataDirectory(r, u"dirlink\\x", nullptr); }},
+      {"remove a folder through a link", 123, [](auto& r) { RemoveUserDataDirectory(r, u"dirlink\\sub"); }},
+      {"lock a file link", 123, [](auto& r) { SetUserDataFileAttributes(r, u"filelink", 1); }},
+      {"clip metadata that is a link", 0, [](auto& r) { ClipNRTMetaWriter::open(r, u"C0001", kStrict); }},
+      {"user metadata at a dangling link", 0, [](auto& r) { UserMetaWriter::create(r, u"C0003", kStrict); }},
+      {"record at a dangling link", 0, [](auto& r) { ClipWriter::create(r, u"C0011", _Clip_Param{}); }},
+      {"delete a linked clip", 0, [](auto& r) { DeleteClipFile(r, u"C0009", kStrict); }},
+      {"rename a linked clip", 0, [](auto& r) { RenameClipFile(r, u"C0009", u"C0020", kStrict); }},
+      {"lock a linked clip", 0, [](auto& r) { LockClipFile(r, u"C0009", true, kStrict); }},
+      {"check a tree holding links", 0,
+       [](auto& r) {
+         std::string id;
+         QUIL_AliasRename alias;
+         CheckKeldaFile(r, _Volume_Param{}, id, alias);
+       },
+       kUnsupportedTree},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QUILWriterLastError::QUILLastErrorManager::clear();
+    uint32_t code = 0;
+    try {
+      c.call(root);
+    } catch (const QUILWriterException& e) {
+      code = e.errorCode();
+    }
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(QUILWriterLastError::QUILLastErrorManager::get(), c.windows);
+    EXPECT_EQ(snapshot(outside), before);
+    EXPECT_EQ(slurp(folder + "/USERDATA/real.txt"), "inside");
+  }
+}
+
+TEST_F(LinkTest, FormatterAndMediumFileNeverFollowALink) {
+  const std::string fresh = folder + "-fresh";
+  fs::remove_all(fresh);
+  fs::create_directories(fresh);
+  fs::create_directory_symlink(outside, fresh + "/CLIP");
+  EXPECT_NE(formatDisc(fresh, MediumDescription{}), "");
+  EXPECT_FALSE(fs::exists(fresh + "/INDEX.XML"));
+  fs::remove_all(fresh);
+
+  // The medium description and the space count read the disc folder too.
+  spit(outside + "/big", std::string(5000, 'x'));
+  spit(outside + "/medium", "capacity=999\nlabel=STOLEN\n");
+  before = snapshot(outside);
+  const uint64_t used = usedBytes(folder);
+  fs::create_symlink(outside + "/big", folder + "/USERDATA/big");
+  EXPECT_EQ(usedBytes(folder), used) << "what a link points at is not on the disc";
+  fs::remove(folder + "/.quil-medium");
+  fs::create_symlink(outside + "/medium", folder + "/.quil-medium");
+  EXPECT_FALSE(MediumDescription::load(folder));
+  EXPECT_TRUE(MediumDescription{}.save(folder));
+  EXPECT_FALSE(fs::is_symlink(folder + "/.quil-medium")) << "the link is replaced, not written through";
+  EXPECT_EQ(snapshot(outside), before);
+}
+
+// --- a link swapped in after the path was resolved ------------------------------
+
+class SwappedLink : public LinkTest, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    LinkTest::SetUp();
+    useKernelWalk(GetParam());
+    fs::create_directory(folder + "/USERDATA/sw");
+    spit(folder + "/USERDATA/sw/f.txt", "inside");
+    spit(outside + "/f.txt", "OUTSIDE");
+    before = snapshot(outside);
+  }
+  // Puts a link to the outside folder in the place of USERDATA/sw.
+  void swapIn() {
+    fs::rename(folder + "/USERDATA/sw", folder + "/USERDATA/sw.real");
+    fs::create_directory_symlink(outside, folder + "/USERDATA/sw");
+  }
+};
+
+TEST_P(SwappedLink, EveryCallRefusesALinkThatAppearedAfterResolving) {
+  const std::string sw = folder + "/USERDATA/sw";
+  const struct {
+    const char* what;
+    std::function<int()> call;
+  } cases[] = {
+      {"open", [&] { return openBeneath(folder, sw + "/f.txt", O_RDONLY); }},
+      {"create", [&] { return openBeneath(folder, sw + "/planted.txt", O_WRONLY | O_CREAT, 0644); }},
+      {"stat", [&] { struct stat st {}; return statBeneath(folder, sw + "/f.txt", st); }},
+      {"mkdir", [&] { return mkdirBeneath(folder, sw + "/made", 0755); }},
+      {"remove", [&] { return removeBeneath(folder, sw + "/f.txt", false); }},
+      {"rename out", [&] { return renameBeneath(folder, sw + "/f.txt", folder + "/USERDATA/stolen"); }},
+      {"rename in", [&] { return renameBeneath(folder, folder + "/USERDATA/real.txt", sw + "/planted.txt"); }},
+      {"chmod", [&] { return chmodBeneath(folder, sw + "/f.txt", 0); }},
+      {"list", [&] { return openBeneath(folder, sw, O_RDONLY | O_DIRECTORY); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(resolvePath(folder, u"\\USERDATA\\sw\\f.txt")->exists);
+    swapIn();
+    bool throughLink = false;
+    EXPECT_FALSE(resolvePath(folder, u"\\USERDATA\\sw\\f.txt", &throughLink));
+    EXPECT_TRUE(throughLink);
+    errno = 0;
+    EXPECT_EQ(c.call(), -1);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_EQ(snapshot(outside), before);
+    fs::remove(sw);
+    fs::rename(sw + ".real", sw);
+  }
+  // The last component swapped for a link to a file outside.
+  fs::remove(sw + "/f.txt");
+  fs::create_symlink(outside + "/f.txt", sw + "/f.txt");
+  struct stat st {};
+  EXPECT_EQ(openBeneath(folder, sw + "/f.txt", O_RDONLY), -1);
+  EXPECT_EQ(statBeneath(folder, sw + "/f.txt", st), -1);
+  EXPECT_EQ(chmodBeneath(folder, sw + "/f.txt", 0), -1);
+  EXPECT_EQ(errno, ELOOP);
+  EXPECT_EQ(snapshot(outside), before);
+}
+
+// One thread keeps exchanging USERDATA/sw with a link to the outside folder
+// while another opens through it: no open may ever reach the outside.
+TEST_P(SwappedLink, NoOpenRacingASwapReachesTheOutside) {
+  fs::create_directory_symlink(outside, folder + "/USERDATA/alt");
+  const std::string sw = folder + "/USERDATA/sw", alt = folder + "/USERDATA/alt";
+  std::atomic<bool> stop{false};
+  std::atomic<long> swaps{0};
+  std::thread swapper([&] {
+    while (!stop) {
+      if (renameat2(AT_FDCWD, sw.c_str(), AT_FDCWD, alt.c_str(), RENAME_EXCHANGE) == 0) ++swaps;
+    }
+  });
+  QUIL_READER_VOLUME_PARAM p{};
+  const int32_t v = QUIL_CreateVolume(root.c_str(), &p, nullptr);
+  ASSERT_GT(v, 0);
+  long read = 0, refused = 0, written = 0, writesRefused = 0;
+  std::set<std::string> seen;  // what the reads found and how the refusals failed
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int i = 0; (i < 2000 || read == 0 || refused == 0 || written == 0 || writesRefused == 0) &&
+                  std::chrono::steady_clock::now() < deadline;
+       ++i) {
+    const int32_t h = QUIL_CreateFile(v, u"\\USERDATA\\sw\\f.txt", kRead, 3, nullptr, kOpenExisting, 0, nullptr);
+    if (h > 0) {
+      char text[16] = {};
+      uint32_t done = 0;
+      QUIL_ReadFile(h, text, sizeof text, &done);
+      seen.insert("read " + std::string(text, done));
+      QUIL_CloseHandle(h);
+      ++read;
+    } else {
+      seen.insert("reader " + std::to_string(QUIL_GetLastErrorWithMessage(nullptr, 0, nullptr)));
+      ++refused;
+    }
+    const std::u16string name = u"sw\\n" + quil::fromUtf8(std::to_string(i));
+    try {
+      QUILWriter::UserDataWriter::createFile(root, name, kWrite, 0, nullptr, kCreateNew, 0, nullptr, false)->Close();
+      ++written;
+    } catch (const QUILWriter::QUILWriterException& e) {
+      seen.insert(e.errorCode() == kInvalidName ? "writer invalid name"
+                  : e.errorCode() == kNotFound  ? "writer not found"
+                                                : "writer " + std::to_string(e.errorCode()));
+      ++writesRefused;
+    }
+  }
+  stop = true;
+  swapper.join();
+  QUIL_CloseVolume(v);
+  seen.erase("writer not found");  // the folder was a link when its existence was checked
+  EXPECT_EQ(seen, (std::set<std::string>{"read inside", "reader -9", "writer invalid name"}));
+  EXPECT_GT(swaps.load(), 0);
+  EXPECT_GT(read, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(written, 0);
+  EXPECT_GT(writesRefused, 0);
+  EXPECT_EQ(snapshot(outside), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, SwappedLink, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Kernel" : "Own"; });
+
+}  // namespace
