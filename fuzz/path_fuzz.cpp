@@ -1,5 +1,7 @@
 // Volume path classification in both namings: any UTF-16 text, surrogates
 // and NULs included. Whatever the kind, the names it gives are consistent.
+// (Free naming may give an empty clip name: the path CLIP, M01.XML names
+// the metadata of the clip with no name.)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (bool freeNaming : {false, true}) {
     const quil::files::FileNameManage name(path, freeNaming);
     if (name.fileKind() > quil::files::General) std::abort();
-    // A file of the AV tree is always known by its clip, component or edit
-    // list name: the open-file table keys on it.
-    if (name.fileKind() >= quil::files::Clip && name.fileKind() <= quil::files::EdlNrtMeta &&
-        name.clipName().empty()) {
+    // In strict naming a file of the AV tree is known by its numbered name
+    // (a letter and four digits), which the open-file table hashes.
+    if (!freeNaming && name.fileKind() >= quil::files::Clip && name.fileKind() <= quil::files::EdlNrtMeta &&
+        name.clipName().size() != 5) {
       std::abort();
     }
   }
