@@ -1,0 +1,182 @@
+// Eight processes logging as fast as they can into one folder with a small
+// size limit, while files are removed from outside and one process is
+// killed: no line torn or interleaved, none lost outside the removed files
+// (whose content is kept through a descriptor held across the removal), no
+// file index used twice in the day, and the killed process's lock
+// recovered by the others.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/log_file_manager.h"
+#include "logging/test_log_folder.h"
+
+namespace {
+
+using quiltest::TestLogFolder;
+
+constexpr int kProcesses = 8;
+constexpr int kVictim = kProcesses - 1;
+constexpr int kLinesEach = 12000;
+
+std::string payload(int process, int line) {
+  std::string text = "P" + std::to_string(process) + " L" + std::to_string(line) + " ";
+  for (int k = 0; k < 40; ++k) text.push_back(static_cast<char>('a' + (process * 7 + line + k) % 26));
+  return text;
+}
+
+std::vector<std::string> splitLines(const std::string& bytes) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\n') {
+      out.push_back(bytes.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  if (start < bytes.size()) out.push_back(bytes.substr(start));  // an unfinished last line
+  return out;
+}
+
+std::string readAll(int fd) {
+  std::string out;
+  char buffer[65536];
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+    if (n <= 0) return out;
+    out.append(buffer, static_cast<size_t>(n));
+    at += n;
+  }
+}
+
+TEST(LogLoad, EightProcessesWithRemovalAndAKilledWriter) {
+  TestLogFolder folder;
+  // 16 KiB files; enough of them that only the outside remover deletes any.
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00004000\n\"MaxLogFileNum\"=dword:00002710\n");
+  const auto t = quiltest::timeAt(2026, 12, 6);
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      alarm(120);  // a lock never recovered shows as a hang
+      auto m = QUILLogger::LogFileManagerSVC::start(folder.options());
+      for (int i = 0; i < kLinesEach; ++i) {
+        const std::string text = payload(p, i);
+        m->writeLine(t, std::u16string(text.begin(), text.end()));
+      }
+      m->detachAppenders();
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+
+  // The remover: takes files away while the processes write, keeping a
+  // descriptor so that what was in them (and what still lands in them before
+  // the writers notice) is counted.
+  std::atomic<bool> done{false};
+  std::vector<int> removed;
+  std::vector<std::string> removedNames;
+  std::thread remover([&] {
+    unsigned pick = 1;
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      const auto names = folder.fileNames();
+      if (names.empty()) continue;
+      pick = pick * 1103515245u + 12345u;
+      const std::string name = names[(pick >> 16) % names.size()];
+      const std::string path = folder.dir() + "/" + name;
+      const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      if (::unlink(path.c_str()) != 0) {
+        ::close(fd);
+        continue;
+      }
+      removed.push_back(fd);
+      removedNames.push_back(name);
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  ASSERT_EQ(kill(children[kVictim], SIGKILL), 0);
+
+  for (int p = 0; p < kProcesses; ++p) {
+    int status = 0;
+    ASSERT_EQ(waitpid(children[p], &status, 0), children[p]);
+    if (p == kVictim) continue;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "process " << p << " did not finish";
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  done = true;
+  remover.join();
+
+  std::vector<std::pair<std::string, std::string>> contents;  // name, bytes
+  for (size_t i = 0; i < removed.size(); ++i) {
+    contents.emplace_back(removedNames[i], readAll(removed[i]));
+    ::close(removed[i]);
+  }
+  const auto present = folder.fileNames();
+  for (const auto& name : present) {
+    const int fd = ::open((folder.dir() + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    contents.emplace_back(name, readAll(fd));
+    ::close(fd);
+  }
+
+  // An index is never used twice in the day: no name comes back.
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : contents) EXPECT_TRUE(names.insert(name).second) << name << " was used twice";
+
+  std::map<std::pair<int, int>, int> seen;
+  size_t total = 0;
+  for (const auto& [name, bytes] : contents) {
+    const auto lines = splitLines(bytes);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      if (line.rfind("#Date=", 0) == 0) {
+        EXPECT_EQ(i, 0u) << name << ": a header inside the file";
+        continue;
+      }
+      int p = -1, n = -1;
+      if (std::sscanf(line.c_str(), "P%d L%d ", &p, &n) != 2 || p < 0 || p >= kProcesses || n < 0 ||
+          n >= kLinesEach || line != payload(p, n)) {
+        ADD_FAILURE() << name << ": torn or interleaved line: " << line;
+        continue;
+      }
+      ++seen[{p, n}];
+      ++total;
+    }
+  }
+  size_t lost = 0;
+  for (int p = 0; p < kProcesses; ++p) {
+    int last = -1;
+    for (int n = 0; n < kLinesEach; ++n) {
+      const auto it = seen.find({p, n});
+      const int count = it == seen.end() ? 0 : it->second;
+      EXPECT_LE(count, 1) << "P" << p << " L" << n << " written twice";
+      if (count != 0) last = n;
+      if (count == 0 && p != kVictim) ++lost;
+    }
+    if (p == kVictim) {
+      // Killed part way: what it wrote is a whole prefix of its lines.
+      for (int n = 0; n <= last; ++n) EXPECT_EQ(seen.count({p, n}), 1u) << "the killed process lost line " << n;
+    }
+  }
+  EXPECT_EQ(lost, 0u);
+  EXPECT_GT(removed.size(), 0u) << "the remover took nothing away";
+  std::printf("log load: %zu lines in %.2f s (%.0f lines/s), %zu files removed from outside, %zu lines lost\n", total,
+              seconds, static_cast<double>(total) / seconds, removed.size(), lost);
+}
+
+}  // namespace
