@@ -81,13 +81,39 @@ std::u16string buildTraceLine(const quil::platform::LocalTime& time, uint32_t le
 
 namespace detail {
 
+std::atomic<uint32_t> filterWord{0};
+
+namespace {
+
+// The manager's answers, taken once: the settings never change afterwards.
+void publishFilter(const LogFileManager& m) {
+  uint32_t w = kFilterKnown;
+  if (m.isLevelEnabled(1, 0)) w |= kPassDebug;
+  if (m.isLevelEnabled(2, 0)) w |= kPassOther;
+  if (m.isLevelEnabled(1, 1)) w |= kPassDebugFlagged;
+  if (m.isLevelEnabled(5, 1)) w |= kPassOtherFlagged;
+  if ((m.logLevel() & 0xF000u) != 0) w |= kWriterModeDecides;
+  filterWord.store(w, std::memory_order_relaxed);
+}
+
+LogFileManager* processManager() {
+  static LogFileManager* const manager = [] {
+    LogFileManager* m = LogFileManager::instance().get();
+    publishFilter(*m);
+    return m;
+  }();
+  return manager;
+}
+
+}  // namespace
+
 void writeTraceImpl(uint32_t /*traceType*/, uint32_t level, uint32_t flag, const char16_t* sourceFile,
                     const char16_t* function, int32_t line, std::u16string_view format,
                     const quil::fmt_detail::Arg* args, size_t count) {
   try {
     // The process's manager lives as long as the process, so after the first
     // call a plain pointer to it is all the filter needs.
-    static LogFileManager* const manager = LogFileManager::instance().get();
+    LogFileManager* const manager = processManager();
     if (!manager->isLevelEnabled(level, flag)) return;
     const quil::platform::LocalTime time = quil::platform::localNow();
     manager->writeLine(time, buildTraceLine(time, level, sourceFile, function, line, format, args, count));

@@ -12,6 +12,7 @@
 // so a line that is not wanted costs one virtual call.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,32 @@
 namespace QUILLogger {
 
 namespace detail {
+
+// What the process's manager lets through, published once it has read its
+// settings, so that a line nobody wants is turned away before a single
+// argument is packed: 0 until then (the call takes the full path, which
+// starts the manager); afterwards kFilterKnown, one bit for each kind of
+// line that passes, and kWriterModeDecides when flag-0 lines may pass by the
+// writer call mode alone (the full path decides those).
+inline constexpr uint32_t kFilterKnown = 1u;
+inline constexpr uint32_t kPassDebug = 2u;         // level 1, flag 0
+inline constexpr uint32_t kPassOther = 4u;         // other levels, flag 0
+inline constexpr uint32_t kPassDebugFlagged = 8u;  // level 1, flag 1
+inline constexpr uint32_t kPassOtherFlagged = 16u;
+inline constexpr uint32_t kWriterModeDecides = 32u;
+
+extern std::atomic<uint32_t> filterWord;
+
+inline bool surelyRejected(uint32_t level, uint32_t flag) {
+  const uint32_t w = filterWord.load(std::memory_order_relaxed);
+  if ((w & kFilterKnown) == 0) return false;
+  if (flag == 0) {
+    if ((w & kWriterModeDecides) != 0) return false;
+    return (w & (level == 1 ? kPassDebug : kPassOther)) == 0;
+  }
+  return (w & (level == 1 ? kPassDebugFlagged : kPassOtherFlagged)) == 0;
+}
+
 void writeTraceImpl(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
                     const char16_t* function, int32_t line, std::u16string_view format,
                     const quil::fmt_detail::Arg* args, size_t count);
@@ -36,6 +63,7 @@ std::u16string buildTraceLine(const quil::platform::LocalTime& time, uint32_t le
 template <class... Args>
 void writeTrace(uint32_t traceType, uint32_t level, uint32_t flag, const char16_t* sourceFile,
                 const char16_t* function, int32_t line, quil::FormatString<Args...> format, const Args&... args) {
+  if (detail::surelyRejected(level, flag)) return;
   const quil::fmt_detail::Arg packed[sizeof...(Args) + 1] = {quil::fmt_detail::makeArg(args)...,
                                                              quil::fmt_detail::Arg{}};
   detail::writeTraceImpl(traceType, level, flag, sourceFile, function, line, format.get(), packed,
