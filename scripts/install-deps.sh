@@ -12,6 +12,7 @@ packages=(
   libcli11-dev
   dpkg-dev file  # cpack -G DEB: dpkg-shlibdeps and the object-type check before it
   clang libclang-rt-14-dev  # the libFuzzer harnesses (scripts/fuzz.sh)
+  libfuse3-dev fuse3 fio rsync  # quilfs, fusermount3, and the tools its tests drive through the mount
 )
 
 missing=()
@@ -26,3 +27,4 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+

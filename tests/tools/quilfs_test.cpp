@@ -1,0 +1,542 @@
+// quilfs: the errno table and the name conversions on their own, then the
+// daemon mounted for real on fresh emulated discs (skipped, with the reason,
+// where FUSE cannot be used): copies in and out, rsync, a recorded clip in
+// ls -l, refusals as errno, fio with verification, a seeded random checker
+// against an in-memory model, and unmounting with a file still open.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <list>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "errno_map.h"
+#include "names.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(QuilfsErrno, OneTableForCodesAndRelayedWindowsErrors) {
+  EXPECT_EQ(quilfs::errnoOf(-3010, 0), EBUSY);
+  EXPECT_EQ(quilfs::errnoOf(-8, 0), EBUSY);
+  EXPECT_EQ(quilfs::errnoOf(-3005, 0), EPERM);
+  EXPECT_EQ(quilfs::errnoOf(-3012, 0), EROFS);
+  EXPECT_EQ(quilfs::errnoOf(-3002, 0), EROFS);
+  EXPECT_EQ(quilfs::errnoOf(-3003, 0), ENOSPC);
+  EXPECT_EQ(quilfs::errnoOf(1000, 0), ENOENT);
+  EXPECT_EQ(quilfs::errnoOf(-4, 0), EBADF);
+  EXPECT_EQ(quilfs::errnoOf(-3008, 0), EEXIST);
+  EXPECT_EQ(quilfs::errnoOf(-1308, 0), EIO);
+  // The Windows error decides only when the library's code is 0.
+  EXPECT_EQ(quilfs::errnoOf(-3012, 2), EROFS);
+  EXPECT_EQ(quilfs::errnoOf(0, 3), ENOENT);
+  EXPECT_EQ(quilfs::errnoOf(0, 5), EACCES);
+  EXPECT_EQ(quilfs::errnoOf(0, 32), EBUSY);
+  EXPECT_EQ(quilfs::errnoOf(0, 183), EEXIST);
+  EXPECT_EQ(quilfs::errnoOf(0, 112), ENOSPC);
+  EXPECT_EQ(quilfs::errnoOf(0, 145), ENOTEMPTY);
+  EXPECT_EQ(quilfs::errnoOf(0, 0), EIO);
+  EXPECT_EQ(quilfs::errnoOf(0, 9999), EIO);
+}
+
+TEST(QuilfsNames, MountPathsTimesAndKinds) {
+  EXPECT_EQ(quilfs::volumePathOf("/"), u"\\");
+  EXPECT_EQ(quilfs::volumePathOf("/USERDATA/\xC3\xA9t\xC3\xA9.txt"), u"\\USERDATA\\\u00E9t\u00E9.txt");
+  EXPECT_EQ(quilfs::volumePathOf("/USERDATA/\xF0\x9F\x8E\xA5"), u"\\USERDATA\\\U0001F3A5");
+  EXPECT_FALSE(quilfs::volumePathOf("/USERDATA/a\\b")) << "a backslash would be a separator on the volume";
+  EXPECT_FALSE(quilfs::volumePathOf("/USERDATA/\xC0\xAF")) << "an overlong form";
+  EXPECT_FALSE(quilfs::volumePathOf("/USERDATA/\xED\xA0\x80")) << "an encoded surrogate";
+  EXPECT_EQ(quilfs::utf8Of(u"\\CLIP\\\U0001F3A5"), "\\CLIP\\\xF0\x9F\x8E\xA5");
+  EXPECT_TRUE(quilfs::isUserArea(u"\\userdata\\a\\b"));
+  EXPECT_TRUE(quilfs::isUserArea(u"\\GENERAL\\x"));
+  EXPECT_FALSE(quilfs::isUserArea(u"\\USERDATA"));
+  EXPECT_FALSE(quilfs::isUserArea(u"\\USERDATAX\\a"));
+  EXPECT_TRUE(quilfs::isRecordedEssence(u"\\clip\\C0001.mxf"));
+  EXPECT_FALSE(quilfs::isRecordedEssence(u"\\CLIP\\C0001M01.XML"));
+  EXPECT_TRUE(quilfs::isAtOrBelow(u"\\USERDATA\\a\\b", u"\\userdata\\A"));
+  EXPECT_FALSE(quilfs::isAtOrBelow(u"\\USERDATA\\ab", u"\\USERDATA\\a"));
+  // FILETIME counts 100 ns from 1601-01-01; 2001-09-09T01:46:40.5Z in both forms.
+  EXPECT_EQ(quilfs::fileTimeOf({0, 0}), 116444736000000000LL);
+  EXPECT_EQ(quilfs::fileTimeOf({1000000000, 500000099}), 116444736000000000LL + 10000000000000000LL + 5000000);
+  const QUIL_SYSTEMTIME t{2001, 9, 0, 9, 1, 46, 40, 500};
+  EXPECT_EQ(quilfs::timespecOf(t).tv_sec, 1000000000);
+  EXPECT_EQ(quilfs::timespecOf(t).tv_nsec, 500000000);
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+std::string randomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+bool onPath(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Why FUSE cannot be used here, or empty.
+std::string fuseUnusable() {
+  const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return std::string("/dev/fuse cannot be opened: ") + std::strerror(errno);
+  ::close(fd);
+  if (!onPath("fusermount3")) return "fusermount3 is not installed (Debian package fuse3)";
+  return "";
+}
+
+bool mounted(const fs::path& where) {
+  return slurp("/proc/self/mountinfo").find(" " + where.string() + " ") != std::string::npos;
+}
+
+class Quilfs : public ::testing::Test {
+ protected:
+  struct Mount {
+    pid_t pid = -1;
+    fs::path at;
+    fs::path log;
+  };
+
+  void SetUp() override {
+    if (const std::string why = fuseUnusable(); !why.empty()) GTEST_SKIP() << why;
+    const char* tmp = std::getenv("QUIL_TEST_TMP");
+    base_ = fs::path(tmp != nullptr ? tmp : "/tmp") /
+            ("quilfs-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+  }
+  void TearDown() override {
+    for (Mount& m : mounts_) unmount(m);
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+
+  fs::path at(const std::string& name) const { return base_ / name; }
+
+  Outcome sh(const std::string& command) const {
+    Outcome r;
+    const int raw = std::system((command + " >'" + at("out").string() + "' 2>'" + at("err").string() + "'").c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = slurp(at("out"));
+    r.err = slurp(at("err"));
+    return r;
+  }
+  Outcome quil(const std::string& args) const { return sh(std::string(QUIL_TOOL) + " " + args); }
+  fs::path disc(const std::string& name, const std::string& options = "") const {
+    EXPECT_EQ(quil("mkdisc '" + at(name).string() + "' " + options).status, 0);
+    return at(name);
+  }
+
+  // The daemon in the foreground, its standard error kept; ready once the
+  // mount shows.
+  Mount& mount(const fs::path& discFolder, const std::string& name, std::vector<std::string> extra = {}) {
+    Mount m;
+    m.at = at(name);
+    m.log = at(name + ".log");
+    fs::create_directories(m.at);
+    m.pid = fork();
+    if (m.pid == 0) {
+      const int log = ::open(m.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, STDERR_FILENO);
+      std::vector<std::string> args{QUILFS_TOOL, discFolder.string(), m.at.string(), "-f"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!mounted(m.at) && waitpid(m.pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(mounted(m.at)) << slurp(m.log);
+    mounts_.push_back(m);
+    return mounts_.back();
+  }
+
+  // Waits for the daemon; its exit status, or -1 when it had to be killed.
+  static int waitFor(Mount& m, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int raw = 0;
+      if (waitpid(m.pid, &raw, WNOHANG) == m.pid) {
+        m.pid = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -2;
+  }
+  // fusermount3 -u, then SIGTERM, then SIGKILL and a lazy unmount.
+  int unmount(Mount& m) {
+    if (m.pid <= 0) return -1;
+    std::system(("fusermount3 -u '" + m.at.string() + "' 2>/dev/null").c_str());
+    int status = waitFor(m, 10s);
+    if (status == -2) {
+      kill(m.pid, SIGTERM);
+      status = waitFor(m, 5s);
+    }
+    if (status == -2) {
+      kill(m.pid, SIGKILL);
+      waitFor(m, 5s);
+      status = -1;
+    }
+    if (mounted(m.at)) std::system(("fusermount3 -u -z '" + m.at.string() + "' 2>/dev/null").c_str());
+    return status;
+  }
+
+  std::list<Mount> mounts_;  // mount() hands out references
+  fs::path base_;
+};
+
+// A small tree: nested folders, an empty file, sizes around a block.
+void makeTree(const fs::path& root) {
+  fs::create_directories(root / "a" / "b");
+  fs::create_directories(root / "empty-dir");
+  spit(root / "empty", "");
+  spit(root / "one", "1");
+  spit(root / "a" / "page", randomBytes(4095, 1));
+  spit(root / "a" / "b" / "block+3", randomBytes((1 << 20) + 3, 2));
+  spit(root / "a" / "b" / "big", randomBytes((5 << 19) + 77, 3));
+  spit(root / "caf\xC3\xA9 menu.txt", "soup\n");
+}
+
+TEST_F(Quilfs, CopiesATreeInAndOut) {
+  const fs::path d = disc("disc");
+  Mount& m = mount(d, "mnt");
+  makeTree(at("src"));
+  const std::string tree = (m.at / "USERDATA" / "tree").string();
+  ASSERT_EQ(sh("cp -r '" + at("src").string() + "' '" + tree + "'").status, 0) << slurp(m.log);
+  EXPECT_EQ(sh("diff -r '" + at("src").string() + "' '" + tree + "'").status, 0);
+  ASSERT_EQ(sh("cp -r '" + tree + "' '" + at("out").string() + "d'").status, 0);
+  const Outcome diff = sh("diff -r '" + at("src").string() + "' '" + at("out").string() + "d'");
+  EXPECT_EQ(diff.status, 0) << diff.out;
+  EXPECT_EQ(unmount(m), 0) << slurp(m.log);
+  // What the disc itself holds, read by another process through the library.
+  ASSERT_EQ(quil("--root '" + d.string() + "' get --no-progress /USERDATA/tree/a/b/big '" + at("big").string() + "'").status, 0);
+  EXPECT_EQ(slurp(at("big")), slurp(at("src") / "a" / "b" / "big"));
+}
+
+TEST_F(Quilfs, RsyncIntoUserData) {
+  if (!onPath("rsync")) GTEST_SKIP() << "rsync is not installed";
+  Mount& m = mount(disc("disc"), "mnt");
+  makeTree(at("src"));
+  sh("find '" + at("src").string() + "' -type f -exec chmod 644 {} + -exec touch -d @1000000000.25 {} +");
+  // Folders keep no times the mount could set, and the medium keeps them to
+  // the millisecond.
+  const std::string rsync = "rsync -a -i --omit-dir-times --modify-window=1 '" + at("src").string() + "/' '" +
+                            (m.at / "USERDATA" / "rs").string() + "/'";
+  const Outcome first = sh(rsync);
+  ASSERT_EQ(first.status, 0) << first.err << slurp(m.log);
+  EXPECT_EQ(sh("diff -r '" + at("src").string() + "' '" + (m.at / "USERDATA" / "rs").string() + "'").status, 0);
+  // Sizes and times came through: a second run finds nothing to send.
+  const Outcome second = sh(rsync);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.out, "") << "rsync sent again:\n" << second.out;
+  struct stat st {};
+  ASSERT_EQ(::stat((m.at / "USERDATA" / "rs" / "a" / "page").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 250000000);
+}
+
+TEST_F(Quilfs, RecordedClipsInTheListing) {
+  const fs::path d = disc("disc");
+  spit(at("c1"), randomBytes(5000, 4));
+  ASSERT_EQ(quil("--root '" + d.string() + "' record --no-progress '" + at("c1").string() + "' /CLIP/C0001.MXF").status, 0);
+  Mount& m = mount(d, "mnt");
+  // The second clip is recorded through the mount.
+  spit(at("c2"), randomBytes(3 << 20, 5));
+  ASSERT_EQ(sh("cp '" + at("c2").string() + "' '" + (m.at / "CLIP" / "C0002.MXF").string() + "'").status, 0) << slurp(m.log);
+  const Outcome ls = sh("ls -l --time-style=+T '" + (m.at / "CLIP").string() + "'");
+  ASSERT_EQ(ls.status, 0) << ls.err;
+  std::map<std::string, std::pair<std::string, long long>> listed;  // name -> mode, size
+  std::istringstream lines(ls.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream f(line);
+    std::string mode, links, owner, group, time, name;
+    long long size = -1;
+    if (f >> mode >> links >> owner >> group >> size >> time >> name) listed[name] = {mode, size};
+  }
+  EXPECT_EQ(listed["C0001.MXF"], std::make_pair(std::string("-rw-r--r--"), 5000LL)) << ls.out;
+  EXPECT_EQ(listed["C0002.MXF"], std::make_pair(std::string("-rw-r--r--"), 3LL << 20)) << ls.out;
+  EXPECT_TRUE(listed.count("C0002M01.XML")) << "the recording was finished:\n" << ls.out;
+  EXPECT_EQ(slurp(m.at / "CLIP" / "C0002.MXF"), slurp(at("c2")));
+}
+
+TEST_F(Quilfs, RefusalsArriveAsErrno) {
+  Mount& m = mount(disc("disc"), "mnt");
+  const std::string clip = (m.at / "CLIP" / "C0003.MXF").string();
+  const int recording = ::open(clip.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(recording, 0) << std::strerror(errno) << slurp(m.log);
+  ASSERT_EQ(::write(recording, randomBytes(65536, 6).data(), 65536), 65536);
+  errno = 0;
+  EXPECT_EQ(::unlink(clip.c_str()), -1);
+  EXPECT_EQ(errno, EBUSY);
+  const Outcome rm = sh("rm -f '" + clip + "'");
+  EXPECT_NE(rm.err.find("Device or resource busy"), std::string::npos) << rm.err;
+  // One file is written at a time on the volume.
+  errno = 0;
+  EXPECT_EQ(::open((m.at / "USERDATA" / "other").c_str(), O_WRONLY | O_CREAT, 0644), -1);
+  EXPECT_EQ(errno, EBUSY);
+  ::close(recording);
+  EXPECT_EQ(::unlink(clip.c_str()), 0) << std::strerror(errno) << " once closed";
+  // The daemon's standard error names the path, the code and its text.
+  EXPECT_NE(slurp(m.log).find("unlink \\CLIP\\C0003.MXF: QUILAPI_DeleteFile: -3010 "), std::string::npos) << slurp(m.log);
+
+  errno = 0;
+  EXPECT_EQ(::open((m.at / "INDEX.XML").c_str(), O_WRONLY), -1);
+  EXPECT_EQ(errno, EPERM) << "a kind that is never written";
+  const fs::path a = m.at / "USERDATA" / "a", b = m.at / "USERDATA" / "b";
+  spit(a, "a");
+  spit(b, "b");
+  errno = 0;
+  EXPECT_EQ(renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE), -1);
+  EXPECT_EQ(errno, EEXIST);
+  errno = 0;
+  EXPECT_EQ(renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(::rename(a.c_str(), b.c_str()), 0) << "a plain rename replaces";
+  EXPECT_EQ(slurp(b), "a");
+  EXPECT_EQ(::symlink("b", (m.at / "USERDATA" / "l").c_str()), -1);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(::link(b.c_str(), (m.at / "USERDATA" / "l").c_str()), -1);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(::mkfifo((m.at / "USERDATA" / "p").c_str(), 0644), -1);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(::setxattr(b.c_str(), "user.x", "1", 1, 0), -1);
+  EXPECT_EQ(errno, ENOTSUP);
+  // No write bit left is the read-only attribute; one given back clears it.
+  ASSERT_EQ(::chmod(b.c_str(), 0444), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(b.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(::open(b.c_str(), O_WRONLY), -1);
+  EXPECT_EQ(errno, EACCES);
+  ASSERT_EQ(::chmod(b.c_str(), 0644), 0);
+  const int fd = ::open(b.c_str(), O_WRONLY | O_TRUNC);
+  EXPECT_GE(fd, 0) << std::strerror(errno);
+  ::close(fd);
+}
+
+// The kernel does not wait for the release of a closed file: with other
+// requests keeping the daemon's threads busy, the next open for writing often
+// arrives first, and must wait for the release instead of being refused.
+TEST_F(Quilfs, WritingFileAfterFileIsNotRefused) {
+  Mount& m = mount(disc("disc"), "mnt");
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> lookups;
+  for (int i = 0; i < 3; ++i) {
+    lookups.emplace_back([&] {
+      struct stat st {};
+      while (!stop) ::stat((m.at / "USERDATA" / "missing").c_str(), &st);
+    });
+  }
+  int refused = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const int fd = ::open((m.at / "USERDATA" / (i % 2 == 0 ? "a" : "b")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+      ++refused;
+      continue;
+    }
+    EXPECT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+  }
+  stop = true;
+  for (auto& t : lookups) t.join();
+  EXPECT_EQ(refused, 0) << slurp(m.log);
+}
+
+TEST_F(Quilfs, NotWritableAndFullDiscs) {
+  Mount& ro = mount(disc("ro", "--not-writable"), "ro-mnt");
+  errno = 0;
+  EXPECT_EQ(::open((ro.at / "USERDATA" / "x").c_str(), O_WRONLY | O_CREAT, 0644), -1);
+  EXPECT_EQ(errno, EROFS);
+  EXPECT_EQ(::mkdir((ro.at / "USERDATA" / "d").c_str(), 0755), -1);
+  EXPECT_EQ(errno, EROFS);
+  // A writable disc mounted with -o ro: the volume is write-protected too,
+  // so nothing shows a write bit.
+  Mount& readOnly = mount(disc("plain"), "plain-mnt", {"-o", "ro"});
+  struct stat st {};
+  ASSERT_EQ(::stat((readOnly.at / "INDEX.XML").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  EXPECT_EQ(::open((readOnly.at / "USERDATA" / "x").c_str(), O_WRONLY | O_CREAT, 0644), -1);
+  EXPECT_EQ(errno, EROFS);
+
+  const fs::path full = disc("full", "--capacity 1M");
+  const Outcome info = quil("--root '" + full.string() + "' info");
+  unsigned long long capacity = 0, free = 0;
+  ASSERT_EQ(std::sscanf(info.out.substr(info.out.find("capacity")).c_str(), "capacity %llu bytes, %llu free", &capacity,
+                        &free), 2) << info.out;
+  Mount& m = mount(full, "full-mnt");
+  struct statvfs vfs {};
+  ASSERT_EQ(::statvfs(m.at.c_str(), &vfs), 0);
+  EXPECT_EQ(vfs.f_blocks * vfs.f_frsize, capacity / vfs.f_frsize * vfs.f_frsize);
+  EXPECT_EQ(vfs.f_bavail * vfs.f_frsize, free / vfs.f_frsize * vfs.f_frsize);
+  const int fd = ::open((m.at / "USERDATA" / "big").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string chunk = randomBytes(100000, 7);
+  long long taken = 0;
+  ssize_t n = 0;
+  while ((n = ::write(fd, chunk.data(), chunk.size())) > 0) taken += n;
+  EXPECT_EQ(errno, ENOSPC);
+  ::close(fd);
+  // What landed is what write() reported, and no byte more.
+  ASSERT_EQ(unmount(m), 0);
+  const Outcome ls = quil("--root '" + full.string() + "' ls -l /USERDATA");
+  EXPECT_NE(ls.out.find(" " + std::to_string(taken) + " "), std::string::npos) << taken << "\n" << ls.out;
+  EXPECT_GT(taken, static_cast<long long>(free) - 100000);
+}
+
+TEST_F(Quilfs, FioVerifiesSequentialAndRandomWrites) {
+  if (!onPath("fio")) GTEST_SKIP() << "fio is not installed";
+  Mount& m = mount(disc("disc"), "mnt");
+  // Without a random map fio verifies in the order of the offsets, not of
+  // the writes, so a write landing at the wrong offset cannot hide.
+  for (const std::string job : {"--rw=write --bs=1M", "--rw=randwrite --bs=4k --norandommap"}) {
+    const Outcome fio = sh("fio --name=check --directory='" + (m.at / "USERDATA").string() + "' " + job +
+                           " --size=8M --ioengine=psync --fallocate=none --verify=crc32c --randseed=11");
+    EXPECT_EQ(fio.status, 0) << job << "\n" << fio.out << fio.err << slurp(m.log);
+    EXPECT_NE(fio.out.find("err= 0"), std::string::npos) << fio.out;
+  }
+}
+
+// In the manner of fsx: writes at offsets, truncations and reads on three
+// user-data files, each compared with a model; a file is open for writing
+// one at a time, as the volume allows.
+TEST_F(Quilfs, RandomOperationsMatchAModel) {
+  const fs::path d = disc("disc");
+  Mount& m = mount(d, "mnt");
+  const char* seedText = std::getenv("QUILFS_CHECK_SEED");
+  const uint32_t seed = seedText != nullptr ? static_cast<uint32_t>(std::stoul(seedText)) : 20240601u;
+  std::mt19937 rng(seed);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  constexpr size_t kMax = 768 * 1024;
+  std::vector<std::string> model(3);
+  std::vector<std::string> recent;  // the last operations, for the failure message
+  auto fail = [&](const std::string& what) {
+    std::string text = "seed " + std::to_string(seed) + ": " + what + "\nlast operations:\n";
+    for (const auto& r : recent) text += "  " + r + "\n";
+    return text;
+  };
+  auto path = [&](size_t f) { return (m.at / "USERDATA" / ("fsx" + std::to_string(f))).string(); };
+  int done = 0;
+  while (done < 3000) {
+    const size_t f = pick(model.size());
+    const int fd = ::open(path(f).c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << fail("open " + path(f) + ": " + std::strerror(errno));
+    for (size_t k = 10 + pick(50); k > 0; --k, ++done) {
+      std::string& bytes = model[f];
+      const size_t op = pick(10), offset = pick(kMax), length = 1 + pick(64 * 1024);
+      if (recent.size() == 20) recent.erase(recent.begin());
+      recent.push_back(std::to_string(done) + " file " + std::to_string(f) + " op " + std::to_string(op) + " at " +
+                       std::to_string(offset) + " length " + std::to_string(length));
+      if (op < 4) {
+        const std::string data = randomBytes(length, static_cast<uint32_t>(rng()));
+        ASSERT_EQ(::pwrite(fd, data.data(), length, static_cast<off_t>(offset)), static_cast<ssize_t>(length))
+            << fail(std::strerror(errno));
+        if (bytes.size() < offset + length) bytes.resize(offset + length, '\0');
+        bytes.replace(offset, length, data);
+      } else if (op < 6) {
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(offset)), 0) << fail(std::strerror(errno));
+        bytes.resize(offset, '\0');
+      } else if (op < 9) {
+        std::string got(length, '\0');
+        const ssize_t n = ::pread(fd, got.data(), length, static_cast<off_t>(offset));
+        const size_t want = offset >= bytes.size() ? 0 : std::min(length, bytes.size() - offset);
+        ASSERT_EQ(n, static_cast<ssize_t>(want)) << fail("short read");
+        ASSERT_TRUE(want == 0 || got.compare(0, want, bytes, offset, want) == 0) << fail("the bytes differ from the model");
+      } else {
+        struct stat st {};
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        ASSERT_EQ(st.st_size, static_cast<off_t>(bytes.size())) << fail("fstat size");
+      }
+    }
+    ASSERT_EQ(::close(fd), 0);
+    // Between bursts: a truncation by path, and the whole file read afresh.
+    const size_t g = pick(model.size());
+    if (pick(4) == 0 && fs::exists(path(g))) {
+      const size_t size = pick(kMax);
+      ASSERT_EQ(::truncate(path(g).c_str(), static_cast<off_t>(size)), 0) << fail(std::strerror(errno));
+      model[g].resize(size, '\0');
+    }
+    if (fs::exists(path(g))) {
+      ASSERT_TRUE(slurp(path(g)) == model[g]) << fail("file " + std::to_string(g) + " reread");
+    }
+  }
+  ASSERT_EQ(unmount(m), 0) << slurp(m.log);
+  for (size_t f = 0; f < model.size(); ++f) {
+    ASSERT_EQ(quil("--root '" + d.string() + "' get --no-progress /USERDATA/fsx" + std::to_string(f) + " '" +
+                   at("back").string() + "'").status, 0);
+    EXPECT_TRUE(slurp(at("back")) == model[f]) << fail("the disc's copy of file " + std::to_string(f));
+  }
+}
+
+TEST_F(Quilfs, UnmountWithAFileStillOpen) {
+  const fs::path d = disc("disc");
+  Mount& m = mount(d, "mnt");
+  const std::string data = randomBytes(300000, 8);
+  // A recording still open when the daemon is told to stop: it is finished
+  // (its metadata written) and the volume closed before the daemon exits.
+  const int recording = ::open((m.at / "CLIP" / "C0004.MXF").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(recording, 0) << std::strerror(errno);
+  ASSERT_EQ(::write(recording, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  kill(m.pid, SIGTERM);
+  EXPECT_EQ(waitFor(m, 10s), 0) << slurp(m.log);
+  EXPECT_FALSE(mounted(m.at));
+  EXPECT_NE(slurp(m.log).find("volume closed (1 file was still open at unmount)"), std::string::npos) << slurp(m.log);
+  EXPECT_EQ(::write(recording, "x", 1), -1);
+  ::close(recording);
+  const Outcome ls = quil("--root '" + d.string() + "' ls /CLIP");
+  EXPECT_NE(ls.out.find("C0004M01.XML"), std::string::npos) << ls.out;
+  ASSERT_EQ(quil("--root '" + d.string() + "' get --no-progress /CLIP/C0004.MXF '" + at("clip").string() + "'").status, 0);
+  EXPECT_TRUE(slurp(at("clip")) == data);
+
+  // Unmounted lazily while a file is written: the daemon stays until the
+  // file is closed, then exits, and every byte is on the disc.
+  Mount& again = mount(d, "mnt2");
+  const int fd = ::open((again.at / "USERDATA" / "late").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, data.data(), 1000), 1000);
+  ASSERT_EQ(std::system(("fusermount3 -u -z '" + again.at.string() + "'").c_str()), 0);
+  ASSERT_EQ(::write(fd, data.data() + 1000, data.size() - 1000), static_cast<ssize_t>(data.size() - 1000));
+  ::close(fd);
+  EXPECT_EQ(waitFor(again, 10s), 0) << slurp(again.log);
+  ASSERT_EQ(quil("--root '" + d.string() + "' get --no-progress /USERDATA/late '" + at("late").string() + "'").status, 0);
+  EXPECT_TRUE(slurp(at("late")) == data);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Figures for quilfs, each against its baseline in the same run:
+#   1. fio, sequential 1 MiB writes then reads of SIZE (default 256M), through
+#      the mount and on a host folder beside the disc (same file system);
+#   2. copying a user-data file of BIG (default 1G) out of the mount with cp,
+#      against `quil get` of the same file.
+# The host's page cache is left as it is (warm) for both sides of each pair:
+# fio does not drop it (--invalidate=0), which on the mount would only drop
+# the mount's own pages and on the host folder the data itself.
+#   tools/quilfs/measure.sh [BUILD-DIR] [SIZE] [BIG]
+set -euo pipefail
+build="${1:-build}"
+size="${2:-256M}"
+big="${3:-1G}"
+quil="$build/tools/quil"
+quilfs="$build/tools/quilfs"
+for tool in "$quil" "$quilfs" fio fusermount3; do
+  command -v "$tool" >/dev/null || { echo "measure: $tool is missing" >&2; exit 2; }
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/quilfs-measure.XXXXXX")"
+export QUIL_REGISTRY="$work/none.reg" QUIL_PROGRAM_FILES="$work/opt"  # logs stay in the scratch folder
+daemon=""
+cleanup() {
+  if [ -n "$daemon" ]; then
+    fusermount3 -u "$work/mnt" 2>/dev/null || kill "$daemon" 2>/dev/null || true
+    wait "$daemon" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mount_disc() {
+  "$quilfs" "$work/disc" "$work/mnt" -f 2>"$work/quilfs.log" &
+  daemon=$!
+  for _ in $(seq 100); do grep -q " $work/mnt " /proc/self/mountinfo && return 0; sleep 0.05; done
+  echo "measure: the mount did not come up" >&2; cat "$work/quilfs.log" >&2; exit 1
+}
+unmount_disc() {
+  fusermount3 -u "$work/mnt"
+  wait "$daemon"
+  daemon=""
+}
+
+# MiB/s of one fio job: DIRECTORY RW
+fio_rate() {
+  fio --name=seq --directory="$1" --rw="$2" --bs=1M --size="$size" --ioengine=psync --fallocate=none --invalidate=0 \
+    --end_fsync=0 --output-format=json 2>/dev/null |
+    python3 -c 'import json,sys; j=json.load(sys.stdin)["jobs"][0]; k=sys.argv[1]; print("%.0f" % (j[k]["bw_bytes"]/1048576))' \
+      "$([ "$2" = read ] && echo read || echo write)"
+}
+
+seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null; t1=$(date +%s.%N); awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+least() { printf "%s\n" "$@" | sort -g | head -1; }
+
+"$quil" mkdisc "$work/disc" --capacity 64G
+mkdir -p "$work/mnt" "$work/host"
+
+echo "fio, sequential, bs=1M, size=$size (MiB/s)"
+mount_disc
+mount_write=$(fio_rate "$work/mnt/USERDATA" write)
+mount_read=$(fio_rate "$work/mnt/USERDATA" read)
+host_write=$(fio_rate "$work/host" write)
+host_read=$(fio_rate "$work/host" read)
+printf "  write  mount %6s  host folder %6s  ratio %s\n" "$mount_write" "$host_write" "$(ratio "$mount_write" "$host_write")"
+printf "  read   mount %6s  host folder %6s  ratio %s\n" "$mount_read" "$host_read" "$(ratio "$mount_read" "$host_read")"
+rm -f "$work/mnt/USERDATA/seq.0.0" "$work/host/seq.0.0"
+unmount_disc
+
+echo "copying a $big user-data file out (seconds, best of 3)"
+head -c "$big" /dev/urandom >"$work/big.bin"
+"$quil" --root "$work/disc" put --no-progress "$work/big.bin" /USERDATA/big.bin
+rm -f "$work/big.bin"
+gets=()
+cps=()
+for _ in 1 2 3; do
+  gets+=("$(seconds "$quil" --root "$work/disc" get --no-progress /USERDATA/big.bin "$work/out.bin")")
+  rm -f "$work/out.bin"
+  mount_disc
+  cps+=("$(seconds cp "$work/mnt/USERDATA/big.bin" "$work/out.bin")")
+  unmount_disc
+  rm -f "$work/out.bin"
+done
+get=$(least "${gets[@]}")
+cp=$(least "${cps[@]}")
+printf "  cp out of the mount %s s  quil get %s s  ratio %s\n" "$cp" "$get" "$(ratio "$cp" "$get")"

@@ -1,0 +1,151 @@
+#include "names.h"
+
+#include <algorithm>
+
+namespace quilfs {
+
+std::optional<std::u16string> utf16Of(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    uint32_t cp = 0;
+    uint32_t least = 0;
+    if (c < 0x80) {
+      n = 1, cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      n = 2, cp = c & 0x1Fu, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      n = 3, cp = c & 0x0Fu, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      n = 4, cp = c & 0x07u, least = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (i + n > s.size()) return std::nullopt;
+    for (size_t k = 1; k < n; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (t & 0x3Fu);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return std::nullopt;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string utf8Of(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::optional<std::u16string> volumePathOf(std::string_view mountPath) {
+  auto path = utf16Of(mountPath);
+  if (!path || path->find(u'\\') != std::u16string::npos) return std::nullopt;
+  std::replace(path->begin(), path->end(), u'/', u'\\');
+  if (path->empty() || path->front() != u'\\') path->insert(path->begin(), u'\\');
+  // The kernel never sends a trailing slash but for the root.
+  while (path->size() > 1 && path->back() == u'\\') path->pop_back();
+  return path;
+}
+
+std::u16string_view lastName(std::u16string_view path) {
+  const size_t cut = path.find_last_of(u'\\');
+  return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+}
+
+namespace {
+
+char16_t folded(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+
+// The first name below the root, and what follows it.
+std::u16string_view topName(std::u16string_view path, std::u16string_view* rest) {
+  if (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
+  const size_t cut = path.find(u'\\');
+  if (rest != nullptr) *rest = cut == std::u16string_view::npos ? std::u16string_view() : path.substr(cut + 1);
+  return cut == std::u16string_view::npos ? path : path.substr(0, cut);
+}
+
+bool endsWithFolded(std::u16string_view name, std::u16string_view suffix) {
+  return name.size() > suffix.size() && sameName(name.substr(name.size() - suffix.size()), suffix);
+}
+
+}  // namespace
+
+bool sameName(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return folded(x) == folded(y); });
+}
+
+bool isAtOrBelow(std::u16string_view path, std::u16string_view folder) {
+  if (folder == u"\\") return true;
+  if (path.size() < folder.size() || !sameName(path.substr(0, folder.size()), folder)) return false;
+  return path.size() == folder.size() || path[folder.size()] == u'\\';
+}
+
+bool isUserArea(std::u16string_view path) {
+  std::u16string_view rest;
+  const std::u16string_view top = topName(path, &rest);
+  return !rest.empty() && (sameName(top, u"USERDATA") || sameName(top, u"GENERAL"));
+}
+
+bool isRecordedEssence(std::u16string_view path) {
+  std::u16string_view rest;
+  const std::u16string_view top = topName(path, &rest);
+  return !rest.empty() && rest.find(u'\\') == std::u16string_view::npos &&
+         (sameName(top, u"CLIP") || sameName(top, u"COMPONENT")) && endsWithFolded(rest, u".MXF");
+}
+
+struct timespec timespecOf(const QUIL_SYSTEMTIME& t) {
+  struct tm parts {};
+  parts.tm_year = t.wYear - 1900;
+  parts.tm_mon = t.wMonth - 1;
+  parts.tm_mday = t.wDay;
+  parts.tm_hour = t.wHour;
+  parts.tm_min = t.wMinute;
+  parts.tm_sec = t.wSecond;
+  struct timespec out {};
+  if (t.wYear == 0) return out;
+  out.tv_sec = timegm(&parts);
+  out.tv_nsec = static_cast<long>(t.wMilliseconds % 1000) * 1000000L;
+  return out;
+}
+
+int64_t fileTimeOf(const struct timespec& t) {
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+  return (static_cast<int64_t>(t.tv_sec) + kSecondsFrom1601To1970) * 10000000LL + t.tv_nsec / 100;
+}
+
+}  // namespace quilfs
