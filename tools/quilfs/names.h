@@ -12,16 +12,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf.h"
 #include "quil/quilcoreapi.h"
 
 namespace quilfs {
 
-// Strict UTF-8 to UTF-16: a broken sequence, an overlong form or an encoded
+// Strict UTF-8 to UTF-16 (a broken sequence, an overlong form or an encoded
 // surrogate gives nothing, so that two different byte strings never reach
-// the same volume name.
-std::optional<std::u16string> utf16Of(std::string_view utf8);
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-std::string utf8Of(std::u16string_view utf16);
+// the same volume name) and back (a lone surrogate becomes U+FFFD).
+using quiltools::utf16Of;
+using quiltools::utf8Of;
 
 // "/USERDATA/a.txt" -> "\USERDATA\a.txt", "/" -> "\". Nothing when the path
 // is not valid UTF-8 or a name holds a backslash, which the volume would
