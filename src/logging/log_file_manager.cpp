@@ -11,6 +11,7 @@
 #include <log4cxx/patternlayout.h>
 
 #include "logging/line_appender.h"
+#include "platform/folder_watch.h"
 #include "platform/host.h"
 #include "platform/interprocess_mutex.h"
 #include "platform/registry.h"
@@ -23,6 +24,9 @@ namespace QUILLogger {
 namespace {
 
 constexpr size_t kSegmentSize = 4096;  // see docs/ARCHITECTURE.md: 256 bytes cannot hold Boost's segment index
+constexpr const char* kSizeTableName = "QUIL_Logger_FileSizes64";
+constexpr size_t kSizeEntries = 24;  // files written at once by all processes before entries are reused
+constexpr size_t kEntryWords = 4;    // device, inode, size, claim order
 constexpr const char* kDebugAppenderName = "QUIL_OutputDebugStringAppender";
 constexpr std::u16string_view kUninstallKey = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr std::u16string_view kProductName = u"Merrow TALVO Drive Software";
@@ -125,7 +129,9 @@ void LogFileManager::startLogging() {
     debug->setName(kDebugAppenderName);
     logger_->addAppender(debug);
   }
+  if (options_.watchFolder) watch_ = std::make_unique<quil::platform::FolderWatch>();
   if (rotationMutex_) {
+    sizeTable_ = rotationMutex_->sharedWords(kSizeTableName, 1 + kSizeEntries * kEntryWords);
     quil::platform::InterprocessLock lock(*rotationMutex_);
     removeOldFiles();
   } else {
@@ -177,28 +183,80 @@ LogFileInfo LogFileManager::nextFile(const quil::platform::LocalTime& time) cons
   return candidate;
 }
 
+bool LogFileManager::entryIsFor(const CurrentFile& current) const {
+  const std::atomic<uint64_t>* e = current.sizeEntry;
+  return e != nullptr && e[0].load(std::memory_order_relaxed) == current.device &&
+         e[1].load(std::memory_order_relaxed) == current.inode;
+}
+
 bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const {
   if (current.info.logName.empty()) return true;
   if (current.year != time.year || current.month != time.month || current.day != time.day) return true;
-  // One fstat on the open descriptor instead of a lookup by name per line: a
-  // file removed from outside has no link left, and the size is the file's
-  // own whoever appended to it. A state that cannot be read counts as too large.
-  uint64_t size = 0;
-  bool removed = false;
-  if (!current.appender || !current.appender->fileState(size, removed)) return true;
-  return removed || size > maxLogFileSize_;
+  // Nothing removed or renamed in the folder since the file was last seen
+  // there, and its size counted by every process that appends to it: the
+  // line goes out without a question to the file system.
+  const bool watching = watch_ && watch_->watching();
+  const uint64_t events = watching ? watch_->events() : 0;
+  const bool counted = entryIsFor(current);
+  if (watching && counted && events == current.checkedEvents.load(std::memory_order_relaxed)) {
+    return current.sizeEntry[2].load(std::memory_order_relaxed) > maxLogFileSize_;
+  }
+  // Otherwise ask the open descriptor: a file removed from outside has no
+  // link left, and the size is the file's own whoever appended to it. A
+  // state that cannot be read counts as too large.
+  quil::logging::OpenFileState state;
+  if (!current.appender || !current.appender->fileState(state)) return true;
+  if (state.removed) return true;
+  if (counted) {
+    // Bytes appended by something that does not count them (another
+    // segment, a process that died between its write and its count).
+    uint64_t seen = current.sizeEntry[2].load(std::memory_order_relaxed);
+    while (seen < state.size && !current.sizeEntry[2].compare_exchange_weak(seen, state.size)) {
+    }
+    if (watching) current.checkedEvents.store(events, std::memory_order_relaxed);
+  }
+  return state.size > maxLogFileSize_;
 }
 
-std::shared_ptr<quil::logging::LineAppender> LogFileManager::openFile(const LogFileInfo& file) {
+std::atomic<uint64_t>* LogFileManager::claimSizeEntry(uint64_t device, uint64_t inode, uint64_t size) {
+  if (sizeTable_ == nullptr) return nullptr;
+  // Called under the rotation mutex, so claims never race each other; the
+  // lines of other processes read the entries meanwhile, and one that reads
+  // an entry half rewritten sees a device or inode not its own and asks its
+  // file instead.
+  std::atomic<uint64_t>* entries = sizeTable_ + 1;
+  std::atomic<uint64_t>* chosen = nullptr;
+  for (size_t i = 0; i < kSizeEntries; ++i) {
+    std::atomic<uint64_t>* e = entries + i * kEntryWords;
+    if (e[0].load() == device && e[1].load() == inode) {
+      chosen = e;
+      break;
+    }
+    if (chosen == nullptr || e[3].load() < chosen[3].load()) chosen = e;  // the longest unclaimed
+  }
+  if (chosen[0].load() != device || chosen[1].load() != inode) {
+    chosen[0].store(0);
+    chosen[1].store(0);  // no reader takes the entry for its file while it changes hands
+    chosen[2].store(size);
+    chosen[0].store(device);
+    chosen[1].store(inode);
+  } else {
+    chosen[2].store(size);  // the file's own size wins at every switch
+  }
+  chosen[3].store(sizeTable_[0].fetch_add(1) + 1);
+  return chosen;
+}
+
+std::shared_ptr<quil::logging::LineAppender> LogFileManager::openFile(const LogFileInfo& file,
+                                                                      std::u16string_view header, bool& created) {
+  created = false;
   const std::string name = quil::toUtf8(file.logName);
   if (auto existing = std::dynamic_pointer_cast<quil::logging::LineAppender>(logger_->getAppender(name))) {
     return existing;
   }
   const std::string path = hostPath(file.logName);
-  boost::system::error_code ec;
-  if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
   // Appending: another process may already have started the file.
-  auto appender = quil::logging::LineAppender::appendingTo(path);
+  auto appender = quil::logging::LineAppender::appendingTo(path, quil::toUtf8(header), &created);
   if (!appender) return nullptr;  // lines are lost until a later switch succeeds
   appender->setLayout(layout_);
   appender->setName(name);
@@ -216,21 +274,25 @@ void LogFileManager::removeOldFiles() {
   }
 }
 
-void LogFileManager::writeHeader(const quil::platform::LocalTime& time) {
-  doWriteLog(quil::format(u"#Date=%hu/%02hu/%02hu, Source=%ls, Version=%ls", time.year, time.month, time.day,
-                          source_, version_));
+std::u16string LogFileManager::headerLine(const quil::platform::LocalTime& time) const {
+  return quil::format(u"#Date=%hu/%02hu/%02hu, Source=%ls, Version=%ls", time.year, time.month, time.day, source_,
+                      version_);
 }
 
-void LogFileManager::switchFile(const CurrentFile& seen, const quil::platform::LocalTime& time) {
+void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::LocalTime& time) {
   std::unique_lock<std::shared_mutex> guard(appenderGuard_);
   std::unique_ptr<quil::platform::InterprocessLock> lock;
   if (rotationMutex_) lock = std::make_unique<quil::platform::InterprocessLock>(*rotationMutex_);
+  // Another thread switched meanwhile: its file is the one to use.
+  if (current_->generation != seenGeneration) return;
+  const CurrentFile& seen = *current_;
+  // The folder is watched before it is looked at, so that a removal after
+  // this point is always told to the next line.
+  boost::system::error_code ec;
+  if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
+  uint64_t events = 0;
+  if (watch_ && watch_->watch(folder_.empty() ? std::string(".") : quil::toUtf8(folder_))) events = watch_->events();
   const LogFileInfo next = nextFile(time);
-  {
-    std::lock_guard<std::mutex> currentLock(currentMutex_);
-    // Another thread switched meanwhile: its file is the one to use.
-    if (current_.get() != &seen) return;
-  }
   // The old appender goes even when the name stays: a file removed from
   // outside must be opened anew, not written through the old descriptor.
   if (!seen.info.logName.empty()) {
@@ -239,29 +301,57 @@ void LogFileManager::switchFile(const CurrentFile& seen, const quil::platform::L
       old->close();
     }
   }
-  const bool existed = fileState(hostPath(next.logName), 0xFFFFFFFFu) != FileState::kMissing;
+  bool created = false;
+  const std::u16string header = headerLine(time);
   auto now = std::make_shared<CurrentFile>();
-  now->appender = openFile(next);
+  now->generation = seen.generation + 1;
+  now->appender = openFile(next, header, created);
   now->info = next;
   now->year = time.year;
   now->month = time.month;
   now->day = time.day;
+  quil::logging::OpenFileState state;
+  if (now->appender && now->appender->fileState(state)) {
+    now->device = state.device;
+    now->inode = state.inode;
+    now->sizeEntry = claimSizeEntry(state.device, state.inode, state.size);
+    now->appender->countInto(now->sizeEntry != nullptr ? &now->sizeEntry[2] : nullptr);
+  }
+  now->checkedEvents.store(events, std::memory_order_relaxed);
   removeOldFiles();
-  if (!existed) writeHeader(time);
+  // The new file holds its header already; the line still goes to the
+  // logger for every other appender (the debugger output).
+  if (created) doWriteLog(header);
   std::lock_guard<std::mutex> currentLock(currentMutex_);
   current_ = std::move(now);
 }
+
+bool LogFileManager::linesSkipFileChecks() const {
+  std::shared_ptr<const CurrentFile> current;
+  {
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    current = current_;
+  }
+  return watch_ && watch_->watching() && entryIsFor(*current);
+}
+
+uint64_t LogFileManager::folderEvents() const { return watch_ ? watch_->events() : 0; }
 
 void LogFileManager::writeLine(const quil::platform::LocalTime& time, std::u16string_view line) {
   ThreadErrorKeeper keeper;
   if (!started_ || detached_.load()) return;
   try {
-    std::shared_ptr<const CurrentFile> seen;
+    uint64_t seenGeneration = 0;
     {
-      std::lock_guard<std::mutex> lock(currentMutex_);
-      seen = current_;
+      // current_ changes only under the exclusive side of the guard.
+      std::shared_lock<std::shared_mutex> guard(appenderGuard_);
+      if (!needsSwitch(*current_, time)) {
+        doWriteLog(line);
+        return;
+      }
+      seenGeneration = current_->generation;
     }
-    if (needsSwitch(*seen, time)) switchFile(*seen, time);
+    switchFile(seenGeneration, time);
     std::shared_lock<std::shared_mutex> guard(appenderGuard_);
     doWriteLog(line);
   } catch (...) {
@@ -275,7 +365,10 @@ void LogFileManager::doWriteLog(std::u16string_view line) {
   if (!logger_->isEnabledFor(level)) return;
   // The LogString is UTF-8 here; handing it over as it is keeps non-ASCII
   // text intact whatever the C locale says.
-  logger_->forcedLogLS(level, quil::toUtf8(line), log4cxx::spi::LocationInfo::getLocationUnavailable());
+  std::string utf8;
+  utf8.reserve(line.size() + 8);
+  quil::appendUtf8(utf8, line);
+  logger_->forcedLogLS(level, utf8, log4cxx::spi::LocationInfo::getLocationUnavailable());
 }
 
 std::shared_ptr<LogFileManager> LogFileManagerSVC::start(StartupOptions options) {

@@ -28,6 +28,7 @@ class LineAppender;
 }
 
 namespace quil::platform {
+class FolderWatch;
 class NamedInterprocessMutex;
 class Registry;
 }  // namespace quil::platform
@@ -43,6 +44,10 @@ struct StartupOptions {
   std::string loggerName = "QUIL_LOGGER";
   std::string segmentName = "boost_interprocess_QUIL_Logger64";
   std::string mutexName = "QUIL_Logger_Mutex64";
+  // Removals from the log folder are learnt from the kernel's notifications
+  // rather than by asking the open file before every line. Off, or when the
+  // notifications cannot be had, every line asks.
+  bool watchFolder = true;
   static StartupOptions fromEnvironment();
 };
 
@@ -88,6 +93,14 @@ class LogFileManager {
   // The folder's recognised log files, oldest first (empty when it cannot be listed).
   LogFileSet listFolder() const;
 
+  // Whether a line can be stored without asking the file system about the
+  // current file: the folder is watched and the file's size is counted in
+  // the segment every process shares.
+  bool linesSkipFileChecks() const;
+  // Removals and renames seen in the log folder so far (0 without a watch):
+  // a change tells that the next line looks at its file again.
+  uint64_t folderEvents() const;
+
  protected:
   explicit LogFileManager(StartupOptions options);
 
@@ -112,25 +125,41 @@ class LogFileManager {
   struct CurrentFile {
     LogFileInfo info;
     uint16_t year = 0, month = 0, day = 0;  // the day of info.dateKey, for a cheap comparison
+    uint64_t generation = 0;                // one more at every switch
     std::shared_ptr<quil::logging::LineAppender> appender;
+    uint64_t device = 0, inode = 0;
+    // The file's entry in the shared size table (device, inode, size,
+    // claim order), or null when its size must be asked of the file.
+    std::atomic<uint64_t>* sizeEntry = nullptr;
+    // The folder's removal count when the file was last known to be there.
+    mutable std::atomic<uint64_t> checkedEvents{0};
   };
   bool needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const;
-  void switchFile(const CurrentFile& seen, const quil::platform::LocalTime& time);
-  std::shared_ptr<quil::logging::LineAppender> openFile(const LogFileInfo& file);
+  bool entryIsFor(const CurrentFile& current) const;
+  std::atomic<uint64_t>* claimSizeEntry(uint64_t device, uint64_t inode, uint64_t size);
+  void switchFile(uint64_t seenGeneration, const quil::platform::LocalTime& time);
+  std::shared_ptr<quil::logging::LineAppender> openFile(const LogFileInfo& file, std::u16string_view header,
+                                                        bool& created);
   void removeOldFiles();
-  void writeHeader(const quil::platform::LocalTime& time);
+  std::u16string headerLine(const quil::platform::LocalTime& time) const;
   std::string hostPath(std::u16string_view logName) const;
 
   std::unique_ptr<quil::platform::NamedInterprocessMutex> rotationMutex_;
+  // The size of every process's current file, in the segment of the mutex:
+  // word 0 counts claims, then one entry of four words per file. Null
+  // without the segment.
+  std::atomic<uint64_t>* sizeTable_ = nullptr;
+  std::unique_ptr<quil::platform::FolderWatch> watch_;
   std::shared_ptr<log4cxx::Logger> logger_;
   std::shared_ptr<log4cxx::Layout> layout_;
   bool started_ = false;
   bool loggingOff_ = false;  // the registry turned logging off
   std::atomic<bool> detached_{false};
 
-  // The file now written, replaced whole at a switch; a line takes a
-  // reference to it rather than a copy.
-  mutable std::mutex currentMutex_;  // guards the pointer, not the immutable record
+  // The file now written, replaced whole at a switch, under both the
+  // exclusive side of appenderGuard_ and currentMutex_: a line reads it
+  // under the shared side, other readers under the mutex.
+  mutable std::mutex currentMutex_;
   std::shared_ptr<const CurrentFile> current_ = std::make_shared<const CurrentFile>();
   // Lines are appended under the shared side; a switch takes the exclusive
   // side so that no thread appends to an appender being closed.

@@ -5,6 +5,7 @@
 #include <boost/interprocess/managed_shared_memory.hpp>
 #include <boost/interprocess/permissions.hpp>
 #include <cerrno>
+#include <ctime>
 #include <stdexcept>
 
 namespace quil::platform {
@@ -45,7 +46,22 @@ NamedInterprocessMutex::NamedInterprocessMutex(const std::string& segmentName, s
 NamedInterprocessMutex::~NamedInterprocessMutex() = default;
 
 bool NamedInterprocessMutex::lock() {
-  const int rc = pthread_mutex_lock(&impl_->mutex->m);
+  // The wait is cut into slices: when a holder dies, the kernel marks the
+  // mutex and wakes one waiter only, and that waiter may be a thread of the
+  // same dying process. A waiter of another process that tries again after
+  // its slice finds the mark and takes the mutex over instead of sleeping on.
+  int rc = 0;
+  for (;;) {
+    struct timespec until {};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 100 * 1000 * 1000;
+    if (until.tv_nsec >= 1000 * 1000 * 1000) {
+      until.tv_nsec -= 1000 * 1000 * 1000;
+      ++until.tv_sec;
+    }
+    rc = pthread_mutex_timedlock(&impl_->mutex->m, &until);
+    if (rc != ETIMEDOUT) break;
+  }
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(&impl_->mutex->m);
     return true;
@@ -54,5 +70,14 @@ bool NamedInterprocessMutex::lock() {
 }
 
 void NamedInterprocessMutex::unlock() { pthread_mutex_unlock(&impl_->mutex->m); }
+
+std::atomic<uint64_t>* NamedInterprocessMutex::sharedWords(const std::string& name, size_t count) {
+  static_assert(std::atomic<uint64_t>::is_always_lock_free, "words shared between processes must not hide a lock");
+  try {
+    return impl_->segment.find_or_construct<std::atomic<uint64_t>>(name.c_str())[count](0);
+  } catch (...) {
+    return nullptr;  // no room: callers go without
+  }
+}
 
 }  // namespace quil::platform

@@ -6,6 +6,8 @@
 // is lost by recovering.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,11 @@ class NamedInterprocessMutex {
   // Returns true when the previous holder had died and the mutex was recovered.
   bool lock();
   void unlock();
+
+  // count 64-bit words in the same segment under name, zero when first
+  // made, shared by every process that opens the segment. Null when the
+  // segment has no room for them.
+  std::atomic<uint64_t>* sharedWords(const std::string& name, size_t count);
 
  private:
   struct Impl;

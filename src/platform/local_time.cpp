@@ -1,5 +1,7 @@
 #include "platform/local_time.h"
 
+#include <climits>
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 
@@ -12,9 +14,30 @@ void readZoneOnce() {
   static std::once_flag once;
   std::call_once(once, [] { tzset(); });
 }
+
+// The last second each thread converted: every trace line reads the local
+// time, and most lines of a thread fall in the same second as the one
+// before. Plain data, so that it is usable until the thread's very end.
+// The zone's names and offset are kept with it: whoever calls tzset (the
+// disc-metadata step does, tests change TZ) gets a conversion in the new
+// zone at once.
+struct LastConversion {
+  int64_t seconds = INT64_MIN;
+  const char* standardName = nullptr;
+  const char* daylightName = nullptr;
+  long secondsWest = 0;
+  LocalTime time;
+};
+thread_local LastConversion tLast;
 }  // namespace
 
 LocalTime localTimeOf(int64_t seconds, int64_t nanoseconds) {
+  if (tLast.seconds == seconds && tLast.standardName == tzname[0] && tLast.daylightName == tzname[1] &&
+      tLast.secondsWest == timezone) {
+    LocalTime lt = tLast.time;
+    lt.microsecond = static_cast<uint32_t>(nanoseconds / 1000);
+    return lt;
+  }
   readZoneOnce();
   const time_t t = static_cast<time_t>(seconds);
   struct tm parts {};
@@ -27,6 +50,7 @@ LocalTime localTimeOf(int64_t seconds, int64_t nanoseconds) {
   lt.minute = static_cast<uint16_t>(parts.tm_min);
   lt.second = static_cast<uint16_t>(parts.tm_sec > 59 ? 59 : parts.tm_sec);
   lt.microsecond = static_cast<uint32_t>(nanoseconds / 1000);
+  tLast = LastConversion{seconds, tzname[0], tzname[1], timezone, lt};
   return lt;
 }
 

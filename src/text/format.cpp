@@ -54,42 +54,53 @@ void appendInteger(std::u16string& out, const Directive& d, const Arg& a, int wi
   else if (d.letter == u'X') base = 16;
   else if (d.letter == u'o') base = 8;
 
-  char16_t buffer[72];
+  // The body is the precision's zeros then the digits; nothing is built
+  // on the heap, as every trace line formats a few integers.
+  char16_t digitsReversed[72];
   size_t n = 0;
-  for (uint64_t m = magnitude; m != 0; m /= base) buffer[n++] = digits[m % base];
-  std::u16string body;
+  for (uint64_t m = magnitude; m != 0; m /= base) digitsReversed[n++] = digits[m % base];
+  size_t zeros = 0;
   if (hasPrecision) {
     const size_t p = static_cast<size_t>(precision);
-    if (n < p) body.append(p - n, u'0');
+    if (n < p) zeros = p - n;
   } else if (magnitude == 0) {
-    body.push_back(u'0');
+    digitsReversed[n++] = u'0';
   }
-  for (size_t k = n; k > 0; --k) body.push_back(buffer[k - 1]);
-  if (d.alt && base == 8 && (body.empty() || body.front() != u'0')) body.insert(body.begin(), u'0');
+  if (d.alt && base == 8 && zeros == 0 && (n == 0 || digitsReversed[n - 1] != u'0')) zeros = 1;
 
-  std::u16string prefix;
+  char16_t prefix[3];
+  size_t prefixLength = 0;
   if (d.conv == Conv::kSigned) {
-    if (negative) prefix = u"-";
-    else if (d.plus) prefix = u"+";
-    else if (d.space) prefix = u" ";
+    if (negative) prefix[prefixLength++] = u'-';
+    else if (d.plus) prefix[prefixLength++] = u'+';
+    else if (d.space) prefix[prefixLength++] = u' ';
   }
-  if (d.alt && base == 16 && magnitude != 0) prefix += d.letter == u'x' ? u"0x" : u"0X";
+  if (d.alt && base == 16 && magnitude != 0) {
+    prefix[prefixLength++] = u'0';
+    prefix[prefixLength++] = d.letter == u'x' ? u'x' : u'X';
+  }
 
   const size_t w = width > 0 ? static_cast<size_t>(width) : 0;
-  const size_t used = prefix.size() + body.size();
+  const size_t used = prefixLength + zeros + n;
   const size_t fill = used < w ? w - used : 0;
+  char16_t forward[72];
+  for (size_t k = 0; k < n; ++k) forward[k] = digitsReversed[n - 1 - k];
+  const auto appendBody = [&] {
+    pad(out, zeros, u'0');
+    out.append(forward, n);
+  };
   if (d.left) {
-    out += prefix;
-    out += body;
+    out.append(prefix, prefixLength);
+    appendBody();
     pad(out, fill, u' ');
   } else if (d.zero && !hasPrecision) {
-    out += prefix;
+    out.append(prefix, prefixLength);
     pad(out, fill, u'0');
-    out += body;
+    appendBody();
   } else {
     pad(out, fill, u' ');
-    out += prefix;
-    out += body;
+    out.append(prefix, prefixLength);
+    appendBody();
   }
 }
 

@@ -1,12 +1,15 @@
 #include "text/utf.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quil {
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void appendUtf8(std::string& out, char32_t cp) {
+void appendCodePoint(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -41,13 +44,30 @@ bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 std::string toUtf8(std::u16string_view text) {
   std::string out;
-  // ASCII is the common case of every trace line: copy it in one pass.
+  appendUtf8(out, text);
+  return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view text) {
+  // ASCII is the common case of every trace line: copy it in one pass,
+  // four units at a time while they are all below 0x80.
+  const size_t start = out.size();
+  out.resize(start + text.size());
+  char* dst = out.data() + start;
   size_t ascii = 0;
-  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
-  out.resize(ascii);
-  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
-  if (ascii == text.size()) return out;
-  out.reserve(text.size() + 16);
+  for (; ascii + 4 <= text.size(); ascii += 4) {
+    uint64_t four;
+    std::memcpy(&four, text.data() + ascii, sizeof four);
+    if ((four & 0xFF80FF80FF80FF80u) != 0) break;
+    dst[ascii] = static_cast<char>(text[ascii]);
+    dst[ascii + 1] = static_cast<char>(text[ascii + 1]);
+    dst[ascii + 2] = static_cast<char>(text[ascii + 2]);
+    dst[ascii + 3] = static_cast<char>(text[ascii + 3]);
+  }
+  for (; ascii < text.size() && text[ascii] < 0x80; ++ascii) dst[ascii] = static_cast<char>(text[ascii]);
+  out.resize(start + ascii);
+  if (ascii == text.size()) return;
+  out.reserve(out.size() + (text.size() - ascii) + 16);
   for (size_t i = ascii; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x80) {
@@ -55,15 +75,14 @@ std::string toUtf8(std::u16string_view text) {
     } else if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1])) {
       const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
                           (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      appendUtf8(out, cp);
+      appendCodePoint(out, cp);
       ++i;
     } else if (isHigh(c) || isLow(c)) {
-      appendUtf8(out, kReplacement);
+      appendCodePoint(out, kReplacement);
     } else {
-      appendUtf8(out, c);
+      appendCodePoint(out, c);
     }
   }
-  return out;
 }
 
 std::u16string fromUtf8(std::string_view text) {

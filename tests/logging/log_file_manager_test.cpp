@@ -4,7 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <cctype>
 #include <clocale>
 #include <cstdio>
@@ -91,9 +96,38 @@ TEST_F(LogFileManagerTest, ExactlyAtTheLimitIsNotTooLarge) {
   EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2)}));
 }
 
-TEST_F(LogFileManagerTest, NewDayStartsItsOwnFileWhateverTheSize) {
+// What a line learns about its file without asking the file system (the
+// folder watched, the size counted in the shared segment) against what it
+// learns by asking before every line (no watch): the same files either way.
+class FileChecks : public LogFileManagerTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::shared_ptr<QUILLogger::LogFileManager> startChecked() {
+    auto o = folder.options();
+    o.watchFolder = GetParam();
+    return QUILLogger::LogFileManagerSVC::start(o);
+  }
+  // A removal reaches a watching manager through its notification thread;
+  // the test waits for it rather than racing it.
+  static void awaitNotice(const QUILLogger::LogFileManager& m, uint64_t before) {
+    if (!GetParam()) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m.folderEvents() == before && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(m.folderEvents(), before) << "the removal was never noticed";
+  }
+};
+
+TEST_P(FileChecks, OnlyTheWatchingManagerSkipsTheQuestion) {
   folder.writeSettings("");
-  auto m = start();
+  auto m = startChecked();
+  m->writeLine(timeAt(2026, 3, 7), u"x");
+  EXPECT_EQ(m->linesSkipFileChecks(), GetParam());
+}
+
+TEST_P(FileChecks, NewDayStartsItsOwnFileWhateverTheSize) {
+  folder.writeSettings("");
+  auto m = startChecked();
   const auto before = timeAt(2026, 3, 7, 23, 59, 59, 999999);
   const auto after = timeAt(2026, 3, 8, 0, 0, 0, 1);
   m->writeLine(before, u"late");
@@ -102,18 +136,86 @@ TEST_F(LogFileManagerTest, NewDayStartsItsOwnFileWhateverTheSize) {
   EXPECT_EQ(folder.lines(name(after)), (std::vector<std::string>{"#Date=2026/03/08, Source=QUILSVC, Version=", "early"}));
 }
 
-TEST_F(LogFileManagerTest, RemovedCurrentFileIsRecreatedWithAHeader) {
+TEST_P(FileChecks, RemovedCurrentFileIsRecreatedWithAHeader) {
   folder.writeSettings("");
-  auto m = start();
+  auto m = startChecked();
   const auto t = timeAt(2026, 3, 7);
   m->writeLine(t, u"one");
+  const uint64_t events = m->folderEvents();
   ASSERT_EQ(::unlink((folder.dir() + "/" + name(t)).c_str()), 0);
+  awaitNotice(*m, events);
   m->writeLine(t, u"two");
-  const auto lines = folder.lines(name(t));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(headerCount(lines), 1);
-  EXPECT_EQ(lines[1], "two");
+  m->writeLine(t, u"three");
+  EXPECT_EQ(folder.lines(name(t)),
+            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "two", "three"}));
 }
+
+TEST_P(FileChecks, RenamedCurrentFileIsWrittenOn) {
+  // Only a file with no name left counts as removed: one renamed away is
+  // still the file, as before notifications.
+  folder.writeSettings("");
+  auto m = startChecked();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"one");
+  const uint64_t events = m->folderEvents();
+  ASSERT_EQ(::rename((folder.dir() + "/" + name(t)).c_str(), (folder.dir() + "/kept.txt").c_str()), 0);
+  awaitNotice(*m, events);
+  m->writeLine(t, u"two");
+  EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"kept.txt"});
+  EXPECT_EQ(folder.lines("kept.txt").back(), "two");
+}
+
+TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
+  folder.writeSettings("");
+  auto m = startChecked();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"one");
+  const uint64_t events = m->folderEvents();
+  std::filesystem::remove_all(folder.dir());
+  awaitNotice(*m, events);
+  m->writeLine(t, u"two");
+  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "two"}));
+  EXPECT_EQ(m->linesSkipFileChecks(), GetParam()) << "the new folder is watched again";
+  // And once more: the watch of the new folder tells of the next removal.
+  const uint64_t again = m->folderEvents();
+  ASSERT_EQ(::unlink((folder.dir() + "/" + name(t)).c_str()), 0);
+  awaitNotice(*m, again);
+  m->writeLine(t, u"three");
+  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "three"}));
+}
+
+TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
+  folder.writeSettings("\"MaxLogFileSize\"=dword:000000C8\n");  // 200 bytes
+  auto m = startChecked();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"first");
+  // Another process appends until the file is past the limit; it stops
+  // before a line of its own would have to move.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto o = folder.options();
+    o.loggerName += "_child";
+    o.watchFolder = GetParam();
+    auto other = QUILLogger::LogFileManagerSVC::start(o);
+    for (int i = 0; i < 4; ++i) other->writeLine(t, std::u16string(49, u'o'));
+    other->detachAppenders();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  struct stat st {};
+  ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
+  ASSERT_GT(st.st_size, 200) << "the other process did not fill the file";
+  ASSERT_EQ(folder.fileNames(), std::vector<std::string>{name(t)});
+  m->writeLine(t, u"moved on");
+  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2)}));
+  EXPECT_EQ(folder.lines(name(t, 2)).back(), "moved on");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, FileChecks, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Watched" : "AskedEachLine"; });
 
 TEST_F(LogFileManagerTest, ExistingNextFileIsContinuedWithoutASecondHeader) {
   folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");
