@@ -16,21 +16,27 @@ struct Ratio {
   std::string subject;   // benchmark name
   std::string baseline;  // benchmark name
   std::string meaning;   // what the ratio says, printed with it
-  bool throughput;       // true: baseline time / subject time (higher is better)
+  bool throughput;       // true: baseline time / subject time (higher is better); a
+                         // "lines_per_second" counter on both sides is used instead of times
 };
 
 class RecordingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.run_type != Run::RT_Iteration) continue;
+      times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      const auto rate = r.counters.find("lines_per_second");
+      if (rate != r.counters.end()) rates_[r.benchmark_name()] = rate->second.value;
     }
     ConsoleReporter::ReportRuns(runs);
   }
   const std::map<std::string, double>& times() const { return times_; }
+  const std::map<std::string, double>& rates() const { return rates_; }
 
  private:
   std::map<std::string, double> times_;
+  std::map<std::string, double> rates_;
 };
 
 inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios) {
@@ -40,6 +46,13 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n");
   for (const auto& r : ratios) {
+    const auto sr = reporter.rates().find(r.subject);
+    const auto br = reporter.rates().find(r.baseline);
+    if (r.throughput && sr != reporter.rates().end() && br != reporter.rates().end() && br->second > 0) {
+      std::printf("ratio %-60s %6.2fx  (%s)\n", (r.subject + " vs " + r.baseline).c_str(), sr->second / br->second,
+                  r.meaning.c_str());
+      continue;
+    }
     const auto s = reporter.times().find(r.subject);
     const auto b = reporter.times().find(r.baseline);
     if (s == reporter.times().end() || b == reporter.times().end() || s->second <= 0 || b->second <= 0) continue;

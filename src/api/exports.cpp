@@ -22,8 +22,18 @@ using oplog::FileRole;
 constexpr const char16_t* kSource = u"project/QUILCoreAPI/QUILCOREAPI";
 
 template <class... A>
-void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format, const A&... args) {
+[[gnu::noinline]] void traceWritten(const char16_t* function, int32_t line, quil::FormatString<A...> format,
+                                    const A&... args) {
   QUILLogger::writeTrace<A...>(2, 1, 0, kSource, function, line, format, args...);
+}
+
+// Every export makes two of these; at the usual level both are turned away
+// right here, without a call.
+template <class... A>
+[[gnu::always_inline]] inline void trace(const char16_t* function, int32_t line, quil::FormatString<A...> format,
+                                         const A&... args) {
+  if (QUILLogger::detail::surelyRejected(1, 0)) return;
+  traceWritten<A...>(function, line, format, args...);
 }
 
 // An operation-log line that carries the source position of the export.

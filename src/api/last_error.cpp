@@ -13,8 +13,6 @@ namespace quil::api {
 
 namespace {
 
-thread_local LastErrorRecord tRecord;
-
 size_t messageLength(const LastErrorRecord& r) {
   return std::char_traits<char16_t>::length(r.message);
 }
@@ -23,28 +21,28 @@ constexpr const char16_t* kVolumeSource = u"project/QUILCoreAPI/VolumeHandle";
 
 }  // namespace
 
-const LastErrorRecord& lastErrorRecord() { return tRecord; }
+constinit thread_local LastErrorRecord detail::tLastError;
 
 void setLastError(int32_t code) { setLastError(code, errorText(code)); }
 
 void setLastError(int32_t code, std::u16string_view message) {
-  tRecord.code = code;
+  detail::tLastError.code = code;
   const size_t n = std::min<size_t>(message.size(), 255);
-  std::copy_n(message.data(), n, tRecord.message);
-  tRecord.message[n] = u'\0';
+  std::copy_n(message.data(), n, detail::tLastError.message);
+  detail::tLastError.message[n] = u'\0';
 }
 
 void clearLastError() { setLastError(0); }
 
 int32_t getLastErrorWithMessage(char16_t* buffer, uint32_t bufferLength, uint32_t* requiredLength) {
-  const size_t length = messageLength(tRecord);
+  const size_t length = messageLength(detail::tLastError);
   if (buffer != nullptr && bufferLength != 0) {
     const size_t n = std::min<size_t>(length, bufferLength - 1);
-    std::copy_n(tRecord.message, n, buffer);
+    std::copy_n(detail::tLastError.message, n, buffer);
     buffer[n] = u'\0';
   }
   if (requiredLength != nullptr) *requiredLength = static_cast<uint32_t>(length + 1);
-  return tRecord.code;
+  return detail::tLastError.code;
 }
 
 void takeOverReaderError() {

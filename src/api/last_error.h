@@ -13,8 +13,14 @@ struct LastErrorRecord {
   char16_t message[256] = {};  // NUL-terminated
 };
 
+namespace detail {
+// Constant-initialised, so that a read from another file needs no wrapper
+// call; read it through lastErrorRecord().
+extern constinit thread_local LastErrorRecord tLastError;
+}  // namespace detail
+
 // The calling thread's record (zero on a new thread).
-const LastErrorRecord& lastErrorRecord();
+inline const LastErrorRecord& lastErrorRecord() { return detail::tLastError; }
 
 // Sets the code with its table text ("not defined error" outside the table).
 void setLastError(int32_t code);
