@@ -64,7 +64,10 @@ char16_t* putText(char16_t* p, std::u16string_view text) {
   return p;
 }
 
-// "[L] [hh:mm:ss:mmm.000] PID:n file:line function() "
+// The line's prefix, byte for byte what formatting
+// "[%lc] [%02hu:%02hu:%02hu:%03hu.000] " (letter, time), "PID:%d " (all but
+// operation-log lines), the source file's name, ":%d" (line) and "%s() "
+// (function) gives.
 void appendPrefix(std::u16string& out, const quil::platform::LocalTime& time, uint32_t level,
                   const char16_t* sourceFile, const char16_t* function, int32_t line) {
   char16_t head[96];  // every field below has a bounded width

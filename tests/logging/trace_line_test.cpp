@@ -62,6 +62,8 @@ TEST(TraceLine, SourcePositionPieces) {
   EXPECT_EQ(line(2, u"dir\\", u"F", 9, u"m"), "[I] [09:05:07:042.000] " + pid() + ":9 F() m");
   // A null source with a line number: the colon follows the pid's space.
   EXPECT_EQ(line(2, nullptr, u"F", 9, u"m"), "[I] [09:05:07:042.000] " + pid() + ":9 F() m");
+  // A negative line number prints as "%d" does.
+  EXPECT_EQ(line(2, u"f", u"F", -5, u"m"), "[I] [09:05:07:042.000] " + pid() + "f:-5 F() m");
   // Line 0 prints no number; a null function leaves out the parentheses.
   EXPECT_EQ(line(4, u"x.cpp", nullptr, 0, u"m"), "[E] [09:05:07:042.000] " + pid() + "x.cpp m");
   EXPECT_EQ(line(4, nullptr, nullptr, 0, u"m"), "[E] [09:05:07:042.000] " + pid() + "m");
