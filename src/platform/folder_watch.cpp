@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <thread>
+#include <memory>
 
 namespace quil::platform {
 
@@ -59,42 +59,51 @@ void readNotifications(const std::shared_ptr<FolderWatch::State>& s) {
   }
   // From here on nobody can rely on the count.
   s->wd.store(-1, std::memory_order_release);
+  s->running.store(false, std::memory_order_release);
   s->events.fetch_add(1, std::memory_order_acq_rel);
-  ::close(s->inotifyFd);
-  ::close(s->wakeFd);
 }
 
 }  // namespace
+
+FolderWatch::State::~State() {
+  if (inotifyFd >= 0) ::close(inotifyFd);
+  if (wakeFd >= 0) ::close(wakeFd);
+}
 
 FolderWatch::FolderWatch() : state_(std::make_shared<State>()) {
   state_->forkGeneration = forkGeneration();
   state_->inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (state_->inotifyFd < 0) return;
   state_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (state_->wakeFd < 0) {
-    ::close(state_->inotifyFd);
-    return;
-  }
+  if (state_->wakeFd < 0) return;
   state_->running.store(true, std::memory_order_release);
-  try {
-    // Detached: it owns its share of the state and ends when woken; a
-    // process may exit or fork without anyone joining it.
-    std::thread([s = state_] { readNotifications(s); }).detach();
-  } catch (...) {
+  // A plain thread rather than std::thread: in a child forked meanwhile the
+  // thread does not exist, and the object must be let go without a join.
+  auto share = std::make_unique<std::shared_ptr<State>>(state_);
+  const int rc = pthread_create(
+      &thread_, nullptr,
+      [](void* arg) -> void* {
+        std::unique_ptr<std::shared_ptr<State>> s(static_cast<std::shared_ptr<State>*>(arg));
+        readNotifications(*s);
+        return nullptr;
+      },
+      share.get());
+  if (rc == 0) {
+    share.release();  // the thread owns it now
+    started_ = true;
+  } else {
     state_->running.store(false);
-    ::close(state_->inotifyFd);
-    ::close(state_->wakeFd);
   }
 }
 
 FolderWatch::~FolderWatch() {
-  if (!state_->running.load(std::memory_order_acquire)) return;
-  // In a forked child the descriptors are shared with the parent's thread:
-  // waking it would end the parent's watch.
-  if (state_->forkGeneration != forkGeneration()) return;
+  // In a forked child the descriptors are shared with the parent's thread
+  // (waking it would end the parent's watch) and the thread is not there.
+  if (!started_ || state_->forkGeneration != forkGeneration()) return;
   state_->running.store(false, std::memory_order_release);
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(state_->wakeFd, &one, sizeof one);
+  pthread_join(thread_, nullptr);
 }
 
 bool FolderWatch::watch(const std::string& path) {

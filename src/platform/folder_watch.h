@@ -11,6 +11,8 @@
 // themselves.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -35,7 +37,10 @@ class FolderWatch {
   // Removals seen so far; read it before looking at the folder, compare later.
   uint64_t events() const { return state_->events.load(std::memory_order_acquire); }
 
+  // Shared by the object and its thread; the last of the two to let go
+  // closes the descriptors.
   struct State {
+    ~State();
     std::atomic<uint64_t> events{0};
     std::atomic<int> wd{-1};
     std::atomic<bool> running{false};
@@ -45,7 +50,9 @@ class FolderWatch {
   };
 
  private:
-  std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object briefly
+  std::shared_ptr<State> state_;  // shared with the thread
+  pthread_t thread_{};
+  bool started_ = false;
 };
 
 }  // namespace quil::platform
