@@ -1,9 +1,10 @@
 // quilfs: the errno table and the name conversions on their own, then the
 // daemon mounted for real on fresh emulated discs (skipped, with the reason,
-// where FUSE cannot be used): copies in and out, rsync, a recorded clip in
+// where a trial mount fails): copies in and out, rsync, a recorded clip in
 // ls -l, refusals as errno, fio with verification, a seeded random checker
 // against an in-memory model, and unmounting with a file still open.
 #include <fcntl.h>
+#include <fuse_lowlevel.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -29,11 +30,15 @@
 
 #include "errno_map.h"
 #include "names.h"
+#include "tools/process_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using quiltest::Outcome;
+using quiltest::quoted;
+using quiltest::slurp;
 
 TEST(QuilfsErrno, OneTableForCodesAndRelayedWindowsErrors) {
   EXPECT_EQ(quilfs::errnoOf(-3010, 0), EBUSY);
@@ -82,19 +87,6 @@ TEST(QuilfsNames, MountPathsTimesAndKinds) {
   EXPECT_EQ(quilfs::timespecOf(t).tv_nsec, 500000000);
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 std::string randomBytes(size_t n, uint32_t seed) {
@@ -108,13 +100,40 @@ bool onPath(const std::string& program) {
   return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Why FUSE cannot be used here, or empty.
-std::string fuseUnusable() {
-  const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-  if (fd < 0) return std::string("/dev/fuse cannot be opened: ") + std::strerror(errno);
-  ::close(fd);
-  if (!onPath("fusermount3")) return "fusermount3 is not installed (Debian package fuse3)";
-  return "";
+// Why the tests cannot mount here, or empty; found once, with a trial
+// mount of an empty file system of libfuse's own in a child process (a
+// failure of quilfs itself must fail the tests, not skip them).
+const std::string& fuseUnusable() {
+  static const std::string why = []() -> std::string {
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return std::string("/dev/fuse cannot be opened: ") + std::strerror(errno);
+    ::close(fd);
+    // The tests unmount with it, whoever they run as.
+    if (!onPath("fusermount3")) return "fusermount3 is not installed (Debian package fuse3)";
+    const quiltest::ScratchFolder probe("quilfs-probe");
+    fs::create_directories(probe / "mnt");
+    const pid_t child = fork();
+    if (child == 0) {
+      const int log = ::open((probe / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, STDERR_FILENO);
+      char name[] = "quilfs-probe";
+      char* argv[] = {name, nullptr};
+      fuse_args args = FUSE_ARGS_INIT(1, argv);
+      const fuse_lowlevel_ops ops{};
+      fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, nullptr);
+      if (session == nullptr || fuse_session_mount(session, (probe / "mnt").c_str()) != 0) _exit(1);
+      fuse_session_unmount(session);
+      fuse_session_destroy(session);
+      _exit(0);
+    }
+    int raw = 0;
+    if (child < 0 || waitpid(child, &raw, 0) != child) return "the trial mount could not be run";
+    if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return "";
+    std::string text = slurp(probe / "err");
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return "mounting is not permitted here: " + (text.empty() ? std::string("the trial mount failed") : text);
+  }();
+  return why;
 }
 
 bool mounted(const fs::path& where) {
@@ -130,31 +149,15 @@ class Quilfs : public ::testing::Test {
   };
 
   void SetUp() override {
-    if (const std::string why = fuseUnusable(); !why.empty()) GTEST_SKIP() << why;
-    const char* tmp = std::getenv("QUIL_TEST_TMP");
-    base_ = fs::path(tmp != nullptr ? tmp : "/tmp") /
-            ("quilfs-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base_);
-    fs::create_directories(base_);
+    if (const std::string& why = fuseUnusable(); !why.empty()) GTEST_SKIP() << why;
   }
   void TearDown() override {
     for (Mount& m : mounts_) unmount(m);
-    std::error_code ec;
-    fs::remove_all(base_, ec);
   }
 
-  fs::path at(const std::string& name) const { return base_ / name; }
-
-  Outcome sh(const std::string& command) const {
-    Outcome r;
-    const int raw = std::system((command + " >'" + at("out").string() + "' 2>'" + at("err").string() + "'").c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(at("out"));
-    r.err = slurp(at("err"));
-    return r;
-  }
-  Outcome quil(const std::string& args) const { return sh(std::string(QUIL_TOOL) + " " + args); }
+  fs::path at(const std::string& name) const { return scratch_ / name; }
+  Outcome sh(const std::string& command) const { return scratch_.run(command); }
+  Outcome quil(const std::string& args) const { return sh(quoted(QUIL_TOOL) + " " + args); }
   fs::path disc(const std::string& name, const std::string& options = "") const {
     EXPECT_EQ(quil("mkdisc '" + at(name).string() + "' " + options).status, 0);
     return at(name);
@@ -219,8 +222,8 @@ class Quilfs : public ::testing::Test {
     return status;
   }
 
-  std::list<Mount> mounts_;  // mount() hands out references
-  fs::path base_;
+  quiltest::ScratchFolder scratch_{"quilfs"};
+  std::list<Mount> mounts_;  // mount() hands out references; unmounted before the folder goes
 };
 
 // A small tree: nested folders, an empty file, sizes around a block.
