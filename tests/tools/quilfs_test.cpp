@@ -1,8 +1,9 @@
 // quilfs: the errno table and the name conversions on their own, then the
 // daemon mounted for real on fresh emulated discs (skipped, with the reason,
 // where a trial mount fails): copies in and out, rsync, a recorded clip in
-// ls -l, refusals as errno, fio with verification, a seeded random checker
-// against an in-memory model, and unmounting with a file still open.
+// ls -l, refusals as errno, pages the kernel keeps between opens, fio with
+// verification, a seeded random checker against an in-memory model, and
+// unmounting with a file still open.
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <map>
 #include <random>
@@ -422,6 +424,70 @@ TEST_F(Quilfs, NotWritableAndFullDiscs) {
   const Outcome ls = quil("--root '" + full.string() + "' ls -l /USERDATA");
   EXPECT_NE(ls.out.find(" " + std::to_string(taken) + " "), std::string::npos) << taken << "\n" << ls.out;
   EXPECT_GT(taken, static_cast<long long>(free) - 100000);
+}
+
+// The kernel keeps a file's pages from one open to the next only while they
+// hold what the file holds. After each change (through the mount under
+// either spelling of the name, or through the library by another program)
+// the file read under both spellings shows the new bytes, where a kept
+// stale page would show the old; the daemon's trace (-d) tells which reads
+// the kept pages served.
+TEST_F(Quilfs, KeptPagesNeverOutliveAChange) {
+  const fs::path d = disc("disc");
+  Mount& m = mount(d, "mnt", {"-d"});
+  const fs::path lower = m.at / "USERDATA" / "s.bin", upper = m.at / "USERDATA" / "S.BIN";
+  const std::string onDisc = "--root " + quoted(d.string()) + " ";
+  auto bytes = [](uint32_t seed) { return randomBytes(64 * 1024, seed); };  // whole pages
+  auto readsServed = [&] {
+    const std::string log = slurp(m.log);
+    size_t n = 0;
+    for (size_t at = log.find("opcode: READ ("); at != std::string::npos; at = log.find("opcode: READ (", at + 1)) ++n;
+    return n;
+  };
+  auto put = [&](uint32_t seed, const std::string& name) {
+    spit(at("host"), bytes(seed));
+    ASSERT_EQ(quil(onDisc + "put --no-progress " + quoted(at("host").string()) + " /USERDATA/" + name).status, 0);
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    uint32_t holds;
+    bool kept;  // the next read of s.bin is served by the kernel's pages
+  };
+  const std::vector<Step> steps = {
+      {"written through the mount", [&] { spit(lower, bytes(1)); }, 1, true},
+      {"put by another program", [&] { put(2, "s.bin"); }, 2, false},
+      {"written under the other spelling", [&] { spit(upper, bytes(3)); }, 3, false},
+      {"renamed onto through the mount",
+       [&] {
+         spit(m.at / "USERDATA" / "t.bin", bytes(4));
+         fs::rename(m.at / "USERDATA" / "t.bin", lower);
+       },
+       4, false},
+      {"removed and renamed onto by another program",
+       [&] {
+         put(5, "other.bin");
+         ASSERT_EQ(quil(onDisc + "rm /USERDATA/s.bin").status, 0);
+         ASSERT_EQ(quil(onDisc + "mv /USERDATA/other.bin /USERDATA/s.bin").status, 0);
+       },
+       5, false},
+      {"left alone until its times are old, and read once",
+       [&] {
+         std::this_thread::sleep_for(3100ms);
+         EXPECT_TRUE(slurp(lower) == bytes(5));
+       },
+       5, true},
+      {"then put by another program", [&] { put(6, "s.bin"); }, 6, false},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    const size_t before = readsServed();
+    EXPECT_TRUE(slurp(lower) == bytes(step.holds)) << step.what;
+    if (step.kept) {
+      EXPECT_EQ(readsServed(), before) << step.what << ": the daemon was asked for the bytes again";
+    }
+    EXPECT_TRUE(slurp(upper) == bytes(step.holds)) << step.what << ", read as S.BIN";
+  }
 }
 
 TEST_F(Quilfs, FioVerifiesSequentialAndRandomWrites) {
