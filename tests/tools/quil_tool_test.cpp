@@ -1,61 +1,32 @@
 // The quil tool as a user runs it: exit status, standard output and
 // standard error, on a fresh emulated disc reached with --root.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tools/process_runner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using quiltest::Outcome;
+using quiltest::slurp;
 
 class QuilTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("QUIL_TEST_TMP");
-    base_ = fs::path(tmp != nullptr ? tmp : "/tmp") /
-            ("quil-tool-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-    ASSERT_EQ(quil({"mkdisc", disc()}).status, 0);
-  }
-  void TearDown() override { fs::remove_all(base_); }
+  void SetUp() override { ASSERT_EQ(quil({"mkdisc", disc()}).status, 0); }
 
-  std::string disc() const { return (base_ / "disc").string(); }
-  fs::path file(const std::string& name) const { return base_ / name; }
+  std::string disc() const { return (scratch_ / "disc").string(); }
+  fs::path file(const std::string& name) const { return scratch_ / name; }
 
-  // Runs quil with the arguments; standard output and error captured.
   Outcome quil(const std::vector<std::string>& args) const {
-    std::string command = QUIL_TOOL;
-    for (const auto& a : args) command += " '" + a + "'";
-    command += " >'" + file("out").string() + "' 2>'" + file("err").string() + "'";
-    Outcome r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(file("out"));
-    r.err = slurp(file("err"));
-    return r;
+    return scratch_.run(quiltest::commandLine(QUIL_TOOL, args));
   }
   // The same on the test's disc.
   Outcome onDisc(std::initializer_list<std::string> args) const {
@@ -64,7 +35,7 @@ class QuilTool : public ::testing::Test {
     return quil(all);
   }
 
-  fs::path base_;
+  quiltest::ScratchFolder scratch_{"quil-tool"};
 };
 
 TEST_F(QuilTool, PutAndGetLargerThanTheBuffer) {

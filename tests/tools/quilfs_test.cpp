@@ -1,9 +1,11 @@
 // quilfs: the errno table and the name conversions on their own, then the
 // daemon mounted for real on fresh emulated discs (skipped, with the reason,
-// where FUSE cannot be used): copies in and out, rsync, a recorded clip in
-// ls -l, refusals as errno, fio with verification, a seeded random checker
-// against an in-memory model, and unmounting with a file still open.
+// where a trial mount fails): copies in and out, rsync, a recorded clip in
+// ls -l, refusals as errno, pages the kernel keeps between opens, fio with
+// verification, a seeded random checker against an in-memory model, and
+// unmounting with a file still open.
 #include <fcntl.h>
+#include <fuse_lowlevel.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <map>
 #include <random>
@@ -29,11 +32,15 @@
 
 #include "errno_map.h"
 #include "names.h"
+#include "tools/process_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using quiltest::Outcome;
+using quiltest::quoted;
+using quiltest::slurp;
 
 TEST(QuilfsErrno, OneTableForCodesAndRelayedWindowsErrors) {
   EXPECT_EQ(quilfs::errnoOf(-3010, 0), EBUSY);
@@ -82,19 +89,6 @@ TEST(QuilfsNames, MountPathsTimesAndKinds) {
   EXPECT_EQ(quilfs::timespecOf(t).tv_nsec, 500000000);
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 std::string randomBytes(size_t n, uint32_t seed) {
@@ -108,13 +102,40 @@ bool onPath(const std::string& program) {
   return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Why FUSE cannot be used here, or empty.
-std::string fuseUnusable() {
-  const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-  if (fd < 0) return std::string("/dev/fuse cannot be opened: ") + std::strerror(errno);
-  ::close(fd);
-  if (!onPath("fusermount3")) return "fusermount3 is not installed (Debian package fuse3)";
-  return "";
+// Why the tests cannot mount here, or empty; found once, with a trial
+// mount of an empty file system of libfuse's own in a child process (a
+// failure of quilfs itself must fail the tests, not skip them).
+const std::string& fuseUnusable() {
+  static const std::string why = []() -> std::string {
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return std::string("/dev/fuse cannot be opened: ") + std::strerror(errno);
+    ::close(fd);
+    // The tests unmount with it, whoever they run as.
+    if (!onPath("fusermount3")) return "fusermount3 is not installed (Debian package fuse3)";
+    const quiltest::ScratchFolder probe("quilfs-probe");
+    fs::create_directories(probe / "mnt");
+    const pid_t child = fork();
+    if (child == 0) {
+      const int log = ::open((probe / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, STDERR_FILENO);
+      char name[] = "quilfs-probe";
+      char* argv[] = {name, nullptr};
+      fuse_args args = FUSE_ARGS_INIT(1, argv);
+      const fuse_lowlevel_ops ops{};
+      fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, nullptr);
+      if (session == nullptr || fuse_session_mount(session, (probe / "mnt").c_str()) != 0) _exit(1);
+      fuse_session_unmount(session);
+      fuse_session_destroy(session);
+      _exit(0);
+    }
+    int raw = 0;
+    if (child < 0 || waitpid(child, &raw, 0) != child) return "the trial mount could not be run";
+    if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return "";
+    std::string text = slurp(probe / "err");
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return "mounting is not permitted here: " + (text.empty() ? std::string("the trial mount failed") : text);
+  }();
+  return why;
 }
 
 bool mounted(const fs::path& where) {
@@ -130,31 +151,15 @@ class Quilfs : public ::testing::Test {
   };
 
   void SetUp() override {
-    if (const std::string why = fuseUnusable(); !why.empty()) GTEST_SKIP() << why;
-    const char* tmp = std::getenv("QUIL_TEST_TMP");
-    base_ = fs::path(tmp != nullptr ? tmp : "/tmp") /
-            ("quilfs-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base_);
-    fs::create_directories(base_);
+    if (const std::string& why = fuseUnusable(); !why.empty()) GTEST_SKIP() << why;
   }
   void TearDown() override {
     for (Mount& m : mounts_) unmount(m);
-    std::error_code ec;
-    fs::remove_all(base_, ec);
   }
 
-  fs::path at(const std::string& name) const { return base_ / name; }
-
-  Outcome sh(const std::string& command) const {
-    Outcome r;
-    const int raw = std::system((command + " >'" + at("out").string() + "' 2>'" + at("err").string() + "'").c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(at("out"));
-    r.err = slurp(at("err"));
-    return r;
-  }
-  Outcome quil(const std::string& args) const { return sh(std::string(QUIL_TOOL) + " " + args); }
+  fs::path at(const std::string& name) const { return scratch_ / name; }
+  Outcome sh(const std::string& command) const { return scratch_.run(command); }
+  Outcome quil(const std::string& args) const { return sh(quoted(QUIL_TOOL) + " " + args); }
   fs::path disc(const std::string& name, const std::string& options = "") const {
     EXPECT_EQ(quil("mkdisc '" + at(name).string() + "' " + options).status, 0);
     return at(name);
@@ -219,8 +224,8 @@ class Quilfs : public ::testing::Test {
     return status;
   }
 
-  std::list<Mount> mounts_;  // mount() hands out references
-  fs::path base_;
+  quiltest::ScratchFolder scratch_{"quilfs"};
+  std::list<Mount> mounts_;  // mount() hands out references; unmounted before the folder goes
 };
 
 // A small tree: nested folders, an empty file, sizes around a block.
@@ -419,6 +424,70 @@ TEST_F(Quilfs, NotWritableAndFullDiscs) {
   const Outcome ls = quil("--root '" + full.string() + "' ls -l /USERDATA");
   EXPECT_NE(ls.out.find(" " + std::to_string(taken) + " "), std::string::npos) << taken << "\n" << ls.out;
   EXPECT_GT(taken, static_cast<long long>(free) - 100000);
+}
+
+// The kernel keeps a file's pages from one open to the next only while they
+// hold what the file holds. After each change (through the mount under
+// either spelling of the name, or through the library by another program)
+// the file read under both spellings shows the new bytes, where a kept
+// stale page would show the old; the daemon's trace (-d) tells which reads
+// the kept pages served.
+TEST_F(Quilfs, KeptPagesNeverOutliveAChange) {
+  const fs::path d = disc("disc");
+  Mount& m = mount(d, "mnt", {"-d"});
+  const fs::path lower = m.at / "USERDATA" / "s.bin", upper = m.at / "USERDATA" / "S.BIN";
+  const std::string onDisc = "--root " + quoted(d.string()) + " ";
+  auto bytes = [](uint32_t seed) { return randomBytes(64 * 1024, seed); };  // whole pages
+  auto readsServed = [&] {
+    const std::string log = slurp(m.log);
+    size_t n = 0;
+    for (size_t at = log.find("opcode: READ ("); at != std::string::npos; at = log.find("opcode: READ (", at + 1)) ++n;
+    return n;
+  };
+  auto put = [&](uint32_t seed, const std::string& name) {
+    spit(at("host"), bytes(seed));
+    ASSERT_EQ(quil(onDisc + "put --no-progress " + quoted(at("host").string()) + " /USERDATA/" + name).status, 0);
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    uint32_t holds;
+    bool kept;  // the next read of s.bin is served by the kernel's pages
+  };
+  const std::vector<Step> steps = {
+      {"written through the mount", [&] { spit(lower, bytes(1)); }, 1, true},
+      {"put by another program", [&] { put(2, "s.bin"); }, 2, false},
+      {"written under the other spelling", [&] { spit(upper, bytes(3)); }, 3, false},
+      {"renamed onto through the mount",
+       [&] {
+         spit(m.at / "USERDATA" / "t.bin", bytes(4));
+         fs::rename(m.at / "USERDATA" / "t.bin", lower);
+       },
+       4, false},
+      {"removed and renamed onto by another program",
+       [&] {
+         put(5, "other.bin");
+         ASSERT_EQ(quil(onDisc + "rm /USERDATA/s.bin").status, 0);
+         ASSERT_EQ(quil(onDisc + "mv /USERDATA/other.bin /USERDATA/s.bin").status, 0);
+       },
+       5, false},
+      {"left alone until its times are old, and read once",
+       [&] {
+         std::this_thread::sleep_for(3100ms);
+         EXPECT_TRUE(slurp(lower) == bytes(5));
+       },
+       5, true},
+      {"then put by another program", [&] { put(6, "s.bin"); }, 6, false},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    const size_t before = readsServed();
+    EXPECT_TRUE(slurp(lower) == bytes(step.holds)) << step.what;
+    if (step.kept) {
+      EXPECT_EQ(readsServed(), before) << step.what << ": the daemon was asked for the bytes again";
+    }
+    EXPECT_TRUE(slurp(upper) == bytes(step.holds)) << step.what << ", read as S.BIN";
+  }
 }
 
 TEST_F(Quilfs, FioVerifiesSequentialAndRandomWrites) {

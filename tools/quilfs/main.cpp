@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "names.h"
@@ -155,6 +157,37 @@ void detachStandardStreams() {
   if (null > STDERR_FILENO) ::close(null);
 }
 
+// A mount point as /proc/self/mountinfo writes it: space, tab, newline and
+// backslash as \ooo.
+std::string unescapeMountPoint(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    const auto octal = [&](size_t at) { return at < field.size() && field[at] >= '0' && field[at] <= '7'; };
+    const bool escaped = field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3);
+    if (escaped) {
+      out.push_back(static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(field[i]);
+    }
+  }
+  return out;
+}
+
+// The readahead setting of the mount at mountpoint (a canonical path), found
+// by the device number in mountinfo: a stat of the mount point would wait
+// for the mount to be served.
+std::string readaheadFileOf(const std::string& mountpoint) {
+  std::ifstream in("/proc/self/mountinfo");
+  std::string device;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point;
+    if (fields >> id >> parent >> numbers >> root >> point && unescapeMountPoint(point) == mountpoint) device = numbers;
+  }
+  return device.empty() ? std::string() : "/sys/class/bdi/" + device + "/read_ahead_kb";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +231,9 @@ int main(int argc, char** argv) {
   }
   const std::string mountpoint = cmdline.mountpoint;
   free(cmdline.mountpoint);
+  std::error_code canonicalError;
+  // Before the mount: afterwards the path would be looked up on it.
+  const std::string canonicalMountpoint = fs::canonical(mountpoint, canonicalError).string();
 
   quilfs::MountOptions options;
   options.readOnly = flags.readOnly != 0;
@@ -227,6 +263,7 @@ int main(int argc, char** argv) {
       fuse_opt_free_args(&args);
       return kFailure;
     }
+    if (!canonicalError) volume.setReadaheadFile(readaheadFileOf(canonicalMountpoint));
     fuse_session* session = fuse_get_session(f);
     fuse_set_signal_handlers(session);
     if (background.child) {

@@ -39,6 +39,17 @@ constexpr uint32_t kFromCurrent = 1;
 constexpr unsigned kBlock = 1u << 20;  // the largest read and write, and the block size shown
 constexpr size_t kNameUnits = sizeof(FindData::name) / sizeof(QUILCHAR);
 constexpr auto kReleaseWait = std::chrono::seconds(1);
+// Times of an entry older than this are settled: any later change gets
+// other times, however coarse the clock's tick and though the entry keeps
+// only milliseconds.
+constexpr time_t kSettledSeconds = 2;
+// Records of cached files beyond this are dropped all at once: a file
+// without one is read afresh at its next open, which is always correct.
+constexpr size_t kMostCached = 4096;
+// The readahead the mount gets when the kernel lets the daemon raise it:
+// with the kernel's 128 KiB, reads arrive as 128-256 KiB requests; with
+// this, as 1 MiB requests, several in flight.
+constexpr unsigned kReadaheadKiB = 4096;
 
 // The failed library call of the current operation on this thread, and the
 // volume path the operation is about, for the message on standard error.
@@ -115,6 +126,10 @@ int areaOf(const std::u16string& path) {
 }
 
 VolumeFs* self() { return static_cast<VolumeFs*>(fuse_get_context()->private_data); }
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 }  // namespace
 
@@ -293,6 +308,108 @@ VolumeFs::Entry VolumeFs::entryOf(const FindData& found) {
   return entry;
 }
 
+bool VolumeFs::Stamp::operator==(const Stamp& other) const {
+  return size == other.size && sameTime(created, other.created) && sameTime(written, other.written);
+}
+
+VolumeFs::Stamp VolumeFs::stampOf(const FindData& found) {
+  return {found.size, timespecOf(found.time1), timespecOf(found.time3)};
+}
+
+// No change to come can leave these times as they are: they are older
+// than now by more than a clock tick.
+bool VolumeFs::settled(const Stamp& stamp) {
+  const struct timespec newest = later(stamp.created, stamp.written) ? stamp.created : stamp.written;
+  return newest.tv_sec + kSettledSeconds < now().tv_sec;
+}
+
+// The kernel keeps the pages of a file between opens only when they are
+// known to hold what the file holds now: it finds the stamp it had when the
+// pages were filled, and that stamp would show any change made since (the
+// file's times were settled when the daemon saw them, or the pages are
+// what the mount itself wrote). Every other open drops them. A file changed
+// through the library by another program is therefore read afresh at its
+// next open, as a file on NFS is.
+bool VolumeFs::keepCache(const std::u16string& path, int32_t handle) {
+  FindData found{};
+  if (findEntry(path, found) != 0) {
+    lastRefusal = Refusal{};
+    cached_.erase(path);
+    return false;
+  }
+  const Stamp stamp = stampOf(found);
+  const auto it = cached_.find(path);
+  if (it != cached_.end() && it->second.trusted && it->second.stamp == stamp) return true;
+  if (cached_.size() >= kMostCached) cached_.clear();
+  // The pages are dropped when this open completes, and filled afresh by
+  // reads after this stamp was taken. Until a request of this handle shows
+  // that the kernel has dropped them, another open must not keep them.
+  Cached record;
+  record.stamp = stamp;
+  record.settled = settled(stamp);
+  record.confirmBy = handle;
+  cached_[path] = record;
+  files_.at(handle).confirmsCache = true;
+  return false;
+}
+
+void VolumeFs::confirmCache(int32_t handle, OpenFile& file) {
+  file.confirmsCache = false;
+  const auto it = cached_.find(file.path);
+  if (it == cached_.end() || it->second.confirmBy != handle) return;
+  it->second.trusted = it->second.settled;
+  it->second.confirmBy = -1;
+}
+
+// A user-data or general file written through the mount: the kernel's
+// pages hold what was written (the library keeps those bytes as they are),
+// so the stamp after the close vouches for them. Other kinds may be
+// finished by the writer at their close, and are read afresh.
+void VolumeFs::recordWritten(const OpenFile& file) {
+  FindData found{};
+  if (file.unlinked || !isUserArea(file.path) || findEntry(file.path, found) != 0) {
+    lastRefusal = Refusal{};
+    cached_.erase(file.path);
+    return;
+  }
+  if (cached_.size() >= kMostCached) cached_.clear();
+  Cached record;
+  record.stamp = stampOf(found);
+  record.trusted = true;
+  record.settled = true;
+  cached_[file.path] = record;
+}
+
+// Removed or renamed through the mount: whatever now has the name is read
+// afresh at its next open, under any spelling of it.
+void VolumeFs::forgetCache(const std::u16string& path) {
+  for (auto it = cached_.begin(); it != cached_.end();) {
+    it = isAtOrBelow(it->first, path) ? cached_.erase(it) : std::next(it);
+  }
+}
+
+// After the kernel has taken the mount's settings (it lowers the readahead
+// to what it offered then, 128 KiB): only root may raise it, and a value a
+// user set meanwhile is not lowered.
+void VolumeFs::raiseReadahead() {
+  const std::string& file = readaheadFile_;
+  if (file.empty()) return;
+  unsigned current = 0;
+  if (FILE* in = std::fopen(file.c_str(), "re")) {
+    if (std::fscanf(in, "%u", &current) != 1) current = 0;
+    std::fclose(in);
+  }
+  if (current >= kReadaheadKiB) return;
+  const std::string value = std::to_string(kReadaheadKiB);
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  const bool raised = fd >= 0 && ::write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!raised && options_.debug) {
+    std::fprintf(stderr, "quilfs: readahead stays at %u KiB: %s: %s\n", current, file.c_str(), std::strerror(error));
+  }
+}
+
 int VolumeFs::lookup(const std::u16string& path, int32_t handle, Entry& entry) {
   FindData found{};
   const int rc = findEntry(path, found);
@@ -345,6 +462,10 @@ void* VolumeFs::init(fuse_conn_info* conn, fuse_config* config) {
   // O_TRUNC arrives with the open, to become "create always".
   if ((conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) != 0) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;  // every write reaches the library when it is made
+  // Whether the pages of a file stay is decided at its open (keepCache);
+  // the kernel would otherwise drop them whenever a file's time moves, as
+  // it does after every write through the mount.
+  conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
   // Removing an open file removes it (the library decides whether it may),
   // rather than renaming it to a hidden name the volume may not accept.
   config->hard_remove = 1;
@@ -427,8 +548,9 @@ int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fu
 }
 
 int VolumeFs::openFile(const std::u16string& path, int flags, uint32_t disposition, uint32_t attributes,
-                       fuse_file_info* fi) {
+                       fuse_file_info* fi, bool mayKeepCache) {
   const uint32_t access = accessOf(flags);
+  std::call_once(readaheadRaised_, [this] { raiseReadahead(); });
   std::unique_lock<std::mutex> lock(mutex_);
   int32_t handle = -1;
   const int rc = retryAfterRelease(lock, [&] {
@@ -442,7 +564,7 @@ int VolumeFs::openFile(const std::u16string& path, int flags, uint32_t dispositi
   file.writable = (access & kWrite) != 0;
   files_[handle] = std::move(file);
   fi->fh = static_cast<uint64_t>(handle);
-  fi->keep_cache = 0;
+  fi->keep_cache = mayKeepCache && keepCache(path, handle) ? 1 : 0;
   fi->direct_io = 0;
   return 0;
 }
@@ -452,8 +574,8 @@ int VolumeFs::open(const char* path, fuse_file_info* fi) {
     std::u16string p;
     if (const int rc = pathOf(path, nullptr, p)) return rc;
     // The file exists (the kernel looked it up): O_TRUNC empties it.
-    const uint32_t disposition = (fi->flags & O_TRUNC) != 0 ? kCreateAlways : kOpenExisting;
-    return openFile(p, fi->flags, disposition, 0, fi);
+    const bool truncating = (fi->flags & O_TRUNC) != 0;
+    return openFile(p, fi->flags, truncating ? kCreateAlways : kOpenExisting, 0, fi, !truncating);
   });
 }
 
@@ -505,6 +627,7 @@ int VolumeFs::read(const char* path, char* buffer, size_t size, off_t offset, fu
     OpenFile* file = fileOf(fi);
     if (file == nullptr) return refuseHere(EBADF);
     const auto handle = static_cast<int32_t>(fi->fh);
+    if (file->confirmsCache) confirmCache(handle, *file);
     if (const int rc = seekTo(handle, *file, offset)) return rc;
     size_t done = 0;
     // The kernel wants the whole request unless the file ends first.
@@ -531,7 +654,7 @@ int VolumeFs::write(const char* path, const char* buffer, size_t size, off_t off
     if (file == nullptr) return refuseHere(EBADF);
     const auto handle = static_cast<int32_t>(fi->fh);
     if (const int rc = seekTo(handle, *file, offset)) return rc;
-    file->dirty = true;
+    file->dirty = file->changed = true;
     size_t done = 0;
     while (done < size) {
       const auto wanted = static_cast<uint32_t>(std::min<size_t>(size - done, kBlock));
@@ -559,7 +682,7 @@ int VolumeFs::write(const char* path, const char* buffer, size_t size, off_t off
 }
 
 int VolumeFs::resize(int32_t handle, OpenFile& file, off_t size) {
-  file.dirty = true;
+  file.dirty = file.changed = true;
   if (isUserArea(file.path)) {
     if (const int rc = seekTo(handle, file, size)) return rc;
     if (QUILAPI_SetEndOfFile(handle) == 0) return refuse("QUILAPI_SetEndOfFile");
@@ -667,7 +790,15 @@ int VolumeFs::unlink(const char* path) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::u16string p;
     if (const int rc = pathOf(path, nullptr, p)) return rc;
-    return retryAfterRelease(lock, [&] { return QUILAPI_DeleteFile(0, p.c_str()) == 0 ? refuse("QUILAPI_DeleteFile") : 0; });
+    const int rc = retryAfterRelease(lock, [&] {
+      return QUILAPI_DeleteFile(0, p.c_str()) == 0 ? refuse("QUILAPI_DeleteFile") : 0;
+    });
+    if (rc != 0) return rc;
+    forgetCache(p);
+    for (auto& [handle, file] : files_) {
+      if (sameName(file.path, p)) file.unlinked = true;
+    }
+    return 0;
   });
 }
 
@@ -698,8 +829,14 @@ int VolumeFs::rename(const char* from, const char* to, unsigned int flags) {
       return QUILAPI_MoveFile(0, source.c_str(), target->c_str()) == 0 ? refuse("QUILAPI_MoveFile") : 0;
     });
     if (rc != 0) return rc;
+    forgetCache(source);
+    forgetCache(*target);
     for (auto& [handle, file] : files_) {
-      if (isAtOrBelow(file.path, source)) file.path = *target + file.path.substr(source.size());
+      if (isAtOrBelow(file.path, source)) {
+        file.path = *target + file.path.substr(source.size());
+      } else if (isAtOrBelow(file.path, *target)) {
+        file.unlinked = true;  // replaced
+      }
     }
     return 0;
   });
@@ -746,6 +883,7 @@ int VolumeFs::flush(fuse_file_info* fi) {
     std::lock_guard<std::mutex> lock(mutex_);
     OpenFile* file = fileOf(fi);
     if (file == nullptr) return 0;
+    if (file->confirmsCache) confirmCache(static_cast<int32_t>(fi->fh), *file);
     // A descriptor was closed: the release usually follows (see
     // retryAfterRelease).
     file->closedAt = std::chrono::steady_clock::now();
@@ -770,11 +908,20 @@ int VolumeFs::unsupported(const char* operation, const char* path, int error) {
 int VolumeFs::release(fuse_file_info* fi) {
   return run("release", nullptr, [&] {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fileOf(fi) == nullptr) return 0;
+    OpenFile* file = fileOf(fi);
+    if (file == nullptr) return 0;
     const auto handle = static_cast<int32_t>(fi->fh);
+    if (file->confirmsCache) confirmCache(handle, *file);
     // The kernel does not wait for this answer: a failure to close (a
     // written file the writer could not finish) is only reported here.
     const int rc = QUILAPI_CloseHandle(handle) == 0 ? refuse("QUILAPI_CloseHandle") : 0;
+    if (file->changed) {
+      if (rc == 0) {
+        recordWritten(*file);
+      } else {
+        cached_.erase(file->path);
+      }
+    }
     files_.erase(handle);
     ++releases_;
     released_.notify_all();

@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "quil/quilcoreapi.h"
 
@@ -41,6 +42,9 @@ class VolumeFs {
   // Closes every file the kernel left open, then the volume. False when
   // anything failed to close; does nothing the second time.
   bool closeVolume();
+  // The mount's read_ahead_kb in /sys/class/bdi, raised at the first open;
+  // set before the loop starts.
+  void setReadaheadFile(std::string file) { readaheadFile_ = std::move(file); }
 
   void* init(fuse_conn_info* conn, fuse_config* config);
   int getattr(const char* path, struct stat* st, fuse_file_info* fi);
@@ -73,9 +77,30 @@ class VolumeFs {
     std::u16string path;  // follows renames made through the mount
     bool readable = false;
     bool writable = false;
-    int64_t position = 0;  // the library's file pointer; -1 when unknown
-    bool dirty = false;    // written since the last flush
+    int64_t position = 0;         // the library's file pointer; -1 when unknown
+    bool dirty = false;           // written since the last flush
+    bool changed = false;         // written or resized through this handle
+    bool unlinked = false;        // removed (or replaced) through the mount while open
+    bool confirmsCache = false;   // its next request makes the record its open made trusted
     std::chrono::steady_clock::time_point closedAt{};  // a descriptor of it was closed
+  };
+
+  // What a directory entry says of a file's contents: when any of these
+  // differs, the contents may have changed.
+  struct Stamp {
+    int64_t size = 0;
+    struct timespec created {};
+    struct timespec written {};
+    bool operator==(const Stamp& other) const;
+  };
+  // What the kernel's pages of a file hold, by the exact path the kernel
+  // opened it by: another spelling of a name is another inode with pages of
+  // its own.
+  struct Cached {
+    Stamp stamp;             // the entry the pages were read or written at
+    bool trusted = false;    // the kernel may keep them at an open that finds this stamp
+    bool settled = false;    // no later change can leave the stamp's times as they are
+    int32_t confirmBy = -1;  // trusted (when settled) once this handle's next request arrives
   };
 
   // What one lookup tells getattr and chmod.
@@ -106,7 +131,14 @@ class VolumeFs {
   int seekTo(int32_t handle, OpenFile& file, off_t offset);
   int resize(int32_t handle, OpenFile& file, off_t size);
   int openFile(const std::u16string& path, int flags, uint32_t disposition, uint32_t attributes,
-               fuse_file_info* fi);
+               fuse_file_info* fi, bool mayKeepCache = false);
+  static Stamp stampOf(const FindData& found);
+  static bool settled(const Stamp& stamp);
+  bool keepCache(const std::u16string& path, int32_t handle);
+  void confirmCache(int32_t handle, OpenFile& file);
+  void recordWritten(const OpenFile& file);
+  void forgetCache(const std::u16string& path);
+  void raiseReadahead();
   template <class Change>
   int withWriter(std::unique_lock<std::mutex>& lock, const std::u16string& path, int32_t handle, Change&& change);
 
@@ -120,6 +152,9 @@ class VolumeFs {
 
   std::mutex mutex_;  // held around every call into the library
   std::map<int32_t, OpenFile> files_;
+  std::map<std::u16string, Cached> cached_;
+  std::string readaheadFile_;
+  std::once_flag readaheadRaised_;
   uint64_t releases_ = 0;
   std::condition_variable released_;
 };
