@@ -28,8 +28,6 @@ std::string narrow(std::u16string_view text) {
   return out;
 }
 
-std::u16string repeated(char16_t c, size_t n) { return std::u16string(n, c); }
-
 std::u16string recordMessage() { return quil::api::lastErrorRecord().message; }
 
 // Every test starts from a thread with no error of any kind.
@@ -110,7 +108,7 @@ struct CutCase {
 class MessageCut : public LastErrorTest, public testing::WithParamInterface<CutCase> {};
 
 TEST_P(MessageCut, KeepsAtMost255Characters) {
-  const std::u16string message = repeated(u'm', GetParam().length);
+  const std::u16string message(GetParam().length, u'm');
   quil::api::setLastError(-3, message);
   EXPECT_EQ(quil::api::lastErrorRecord().code, -3);
   EXPECT_EQ(recordMessage(), message.substr(0, GetParam().kept));
@@ -153,8 +151,10 @@ struct ReaderCase {
   const char* name;
   int32_t readerCode;
   const char16_t* readerText;  // null: the reader was given no text
-  std::u16string_view expectedMessage;
+  std::u16string expectedMessage;
 };
+
+const std::u16string kLongText(300, u'r');
 
 class TakeOverReaderError : public LastErrorTest, public testing::WithParamInterface<ReaderCase> {};
 
@@ -175,17 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"NoReaderText", -1301, nullptr, u"INDEX.XML file read error."},
         ReaderCase{"UnknownCode", 54321, u"odd state", u"not defined error odd state"},
         ReaderCase{"NotFound", 1000, u"", u"No object found in searching."},
-        ReaderCase{"NoErrorButText", 0, u"stale", u" stale"}),
+        ReaderCase{"NoErrorButText", 0, u"stale", u" stale"},
+        ReaderCase{"CutTo255", -1301, kLongText.c_str(), (u"INDEX.XML file read error. " + kLongText).substr(0, 255)}),
     [](const testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.name); });
-
-TEST_F(LastErrorTest, TakenOverMessageIsCutTo255Characters) {
-  const std::u16string readerText = repeated(u'r', 300);
-  QUIL_SetLastErrorWithMessage(-1301, readerText.c_str());
-  quil::api::takeOverReaderError();
-  const std::u16string expected = (u"INDEX.XML file read error. " + readerText).substr(0, 255);
-  EXPECT_EQ(quil::api::lastErrorRecord().code, -1301);
-  EXPECT_EQ(recordMessage(), expected);
-}
 
 // ---------------------------------------------------------------------------
 // Relaying a sibling library's Windows-level error
@@ -225,25 +217,24 @@ const Sibling kWriter{"Writer",
 
 class SiblingRelay : public LastErrorTest, public testing::WithParamInterface<Sibling> {};
 
-TEST_P(SiblingRelay, EntryClearsOnlyTheChosenSiblingsError) {
+TEST_P(SiblingRelay, MovesOnlyAnErrorTheChosenSiblingSetInsideTheScope) {
   const Sibling& s = GetParam();
+  const auto fresh = [this] { SetUp(); };
+  RecordingOwner owner;
+  // On entry the chosen sibling's stale error is cleared, and not relayed.
   s.set(77);
   s.setOther(88);
-  RecordingOwner owner;
   {
     SiblingErrorRelay relay(owner, s.library);
     EXPECT_EQ(s.get(), 0u);
     EXPECT_EQ(s.getOther(), 88u);
   }
-  // The error cleared on entry is not relayed on exit.
   EXPECT_EQ(owner.calls, 0);
   EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
-}
 
-TEST_P(SiblingRelay, ErrorSetInsideMovesToThreadErrorAndClearsOurs) {
-  const Sibling& s = GetParam();
+  // An error set inside becomes the thread's Windows error and clears ours.
+  fresh();
   quil::api::setLastError(-3203);
-  RecordingOwner owner;
   {
     SiblingErrorRelay relay(owner, s.library);
     s.set(32);
@@ -252,11 +243,9 @@ TEST_P(SiblingRelay, ErrorSetInsideMovesToThreadErrorAndClearsOurs) {
   EXPECT_EQ(owner.calls, 1);
   EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
   EXPECT_EQ(recordMessage(), u"");
-}
 
-TEST_P(SiblingRelay, RelaysAlsoWhenAnExceptionLeavesTheScope) {
-  const Sibling& s = GetParam();
-  RecordingOwner owner;
+  // Also when an exception leaves the scope.
+  fresh();
   try {
     SiblingErrorRelay relay(owner, s.library);
     s.set(80);
@@ -264,32 +253,23 @@ TEST_P(SiblingRelay, RelaysAlsoWhenAnExceptionLeavesTheScope) {
   } catch (const std::runtime_error&) {
   }
   EXPECT_EQ(QUILPlatform_GetLastError(), 80u);
-  EXPECT_EQ(owner.calls, 1);
-}
+  EXPECT_EQ(owner.calls, 2);
 
-TEST_P(SiblingRelay, NoSiblingErrorLeavesBothErrorsAlone) {
-  const Sibling& s = GetParam();
-  QUILPlatform_SetLastError(1234);
-  quil::api::setLastError(-3203);
-  RecordingOwner owner;
-  { SiblingErrorRelay relay(owner, s.library); }
-  EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
-  EXPECT_EQ(owner.calls, 0);
-  EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
-  EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
-}
-
-TEST_P(SiblingRelay, IgnoresTheOtherLibrarysError) {
-  const Sibling& s = GetParam();
-  quil::api::setLastError(-3203);
-  RecordingOwner owner;
-  {
-    SiblingErrorRelay relay(owner, s.library);
-    s.setOther(5);
+  // No error of the chosen sibling, or one of the other: both errors stay.
+  for (bool otherSets : {false, true}) {
+    SCOPED_TRACE(otherSets ? "the other library's error" : "no error");
+    fresh();
+    QUILPlatform_SetLastError(1234);
+    quil::api::setLastError(-3203);
+    {
+      SiblingErrorRelay relay(owner, s.library);
+      if (otherSets) s.setOther(5);
+    }
+    EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+    EXPECT_EQ(owner.calls, 2);
+    EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
+    EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
   }
-  EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
-  EXPECT_EQ(owner.calls, 0);
-  EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
 }
 
 INSTANTIATE_TEST_SUITE_P(Libraries, SiblingRelay, testing::Values(kReader, kWriter),

@@ -5,41 +5,27 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <set>
 #include <thread>
 
-#include "disc.h"
-#include "quil/emulator_control.h"
+#include "disc_folder.h"
 #include "quil/sibling/quilreader.h"
 #include "quil/sibling/quilwriter.h"
-#include "text/utf.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace emutest;
 using namespace quil::emulator;
 
 constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
 constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4;
 constexpr uint32_t kInvalidName = 0x86000003, kNotFound = 0x86000010, kUnsupportedTree = 0x8400000F;
 constexpr auto kStrict = QUILWriter::QUIL_NAMING_STRICT;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Every entry below a folder with its kind, mode and content.
 std::map<std::string, std::string> snapshot(const std::string& folder) {
@@ -53,20 +39,12 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
   return out;
 }
 
-class LinkTest : public testing::Test {
+class LinkTest : public DiscFolder {
  protected:
   void SetUp() override {
-    const char* env = std::getenv("QUIL_TEST_TMP");
-    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (auto& c : name) c = c == '/' ? '_' : c;
-    folder = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/links-" + name + "-" +
-             std::to_string(getpid());
+    DiscFolder::SetUp();
     outside = folder + "-outside";
-    fs::remove_all(folder);
     fs::remove_all(outside);
-    ASSERT_EQ(formatDisc(folder, MediumDescription{.label = u"", .capacity = 1 << 20}), "");
-    folder = fs::canonical(folder).string();
-    root = quil::fromUtf8(folder);
     fs::create_directories(outside + "/sub");
     spit(outside + "/secret.txt", "host secret");
     spit(folder + "/USERDATA/real.txt", "inside");
@@ -76,16 +54,14 @@ class LinkTest : public testing::Test {
         {"CLIP/C0001M01.XML", outside + "/secret.txt"}, {"CLIP/C0003M02.KLV", outside + "/planted.txt"},
         {"CLIP/C0011.MXF", outside + "/planted.txt"}};
     for (const auto& [at, target] : links) fs::create_symlink(target, folder + "/" + at);
-    reset();
     before = snapshot(outside);
   }
   void TearDown() override {
     useKernelWalk(true);
-    fs::remove_all(folder);
     fs::remove_all(outside);
+    DiscFolder::TearDown();
   }
-  std::string folder, outside;
-  std::u16string root;
+  std::string outside;
   std::map<std::string, std::string> before;
 };
 

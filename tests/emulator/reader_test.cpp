@@ -1,28 +1,21 @@
 // The reader library against real emulated discs: files round trip, the
 // Win32 rules for dispositions, access and sharing hold, space runs out,
 // listings match patterns, and failures reach the caller with the codes the
-// core relays.
+// core relays. The notifications the exports' tests find in the journal are
+// left to them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <ostream>
 #include <tuple>
 #include <vector>
 
-#include "disc.h"
-#include "quil/emulator_control.h"
+#include "disc_folder.h"
 #include "quil/sibling/quilreader.h"
-#include "text/utf.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace emutest;
 using namespace quil::emulator;
 
 constexpr uint32_t kRead = 0x80000000u, kWrite = 0x40000000u;
@@ -70,60 +63,43 @@ std::string readSome(int32_t h, uint32_t n) {
   return s.substr(0, done);
 }
 
-class ReaderTest : public testing::Test {
+class ReaderTest : public DiscFolder {
  protected:
+  MediumDescription medium() const override { return MediumDescription{.label = u"TESTDISC", .capacity = 16 << 20}; }
   void SetUp() override {
-    const char* env = std::getenv("QUIL_TEST_TMP");
-    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ranges::replace(name, '/', '_');
-    folder = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/reader-" + name + "-" +
-             std::to_string(getpid());
-    fs::remove_all(folder);
-    ASSERT_EQ(formatDisc(folder, MediumDescription{.label = u"TESTDISC", .capacity = 16 << 20}), "");
-    reset();
+    DiscFolder::SetUp();
     clearErrors();
   }
   void TearDown() override {
     if (volume > 0) QUIL_CloseVolume(volume);
-    fs::remove_all(folder);
+    DiscFolder::TearDown();
   }
-  int32_t openVolume(uint32_t recInhMode = 0) {
+  int32_t openVolume() {
     QUIL_READER_VOLUME_PARAM p{};
-    p.volume.recInhMode = recInhMode;
     bool checkOk = false;
-    return volume = QUIL_CreateVolume(quil::fromUtf8(folder).c_str(), &p, &checkOk);
+    return volume = QUIL_CreateVolume(root.c_str(), &p, &checkOk);
+  }
+  void hostFile(const std::string& relative, const std::string& content, fs::perms mode = fs::perms(0644)) {
+    spit(host(relative), content);
+    fs::permissions(host(relative), mode);
   }
   int32_t open(const std::u16string& path, uint32_t access, uint32_t disposition, uint32_t share = kShareRW) {
     return QUIL_CreateFile(volume, path.c_str(), access, share, nullptr, disposition, 0, nullptr);
-  }
-  void hostFile(const std::string& relative, const std::string& content, mode_t mode = 0644) {
-    std::ofstream(folder + "/" + relative, std::ios::binary) << content;
-    ::chmod((folder + "/" + relative).c_str(), mode);
-  }
-  std::string hostContent(const std::string& relative) {
-    std::ifstream in(folder + "/" + relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void editMedium(const std::function<void(MediumDescription&)>& change) {
-    auto m = *MediumDescription::load(folder);
-    change(m);
-    ASSERT_TRUE(m.save(folder));
   }
   uint64_t freeBytes() {
     uint64_t free = 0;
     EXPECT_NE(QUIL_GetVolumeCapacity(volume, nullptr, &free), 0);
     return free;
   }
-  std::string folder;
   int32_t volume = -1;
 };
 
-// --- user data and general files ----------------------------------------------
-
+// Moves from the start, the pointer and the end, and resizes: the exports
+// hand a caller's move method to the reader as it is.
 class UserFileRoundTrip : public ReaderTest, public testing::WithParamInterface<const char16_t*> {};
 
 TEST_P(UserFileRoundTrip, WritesSeeksReadsAndResizes) {
-  fs::create_directories(folder + "/GENERAL/sub");
+  fs::create_directories(host("GENERAL/sub"));
   ASSERT_GT(openVolume(), 0);
   const uint64_t freeBefore = freeBytes();
   const int32_t h = open(GetParam(), kRead | kWrite, kCreateNew);
@@ -175,15 +151,15 @@ TEST_F(ReaderTest, DispositionsFollowCreateFile) {
                {kTruncate, false, {-1100, 2}, 0},  {6, true, {-5, 87}, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.disposition) + (c.existsBefore ? " on a file" : " on nothing"));
-    fs::remove(folder + "/USERDATA/d.txt");
-    if (c.existsBefore) hostFile("USERDATA/d.txt", "12345");
+    fs::remove(host("USERDATA/d.txt"));
+    if (c.existsBefore) spit(host("USERDATA/d.txt"), "12345");
     clearErrors();
     const int32_t h = open(u"\\USERDATA\\d.txt", kRead | kWrite, c.disposition);
     EXPECT_EQ(h > 0, c.failure.code == 0);
     EXPECT_EQ(last(), c.failure);
-    EXPECT_EQ(fs::exists(folder + "/USERDATA/d.txt"), c.existsBefore || c.failure.code == 0);
+    EXPECT_EQ(fs::exists(host("USERDATA/d.txt")), c.existsBefore || c.failure.code == 0);
     if (h > 0 && QUIL_CloseHandle(h)) {
-      EXPECT_EQ(fs::file_size(folder + "/USERDATA/d.txt"), c.sizeAfter);
+      EXPECT_EQ(fs::file_size(host("USERDATA/d.txt")), c.sizeAfter);
     }
   }
 }
@@ -192,61 +168,26 @@ TEST_F(ReaderTest, MissingFoldersEscapesAndHiddenFilesAreRefused) {
   ASSERT_GT(openVolume(), 0);
   EXPECT_FAILS(open(u"\\USERDATA\\nofolder\\x.txt", kWrite, kCreateAlways), -1, -1100, 3);
   EXPECT_FAILS(open(u"\\USERDATA\\..\\..\\x", kWrite, kCreateAlways), -1, -9, 123);
-  EXPECT_FALSE(fs::exists(folder + "/x"));
+  EXPECT_FALSE(fs::exists(host("x")));
   EXPECT_FALSE(fs::exists(fs::path(folder).parent_path() / "x"));
   EXPECT_FAILS(open(u"\\.quil-medium", kRead, kOpenExisting), -1, -9, 0);
 }
 
-// --- the AV tree, locks, write protection, sharing, space ------------------------
+// --- write protection, space, the AV tree, sharing ---------------------------------
 
-TEST_F(ReaderTest, AvFilesReadButNeverWriteThroughTheReader) {
-  hostFile("CLIP/C0001.MXF", "essence bytes");
-  hostFile("CLIP/C0002.MXF", "locked", 0444);
-  hostFile("USERDATA/ro.txt", "locked", 0444);
-  ASSERT_GT(openVolume(), 0);
-  using Case = std::pair<const char16_t*, const char*>;
-  for (const auto& [path, host] : {Case{u"\\INDEX.XML", "INDEX.XML"}, Case{u"\\clip\\c0001.mxf", "CLIP/C0001.MXF"},
-                                   Case{u"\\CLIP\\C0002.MXF", "CLIP/C0002.MXF"}}) {
-    const int32_t h = open(path, kRead, kOpenExisting, kShareR);
-    ASSERT_GT(h, 0);
-    EXPECT_EQ(readSome(h, 4096), hostContent(host));
-    EXPECT_FAILS(QUIL_SetFileSize(h, 0), 0, -3011, 0);
-    QUIL_CloseHandle(h);
-  }
-  // no Windows error outside user data
-  EXPECT_FAILS(open(u"\\CLIP\\C0001.MXF", kRead | kWrite, kOpenExisting), -1, -3011, 0);
-  EXPECT_FAILS(open(u"\\CLIP\\C0003.MXF", kWrite, kCreateNew), -1, -3011, 0);
-  EXPECT_FALSE(fs::exists(folder + "/CLIP/C0003.MXF"));
-  // a locked clip
-  EXPECT_FAILS(open(u"\\CLIP\\C0002.MXF", kWrite, kOpenExisting), -1, -8, 0);
-  EXPECT_FAILS(open(u"\\USERDATA\\ro.txt", kRead | kWrite, kOpenExisting), -1, -8, 5);
-  EXPECT_FAILS(open(u"\\CLIP", kRead, kOpenExisting), -1, -1100, 0);
-}
-
+// The core opens reader files for reading only; the reader still refuses a
+// change on a write-inhibited volume.
 TEST_F(ReaderTest, WriteInhibitedVolumeRefusesEveryChange) {
   hostFile("USERDATA/a.txt", "abc");
-  ASSERT_GT(openVolume(1), 0);
+  QUIL_READER_VOLUME_PARAM p{};
+  p.volume.recInhMode = 1;
+  bool checkOk = false;
+  ASSERT_GT(volume = QUIL_CreateVolume(root.c_str(), &p, &checkOk), 0);
   EXPECT_FAILS(open(u"\\USERDATA\\b.txt", kWrite, kCreateNew), -1, -3012, 19);
   EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kRead | kWrite, kOpenExisting), -1, -3012, 19);
   EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways), -1) << "truncation is a change too";
-  EXPECT_EQ(hostContent("USERDATA/a.txt"), "abc");
+  EXPECT_EQ(slurp(host("USERDATA/a.txt")), "abc");
   EXPECT_GT(open(u"\\USERDATA\\a.txt", kRead, kOpenExisting), 0);
-}
-
-TEST_F(ReaderTest, SharingConflictsAreRefused) {
-  hostFile("USERDATA/a.txt", "abc");
-  ASSERT_GT(openVolume(), 0);
-  const int32_t reader = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
-  ASSERT_GT(reader, 0);
-  EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kWrite, kOpenExisting, kShareRW), -1, -3010, 32);
-  EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways, kShareRW), -1) << "refused before truncating";
-  EXPECT_EQ(hostContent("USERDATA/a.txt"), "abc");
-  const int32_t second = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
-  EXPECT_GT(second, 0) << "readers that share reading coexist";
-  EXPECT_EQ(open(u"\\userdata\\A.TXT", kRead, kOpenExisting, kShareNone), -1) << "whatever the spelling";
-  QUIL_CloseHandle(reader);
-  QUIL_CloseHandle(second);
-  EXPECT_GT(open(u"\\USERDATA\\a.txt", kWrite, kOpenExisting, kShareNone), 0) << "closing gave the file back";
 }
 
 TEST_F(ReaderTest, FullDiscTakesWhatFitsThenRefuses) {
@@ -258,7 +199,7 @@ TEST_F(ReaderTest, FullDiscTakesWhatFitsThenRefuses) {
   uint32_t done = 0;
   EXPECT_FAILS(QUIL_WriteFile(h, data.data(), 1 << 20, &done), 0, -3003, 112);
   EXPECT_EQ(done, 64u * 1024);
-  EXPECT_EQ(hostContent("USERDATA/big.bin"), data.substr(0, 64 * 1024));
+  EXPECT_EQ(slurp(host("USERDATA/big.bin")), data.substr(0, 64 * 1024));
   EXPECT_EQ(freeBytes(), 0u);
   EXPECT_FAILS(QUIL_SetFileSize(h, 64 * 1024 + 1), 0, -3003, 112);
   ASSERT_NE(QUIL_SetFileSize(h, 1000), 0);
@@ -267,11 +208,54 @@ TEST_F(ReaderTest, FullDiscTakesWhatFitsThenRefuses) {
   EXPECT_EQ(freeBytes(), 64u * 1024 - 1100) << "shrinking gave space back";
 }
 
-// --- attributes and listings ----------------------------------------------------
+TEST_F(ReaderTest, AvFilesAreReadButNeverChangedThroughTheReader) {
+  hostFile("CLIP/C0001.MXF", "essence bytes");
+  hostFile("CLIP/C0002.MXF", "locked", fs::perms(0444));
+  hostFile("USERDATA/ro.txt", "locked", fs::perms(0444));
+  ASSERT_GT(openVolume(), 0);
+  using Case = std::pair<const char16_t*, const char*>;
+  for (const auto& [path, hostPath] : {Case{u"\\INDEX.XML", "INDEX.XML"}, Case{u"\\clip\\c0001.mxf", "CLIP/C0001.MXF"},
+                                       Case{u"\\CLIP\\C0002.MXF", "CLIP/C0002.MXF"}}) {
+    const std::string content = slurp(host(hostPath));
+    const int32_t h = open(path, kRead, kOpenExisting, kShareR);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(readSome(h, 4096), content);
+    EXPECT_FAILS(QUIL_SetFileSize(h, 0), 0, -3011, 0);
+    uint32_t done = 0;
+    EXPECT_FAILS(QUIL_WriteFile(h, "x", 1, &done), 0, -3011, 0);
+    QUIL_CloseHandle(h);
+    EXPECT_EQ(slurp(host(hostPath)), content);
+  }
+  // no Windows error outside user data
+  EXPECT_FAILS(open(u"\\CLIP\\C0001.MXF", kRead | kWrite, kOpenExisting), -1, -3011, 0);
+  EXPECT_FAILS(open(u"\\CLIP\\C0003.MXF", kWrite, kCreateNew), -1, -3011, 0);
+  EXPECT_FALSE(fs::exists(host("CLIP/C0003.MXF")));
+  // a locked file
+  EXPECT_FAILS(open(u"\\CLIP\\C0002.MXF", kWrite, kOpenExisting), -1, -8, 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\ro.txt", kRead | kWrite, kOpenExisting), -1, -8, 5);
+  EXPECT_FAILS(open(u"\\CLIP", kRead, kOpenExisting), -1, -1100, 0);
+}
+
+// The core leaves sharing between readers of user data to the reader.
+TEST_F(ReaderTest, SharingConflictsAreRefused) {
+  hostFile("USERDATA/a.txt", "abc");
+  ASSERT_GT(openVolume(), 0);
+  const int32_t reader = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
+  ASSERT_GT(reader, 0);
+  EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kWrite, kOpenExisting, kShareRW), -1, -3010, 32);
+  EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways, kShareRW), -1) << "refused before truncating";
+  EXPECT_EQ(slurp(host("USERDATA/a.txt")), "abc");
+  const int32_t second = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareR);
+  EXPECT_GT(second, 0) << "readers that share reading coexist";
+  EXPECT_FAILS(open(u"\\userdata\\A.TXT", kRead, kOpenExisting, kShareNone), -1, -3010, 32);
+  QUIL_CloseHandle(reader);
+  QUIL_CloseHandle(second);
+  EXPECT_GT(open(u"\\USERDATA\\a.txt", kRead, kOpenExisting, kShareNone), 0) << "closing gave the file back";
+}
 
 TEST_F(ReaderTest, AttributesReflectTheHostFile) {
-  hostFile("CLIP/C0001.MXF", "locked", 0444);
-  hostFile("USERDATA/ro.txt", "locked", 0444);
+  hostFile("CLIP/C0001.MXF", "locked", fs::perms(0444));
+  hostFile("USERDATA/ro.txt", "locked", fs::perms(0444));
   hostFile("USERDATA/rw.txt", "open");
   ASSERT_GT(openVolume(), 0);
   const struct {
@@ -294,9 +278,10 @@ TEST_F(ReaderTest, AttributesReflectTheHostFile) {
 
 TEST_F(ReaderTest, ListingsMatchPatternsWithoutCase) {
   for (const char* name : {"C0001.MXF", "C0002.MXF", "C0010.MXF", "c0003.mxf", "C0001M01.XML", ".quil-tmp", ".QUIL-X"}) {
-    hostFile(std::string("CLIP/") + name, "x");
+    spit(host(std::string("CLIP/") + name), "x");
   }
-  for (const char* name : {"abc", "abc.txt"}) hostFile(std::string("USERDATA/") + name, "x");
+  for (const char* name : {"abc", "abc.txt"}) spit(host(std::string("USERDATA/") + name), "x");
+  hostFile("USERDATA/" + std::string(70, 'n'), "x");
   ASSERT_GT(openVolume(), 0);
   using Names = std::vector<std::string>;
   const Names all = {"C0001.MXF", "C0001M01.XML", "C0002.MXF", "c0003.mxf", "C0010.MXF"};
@@ -311,8 +296,10 @@ TEST_F(ReaderTest, ListingsMatchPatternsWithoutCase) {
       // The DOS rules: a name without a dot matches as if it ended in one,
       // and question marks at the end may match nothing.
       {u"\\USERDATA\\abc.*", {"abc", "abc.txt"}},
-      {u"\\USERDATA\\*.", {"abc"}},
+      {u"\\USERDATA\\*.", {"abc", std::string(64, 'n')}},
       {u"\\USERDATA\\ABC?", {"abc"}},
+      // A name longer than the record's field is cut to it, with no NUL.
+      {u"\\USERDATA\\n*", {std::string(64, 'n')}},
       {u"\\*",
        {"ALIAS.XML", "CLIP", "COMPONENT", "DISCMETA.XML", "EDIT", "GENERAL", "INDEX.XML", "KELDA", "MEDIAPRO.XML",
         "SUB", "SYSPRO.XML", "USERDATA"}}};
@@ -336,14 +323,14 @@ TEST_F(ReaderTest, ListingsMatchPatternsWithoutCase) {
   }
 }
 
-TEST_F(ReaderTest, ListingRecordsCarryNameAttributesTimesAndSize) {
-  hostFile("USERDATA/" + std::string(70, 'n'), "twelve bytes");
-  fs::create_directory(folder + "/USERDATA/sub");
+TEST_F(ReaderTest, ListingRecordsCarryAttributesTimesAndSize) {
+  hostFile("USERDATA/a.txt", "twelve bytes");
+  fs::create_directory(host("USERDATA/sub"));
   ASSERT_GT(openVolume(), 0);
   QUIL_FIND_DATA d{};
   const int32_t find = QUIL_FindFirstFile(volume, u"\\USERDATA\\*", &d);
   ASSERT_NE(find, -1);
-  EXPECT_EQ(std::u16string(d.name, 64), std::u16string(64, u'n')) << "cut to the field, no NUL";
+  EXPECT_EQ(std::u16string(d.name), u"a.txt");
   EXPECT_EQ(d.attributes, 0x80u);
   EXPECT_EQ(d.size, 12);
   EXPECT_GE(d.time3.wYear, 2024);
@@ -351,16 +338,14 @@ TEST_F(ReaderTest, ListingRecordsCarryNameAttributesTimesAndSize) {
   ASSERT_NE(QUIL_FindNextFile(find, &d), 0);
   EXPECT_EQ(std::u16string(d.name), u"sub");
   EXPECT_EQ(d.attributes, 0x10u);
-  EXPECT_FAILS(QUIL_FindNextFile(find, &d), 0, 1000, 18);
   ASSERT_NE(QUIL_FindClose(find), 0);
-  EXPECT_FAILS(QUIL_FindClose(find), 0, -4, 0);
   EXPECT_FAILS(QUIL_FindFirstFile(volume, u"\\USERDATA\\none\\*", &d), -1, 1000, 3);
   EXPECT_FAILS(QUIL_FindFirstFile(volume, u"\\USERDATA\\*", nullptr), -1, -5, 0);
 }
 
-// --- volume queries and notifications ------------------------------------------
+// --- the volume --------------------------------------------------------------------
 
-TEST_F(ReaderTest, VolumeOpensThroughDriveOrFolderAndChecksTheDisc) {
+TEST_F(ReaderTest, VolumeOpensThroughTheDriveFolderAndChecksTheDisc) {
   const std::string drives = folder + "-drives";
   fs::create_directories(drives);
   fs::create_directory_symlink(folder, drives + "/e:");
@@ -377,15 +362,12 @@ TEST_F(ReaderTest, VolumeOpensThroughDriveOrFolderAndChecksTheDisc) {
   int64_t size = 0;
   EXPECT_FAILS(QUIL_GetFileSize(h, &size), 0, -4, 0);  // closing the volume closed its files
   fs::remove_all(drives);
-  unsetenv("QUIL_DRIVES");
 
-  const std::u16string root = quil::fromUtf8(folder);
-  EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), nullptr, &checkOk), -1, -5, 0);
   EXPECT_FAILS(QUIL_CreateVolume(u"/no/such/disc", &p, &checkOk), -1, -1000, 0);
-  fs::remove(folder + "/INDEX.XML");
+  fs::remove(host("INDEX.XML"));
   EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), &p, &checkOk), -1, -3002, 0);
-  hostFile("INDEX.XML", "<IndexTable/>");
-  fs::remove(folder + "/" + std::string(kMediumFileName));
+  spit(host("INDEX.XML"), "<IndexTable/>");
+  fs::remove(host(std::string(kMediumFileName)));
   EXPECT_FAILS(QUIL_CreateVolume(root.c_str(), &p, &checkOk), -1, -3002, 0);
 }
 
@@ -400,20 +382,14 @@ TEST_F(ReaderTest, LabelAndCapacity) {
   EXPECT_EQ(std::u16string(label), u"TES");
   EXPECT_EQ(length, 9u);
   EXPECT_EQ(last().code, -5);
-  editMedium([](MediumDescription& m) { m.label = u"RENAMED"; });
-  ASSERT_NE(QUIL_GetVolumeLabel(volume, label, 64, nullptr), 0);
-  EXPECT_EQ(std::u16string(label), u"RENAMED") << "a relabelled disc shows its new label";
-
   uint64_t total = 0, free = 0;
   ASSERT_NE(QUIL_GetVolumeCapacity(volume, &total, &free), 0);
   EXPECT_EQ(total, 16u << 20);
   EXPECT_EQ(free, total - usedBytes(folder));
-  EXPECT_FAILS(QUIL_GetVolumeCapacity(volume + 100, &total, &free), 0, -4, 0);
 }
 
-TEST_F(ReaderTest, ClipIdIsStablePerClipAndDistinctBetweenClips) {
-  hostFile("CLIP/C0001.MXF", "one");
-  hostFile("CLIP/C0002.MXF", "two");
+TEST_F(ReaderTest, ClipIdIsStablePerClipAndCutToTheBuffer) {
+  spit(host("CLIP/C0001.MXF"), "one");
   ASSERT_GT(openVolume(), 0);
   auto idOf = [&](const std::u16string& path, uint32_t size = 128) {
     const int32_t h = open(path, kRead, kOpenExisting);
@@ -427,10 +403,6 @@ TEST_F(ReaderTest, ClipIdIsStablePerClipAndDistinctBetweenClips) {
   const std::u16string first = idOf(u"\\CLIP\\C0001.MXF");
   EXPECT_EQ(first, clipIdentifier(folder, u"C0001")) << "the writer's test checks its value";
   EXPECT_EQ(idOf(u"\\clip\\c0001.mxf"), first);
-  EXPECT_NE(idOf(u"\\CLIP\\C0002.MXF"), first);
-  QUIL_CloseVolume(volume);
-  ASSERT_GT(openVolume(), 0);
-  EXPECT_EQ(idOf(u"\\CLIP\\C0001.MXF"), first) << "stable across openings";
   EXPECT_EQ(idOf(u"\\CLIP\\C0001.MXF", 8), first.substr(0, 7)) << "what fits, terminated";
   EXPECT_EQ(last().code, -5);
   const int32_t index = open(u"\\INDEX.XML", kRead, kOpenExisting);
@@ -440,7 +412,7 @@ TEST_F(ReaderTest, ClipIdIsStablePerClipAndDistinctBetweenClips) {
 
 TEST_F(ReaderTest, NrtInfoAndDataOfClipMetadata) {
   const std::string meta = bytes(300, 1);
-  hostFile("CLIP/C0001M01.XML", meta);
+  spit(host("CLIP/C0001M01.XML"), meta);
   ASSERT_GT(openVolume(), 0);
   NrtResult r{};
   const NrtInfoRequest info{1, 0}, missing{2, 0}, zero{0, 0};
@@ -457,40 +429,32 @@ TEST_F(ReaderTest, NrtInfoAndDataOfClipMetadata) {
   EXPECT_FAILS(QUIL_GetNRTinfo(volume, &zero, &r), 0, -5, 0);
 }
 
+// The notifications the exports' tests check in the journal are the create,
+// delete, rename and attribute ones; these are the rest.
 TEST_F(ReaderTest, NotificationsReachTheJournalAndTheVirtualAliasIsShown) {
   ASSERT_GT(openVolume(), 0);
-  EXPECT_EQ(QUIL_NotifyCreateFile(volume, 0, u"\\CLIP\\C0001.MXF"), 1);
   EXPECT_EQ(QUIL_NotifyCreateDirectory(volume, 0, u"\\USERDATA\\d"), 1);
-  EXPECT_EQ(QUIL_NotifyDeleteFile(volume, 0x84000001u, u"\\CLIP\\C0002.MXF"), 1);
-  EXPECT_EQ(QUIL_NotifySetFileAttribute(volume, 0, u"\\CLIP\\C0003.MXF"), 1);
-  EXPECT_EQ(QUIL_NotifySetVolumeLabel(volume, 0, u"NEWLABEL"), 1);
-  EXPECT_EQ(QUIL_NotifyMoveFile(volume, 0, u"\\CLIP\\C0004.MXF", u"\\CLIP\\C0005.MXF"), 1);
+  EXPECT_EQ(QUIL_NotifySetVolumeLabel(volume, 0x84000001u, u"NEWLABEL"), 1);
   const std::string alias = "<AliasTable virtual=\"yes\"/>";
   const auto* aliasBytes = reinterpret_cast<const uint8_t*>(alias.data());
   EXPECT_EQ(QUIL_NotifyVirtualAlias(volume, aliasBytes, static_cast<uint32_t>(alias.size())), 1);
   EXPECT_FAILS(QUIL_NotifyCreateFile(volume + 100, 0, u"\\x"), 0, -4, 0);
 
-  std::vector<std::tuple<std::string, uint32_t, std::u16string, std::u16string, std::string>> seen;
+  std::vector<std::tuple<std::string, uint32_t, std::u16string, std::string>> seen;
   for (const auto& j : takeJournal()) {
-    seen.emplace_back(j.function, j.status, j.path, j.newPath, std::string(j.bytes.begin(), j.bytes.end()));
+    seen.emplace_back(j.function, j.status, j.path, std::string(j.bytes.begin(), j.bytes.end()));
   }
-  EXPECT_EQ(seen, (decltype(seen){{"QUIL_NotifyCreateFile", 0, u"\\CLIP\\C0001.MXF", u"", ""},
-                                  {"QUIL_NotifyCreateDirectory", 0, u"\\USERDATA\\d", u"", ""},
-                                  {"QUIL_NotifyDeleteFile", 0x84000001u, u"\\CLIP\\C0002.MXF", u"", ""},
-                                  {"QUIL_NotifySetFileAttribute", 0, u"\\CLIP\\C0003.MXF", u"", ""},
-                                  {"QUIL_NotifySetVolumeLabel", 0, u"NEWLABEL", u"", ""},
-                                  {"QUIL_NotifyMoveFile", 0, u"\\CLIP\\C0004.MXF", u"\\CLIP\\C0005.MXF", ""},
-                                  {"QUIL_NotifyVirtualAlias", 0, u"", u"", alias}}));
+  EXPECT_EQ(seen, (decltype(seen){{"QUIL_NotifyCreateDirectory", 0, u"\\USERDATA\\d", ""},
+                                  {"QUIL_NotifySetVolumeLabel", 0x84000001u, u"NEWLABEL", ""},
+                                  {"QUIL_NotifyVirtualAlias", 0, u"", alias}}));
 
   EXPECT_EQ(readSome(open(u"\\ALIAS.XML", kRead, kOpenExisting), 256), alias) << "handed over, not the disc's";
   EXPECT_EQ(QUIL_NotifyVirtualAlias(volume, nullptr, 0), 1);
-  EXPECT_EQ(readSome(open(u"\\ALIAS.XML", kRead, kOpenExisting), 256), hostContent("ALIAS.XML"));
+  EXPECT_EQ(readSome(open(u"\\ALIAS.XML", kRead, kOpenExisting), 256), slurp(host("ALIAS.XML")));
 }
 
-// --- fault injection -------------------------------------------------------------
-
 TEST_F(ReaderTest, InjectedFaultsFailTheNextCallOnlyAndNeverThrow) {
-  hostFile("USERDATA/a.txt", "abc");
+  spit(host("USERDATA/a.txt"), "abc");
   ASSERT_GT(openVolume(), 0);
   const int32_t h = open(u"\\USERDATA\\a.txt", kRead, kOpenExisting);
   ASSERT_GT(h, 0);

@@ -1,31 +1,23 @@
-// The writer library against real emulated discs: what it writes is on the
-// host afterwards, full media, locks, sharing and write protection fail with
-// the writer codes the core maps, metadata is replaced in one step, the AV
-// tree check renames names that differ only in case, and injected faults
-// come out as asked.
+// The writer library against real emulated discs, where no test through the
+// exports reaches: what it writes is on the host afterwards, full media stop
+// recordings, metadata is replaced in one step, refusals carry the writer
+// code and Windows error the core maps, the AV tree check renames names that
+// differ only in case, and injected faults come out as asked.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <type_traits>
 
-#include "disc.h"
-#include "quil/emulator_control.h"
+#include "disc_folder.h"
 #include "quil/sibling/quilwriter.h"
 #include "share_registry.h"
-#include "text/utf.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace emutest;
 using namespace quil::emulator;
 using namespace QUILWriter;
 using QUILWriterLastError::QUILLastErrorManager;
@@ -50,37 +42,19 @@ Thrown thrownBy(const std::function<void()>& call) {
   return {};
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 bool writeBits(const std::string& path) {
   const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   return (fs::status(path).permissions() & write) != fs::perms::none;
 }
 
-class WriterTest : public testing::Test {
+class WriterTest : public DiscFolder {
  protected:
   void SetUp() override {
-    const char* env = std::getenv("QUIL_TEST_TMP");
-    folder = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/writer-" +
-             testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + std::to_string(getpid());
-    fs::remove_all(folder);
-    ASSERT_EQ(formatDisc(folder, MediumDescription{.label = u"", .capacity = 1 << 20}), "");
-    folder = fs::canonical(folder).string();
-    root = quil::fromUtf8(folder);
-    reset();
+    DiscFolder::SetUp();
     QUILLastErrorManager::clear();
   }
-  void TearDown() override { fs::remove_all(folder); }
-
-  std::string host(const std::string& rel) const { return folder + "/" + rel; }
-
   void setMedium(const std::function<void(MediumDescription&)>& change) {
-    auto m = *MediumDescription::load(folder);
-    change(m);
-    ASSERT_TRUE(m.save(folder));
+    editMedium(change);
     _Volume_Param param{};
     Media_Param_ media{};
     CreateVolume(root, param, media, nullptr);  // re-reads the capacity
@@ -89,9 +63,6 @@ class WriterTest : public testing::Test {
   void leaveRoom(uint64_t room) {
     setMedium([&](MediumDescription& m) { m.capacity = usedBytes(folder) + room; });
   }
-
-  std::string folder;
-  std::u16string root;
 };
 
 // ---------------------------------------------------------------------------
@@ -134,12 +105,12 @@ TEST_F(WriterTest, ClipRecordingLandsOnTheHostWithItsMetadata) {
   clip->Close(&result);
   EXPECT_EQ(result, 0) << "the medium did not fill";
   EXPECT_EQ(slurp(host("CLIP/C0001.MXF")), "012345ABCDEF");
-  const std::string nrt = slurp(host("CLIP/C0001M01.XML"));
-  EXPECT_NE(nrt.find("<ClipName value=\"C0001\""), std::string::npos) << nrt;
-  EXPECT_NE(nrt.find("<Duration value=\"12\""), std::string::npos) << nrt;
   EXPECT_EQ(thrownBy([&] { clip->Write("x", 1, &written); }).code, 0x87000001u) << "closed";
   EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, u"c0001", _Clip_Param{}); }).code, 0x86000008u)
       << "names compare without case";
+  const std::string nrt = slurp(host("CLIP/C0001M01.XML"));
+  EXPECT_NE(nrt.find("<ClipName value=\"C0001\""), std::string::npos) << nrt;
+  EXPECT_NE(nrt.find("<Duration value=\"12\""), std::string::npos) << nrt;
 }
 
 TEST_F(WriterTest, RecordingStopsWhereTheMediumFills) {
@@ -287,21 +258,7 @@ TEST(WriterParseDiscmeta, AcceptsOnlyDiscMetadata) {
 }
 
 // ---------------------------------------------------------------------------
-// Deleting, renaming and locking by name
-
-TEST_F(WriterTest, LockMakesAClipReadOnlyUntilUnlocked) {
-  const char* files[] = {"CLIP/C0001.MXF", "CLIP/C0001M01.XML", "CLIP/C0001M02.KLV", "SUB/C0001S01.MXF"};
-  for (const char* f : files) spit(host(f), "x");
-  LockClipFile(root, u"C0001", true, QUIL_NAMING_STRICT);
-  EXPECT_FALSE(writeBits(host("CLIP/C0001.MXF")));
-  EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x88000013u);
-  EXPECT_TRUE(fs::exists(host("CLIP/C0001.MXF")));
-  LockClipFile(root, u"c0001", false, QUIL_NAMING_STRICT);
-  EXPECT_TRUE((fs::status(host("CLIP/C0001.MXF")).permissions() & fs::perms::owner_write) != fs::perms::none);
-  DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT);
-  for (const char* f : files) EXPECT_FALSE(fs::exists(host(f))) << f;
-  EXPECT_EQ(thrownBy([&] { DeleteClipFile(root, u"C0001", QUIL_NAMING_STRICT); }).code, 0x86000010u);
-}
+// Renaming, user data and general files
 
 TEST_F(WriterTest, AClipOpenWithoutDeleteSharingIsBusy) {
   spit(host("CLIP/C0004.MXF"), "x");
@@ -327,6 +284,10 @@ TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
   EXPECT_EQ(slurp(host("CLIP/C0002M01.XML")), "meta");
   EXPECT_EQ(slurp(host("SUB/C0002S01.MXF")), "sub");
   EXPECT_FALSE(fs::exists(host("CLIP/C0001.MXF")));
+  DeleteClipFile(root, u"c0002", QUIL_NAMING_STRICT);
+  for (const char* f : {"CLIP/C0002.MXF", "CLIP/C0002M01.XML", "SUB/C0002S01.MXF"}) {
+    EXPECT_FALSE(fs::exists(host(f))) << f << ": the whole set is deleted";
+  }
 
   spit(host("EDIT/E0001E01.SMI"), "smil");
   spit(host("EDIT/E0001M01.XML"), "meta");
@@ -335,9 +296,6 @@ TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
   DeleteEdlFile(root, u"E0007E01", QUIL_NAMING_STRICT);
   EXPECT_TRUE(fs::is_empty(host("EDIT")));
 }
-
-// ---------------------------------------------------------------------------
-// User data and general files
 
 std::shared_ptr<UserDataWriter> openUser(const std::u16string& root, const std::u16string& name, uint32_t access,
                                          uint32_t share, uint32_t disposition, bool general = false) {
@@ -366,62 +324,62 @@ TEST_F(WriterTest, UserDataRoundTripsThroughTheHost) {
   ASSERT_EQ(stat(host("GENERAL/a/b.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, unixSeconds);
   EXPECT_EQ(slurp(host("GENERAL/a/b.txt")), "hello");
-
-  SetGeneralFileAttributes(root, u"A\\B.TXT", 0x1);
-  EXPECT_FALSE(writeBits(host("GENERAL/a/b.txt")));
-  EXPECT_EQ(thrownBy([&] { DeleteGeneralFile(root, u"a\\b.txt"); }).code, 0x82000024u);
-  EXPECT_EQ(QUILLastErrorManager::get(), 5u);
-  SetGeneralFileAttributes(root, u"a\\b.txt", 0x80);
-  EXPECT_EQ(thrownBy([&] { RemoveGeneralDirectory(root, u"a"); }).code, 0x8A000002u);
-  EXPECT_EQ(QUILLastErrorManager::get(), 145u);
   MoveGeneralFile(root, u"a\\b.txt", u"c.txt");
   EXPECT_EQ(slurp(host("GENERAL/c.txt")), "hello");
   RemoveGeneralDirectory(root, u"a");
-  EXPECT_EQ(thrownBy([&] { CreateGeneralDirectory(root, u"C.TXT", nullptr); }).code, 0x86000008u);
+  EXPECT_FALSE(fs::exists(host("GENERAL/a")));
 }
 
-TEST_F(WriterTest, UserDataDispositionsFailWithCodeAndWindowsError) {
+// What the core relays when a user-data or general call is refused: the
+// writer code and the Windows error, with nothing on the disc changed.
+TEST_F(WriterTest, UserDataRefusalsCarryCodeAndWindowsError) {
   spit(host("USERDATA/present.txt"), "x");
+  spit(host("USERDATA/from.txt"), "new");
+  spit(host("USERDATA/to.txt"), "old");
+  CreateGeneralDirectory(root, u"a", nullptr);
+  spit(host("GENERAL/a/ro.txt"), "locked");
+  SetGeneralFileAttributes(root, u"A\\RO.TXT", 0x1);
+  EXPECT_FALSE(writeBits(host("GENERAL/a/ro.txt")));
+  const auto open = [&](const char16_t* name, uint32_t disposition) {
+    return [=, this] { openUser(root, name, kRead | kWrite, 0, disposition); };
+  };
   const struct {
-    const char16_t* name;
-    uint32_t disposition, code, windowsError;
-  } cases[] = {{u"PRESENT.txt", kCreateNew, 0x86000008u, 80}, {u"absent.txt", kOpenExisting, 0x86000010u, 2},
-               {u"no\\file.txt", kOpenAlways, 0x86000010u, 3}, {u"present.txt", 9, 0x86000006u, 87},
-               {u"a?b", kOpenAlways, 0x86000003u, 123}, {u"\\", kOpenAlways, 0x86000003u, 123}};
+    const char* what;
+    std::function<void()> call;
+    uint32_t code, windowsError;
+  } cases[] = {
+      {"create new over a name differing in case", open(u"PRESENT.txt", kCreateNew), 0x86000008u, 80},
+      {"open nothing", open(u"absent.txt", kOpenExisting), 0x86000010u, 2},
+      {"open in no folder", open(u"no\\file.txt", kOpenAlways), 0x86000010u, 3},
+      {"unknown disposition", open(u"present.txt", 9), 0x86000006u, 87},
+      {"wildcard in the name", open(u"a?b", kOpenAlways), 0x86000003u, 123},
+      {"separator alone", open(u"\\", kOpenAlways), 0x86000003u, 123},
+      {"remove the user-data folder", [&] { RemoveUserDataDirectory(root, u"\\"); }, 0x86000003u, 123},
+      {"remove the general folder", [&] { RemoveGeneralDirectory(root, u"/"); }, 0x86000003u, 123},
+      {"delete separators", [&] { DeleteUserDataFile(root, u"\\/"); }, 0x86000003u, 123},
+      {"delete a read-only file", [&] { DeleteGeneralFile(root, u"a\\ro.txt"); }, 0x82000024u, 5},
+      {"remove a folder not empty", [&] { RemoveGeneralDirectory(root, u"a"); }, 0x8A000002u, 145},
+      {"folder over a file", [&] { CreateGeneralDirectory(root, u"A\\RO.TXT", nullptr); }, 0x86000008u, 183},
+      {"move over without replacing", [&] { MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0); }, 0x86000008u, 183},
+      {"move nothing", [&] { MoveUserDataFile(root, u"absent.txt", u"x.txt"); }, 0x86000010u, 2},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(quil::toUtf8(c.name));
+    SCOPED_TRACE(c.what);
     QUILLastErrorManager::clear();
-    EXPECT_EQ(thrownBy([&] { openUser(root, c.name, kRead | kWrite, 0, c.disposition); }).code, c.code);
+    EXPECT_EQ(thrownBy(c.call).code, c.code);
     EXPECT_EQ(QUILLastErrorManager::get(), c.windowsError);
   }
-}
-
-TEST_F(WriterTest, SeparatorsAloneNameNoFileOrFolder) {
-  const std::function<void()> calls[] = {[&] { RemoveUserDataDirectory(root, u"\\"); },
-                                         [&] { RemoveGeneralDirectory(root, u"/"); },
-                                         [&] { DeleteUserDataFile(root, u"\\/"); }};
-  for (const auto& call : calls) {
-    QUILLastErrorManager::clear();
-    EXPECT_EQ(thrownBy(call).code, 0x86000003u);
-    EXPECT_EQ(QUILLastErrorManager::get(), 123u);
-  }
+  EXPECT_EQ(slurp(host("USERDATA/present.txt")), "x");
+  EXPECT_EQ(slurp(host("GENERAL/a/ro.txt")), "locked");
   EXPECT_TRUE(fs::is_directory(host("USERDATA")) && fs::is_directory(host("GENERAL")));
+
+  MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0x1);
+  EXPECT_EQ(slurp(host("USERDATA/TO.TXT")), "new");
+  EXPECT_FALSE(fs::exists(host("USERDATA/to.txt"))) << "no second name differing in case";
 }
 
-TEST_F(WriterTest, SecondOpenNotSharedIsASharingViolation) {
-  auto first = openUser(root, u"shared.bin", kRead | kWrite, kShareRead, kCreateNew);
-  EXPECT_EQ(thrownBy([&] { openUser(root, u"shared.bin", kWrite, kShareRead | kShareWrite, kOpenExisting); }).code,
-            0x82000024u);
-  EXPECT_EQ(QUILLastErrorManager::get(), 32u);
-  auto reader = openUser(root, u"shared.bin", kRead, kShareRead | kShareWrite, kOpenExisting);
-  EXPECT_EQ(thrownBy([&] { DeleteUserDataFile(root, u"shared.bin"); }).code, 0x81000004u);
-  first->Close();
-  reader->Close();
-  openUser(root, u"shared.bin", kWrite, 0, kOpenExisting)->Close();
-  DeleteUserDataFile(root, u"shared.bin");
-  EXPECT_FALSE(fs::exists(host("USERDATA/shared.bin")));
-}
-
+// A read-only open that may create goes to the writer, past the core's
+// sharing checks.
 TEST_F(WriterTest, TruncatingForReadingNeedsWriteSharingAndGivesNoWriter) {
   spit(host("USERDATA/f.txt"), "keep");
   const uint64_t token = ShareRegistry::instance().acquire(host("USERDATA/f.txt"), kAccessRead, kShareRead);
@@ -459,29 +417,8 @@ TEST_F(WriterTest, UserDataWriteToAFullMediumKeepsWhatFits) {
   EXPECT_EQ(count, 600u) << "a delete gives its room back";
 }
 
-TEST_F(WriterTest, MoveReplacesOnlyWhenAsked) {
-  spit(host("USERDATA/from.txt"), "new");
-  spit(host("USERDATA/to.txt"), "old");
-  EXPECT_EQ(thrownBy([&] { MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0); }).code, 0x86000008u);
-  EXPECT_EQ(QUILLastErrorManager::get(), 183u);
-  MoveUserDataFileEx(root, u"from.txt", u"TO.TXT", 0x1);
-  EXPECT_EQ(slurp(host("USERDATA/TO.TXT")), "new");
-  EXPECT_FALSE(fs::exists(host("USERDATA/to.txt"))) << "no second name differing in case";
-  EXPECT_EQ(thrownBy([&] { MoveUserDataFile(root, u"from.txt", u"x.txt"); }).code, 0x86000010u);
-}
-
 // ---------------------------------------------------------------------------
-// The volume: checks, duplicated names, write protection, label
-
-TEST_F(WriterTest, CheckVolumeWantsTheRootFilesAndAvFolders) {
-  int32_t result = -1;
-  CheckVolume(root, false, &result);
-  EXPECT_EQ(result, 0);
-  fs::remove(host("EDIT"));
-  CheckVolume(root, false, &result);
-  EXPECT_EQ(static_cast<uint32_t>(result), 0x8600000Fu);
-  EXPECT_EQ(thrownBy([&] { CheckVolume(quil::fromUtf8(folder + "-missing"), false, &result); }).code, 0x8600000Fu);
-}
+// The AV tree check: duplicated names, unsupported trees, write protection
 
 TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
   spit(host("CLIP/C0001.MXF"), "first");

@@ -178,7 +178,7 @@ TEST_F(ClipReads, PositionFollowsWhatTheReaderReports) {
   EXPECT_EQ(a->position, 1234u);
 }
 
-TEST_F(ClipReads, AFailedEvictionCloseSurfacesAtTheOwnersClose) {
+TEST_F(ClipReads, FailedClosesSurfaceAtTheOwnersClose) {
   ClipReadManager m(1, kVolume, kFake);
   ClipReadEntry* a = open(m, u"A");
   take();
@@ -199,11 +199,31 @@ TEST_F(ClipReads, AFailedEvictionCloseSurfacesAtTheOwnersClose) {
   EXPECT_EQ(take(), (Calls{"close 102"}));
   EXPECT_EQ(m.head(), nullptr);
   EXPECT_EQ(m.openCount(), 0u);
+
+  // A failed close of an open entry is returned and still frees its slot.
+  ClipReadEntry* d = open(m, u"D");
+  gRec.closeFailures[103] = {-1, u"gone"};
+  take();
+  EXPECT_EQ(m.close(d), 0);
+  EXPECT_EQ(take(), (Calls{"close 103", "getLastError 256"}));
+  EXPECT_EQ(m.openCount(), 0u);
+  EXPECT_EQ(m.head(), nullptr);
+  ASSERT_NE(open(m, u"E"), nullptr);
+  EXPECT_EQ(take().size(), 1u);  // no eviction needed
 }
 
-TEST_F(ClipReads, AFailedReopenFailsTheCallWithoutSeekingOrReading) {
+TEST_F(ClipReads, AFailedCreateOrReopenCountsNothingAndEvictsNothing) {
   ClipReadManager m(1, kVolume, kFake);
   ClipReadEntry* a = open(m, u"A");
+  take();
+  gRec.failCreates = 1;
+  EXPECT_EQ(open(m, u"B"), nullptr);
+  EXPECT_EQ(take().size(), 1u);
+  EXPECT_TRUE(a->isOpen());
+  EXPECT_EQ(m.openCount(), 1u);
+  EXPECT_EQ(order(m), (Entries{a}));
+
+  // A reopen that fails fails its call without seeking or reading.
   ClipReadEntry* b = open(m, u"B");
   take();
   gRec.failCreates = 2;
@@ -215,21 +235,9 @@ TEST_F(ClipReads, AFailedReopenFailsTheCallWithoutSeekingOrReading) {
   EXPECT_EQ(take(), (Calls{opened("A"), opened("A")}));
   EXPECT_EQ(done, 77u);
   EXPECT_EQ(out, -1);
-  EXPECT_TRUE(b->isOpen());  // nothing was evicted for a reopen that failed
+  EXPECT_TRUE(b->isOpen());
   EXPECT_EQ(m.openCount(), 1u);
   EXPECT_EQ(order(m), (Entries{a, b}));
-}
-
-TEST_F(ClipReads, AFailedCreateCountsNothingAndEvictsNothing) {
-  ClipReadManager m(1, kVolume, kFake);
-  ClipReadEntry* a = open(m, u"A");
-  take();
-  gRec.failCreates = 1;
-  EXPECT_EQ(open(m, u"B"), nullptr);
-  EXPECT_EQ(take().size(), 1u);
-  EXPECT_TRUE(a->isOpen());
-  EXPECT_EQ(m.openCount(), 1u);
-  EXPECT_EQ(order(m), (Entries{a}));
 }
 
 TEST_F(ClipReads, ExtraIsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
@@ -253,20 +261,6 @@ TEST_F(ClipReads, ExtraIsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
     EXPECT_EQ(take().front(), expected);
     EXPECT_EQ(a->extra != nullptr, std::string(extra) != "none");
   }
-}
-
-// A close that succeeds ends the eviction test above.
-TEST_F(ClipReads, AFailedCloseOfAnOpenEntryIsReturnedAndStillFreesItsSlot) {
-  ClipReadManager m(1, kVolume, kFake);
-  ClipReadEntry* a = open(m, u"A");
-  gRec.closeFailures[100] = {-1, u"gone"};
-  take();
-  EXPECT_EQ(m.close(a), 0);
-  EXPECT_EQ(take(), (Calls{"close 100", "getLastError 256"}));
-  EXPECT_EQ(m.openCount(), 0u);
-  EXPECT_EQ(m.head(), nullptr);
-  ASSERT_NE(open(m, u"B"), nullptr);
-  EXPECT_EQ(take().size(), 1u);  // no eviction needed
 }
 
 // Any mix of operations keeps the count right and every read where the
