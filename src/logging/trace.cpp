@@ -27,10 +27,14 @@ char16_t levelLetter(uint32_t level) {
 
 bool isOperationLevel(uint32_t level) { return level >= 5 && level <= 7; }
 
+// What follows the last '\\' or '/' (one pass: the length is found on the way).
 std::u16string_view baseName(const char16_t* path) {
-  std::u16string_view p(path);
-  const size_t cut = p.find_last_of(u"\\/");
-  return cut == std::u16string_view::npos ? p : p.substr(cut + 1);
+  const char16_t* start = path;
+  const char16_t* p = path;
+  for (; *p != 0; ++p) {
+    if (*p == u'\\' || *p == u'/') start = p + 1;
+  }
+  return std::u16string_view(start, static_cast<size_t>(p - start));
 }
 
 bool isSpace(char16_t c) {

@@ -37,6 +37,13 @@ int64_t signExtend(uint64_t v, uint8_t bits) {
   return static_cast<int64_t>((v ^ sign) - sign);
 }
 
+template <unsigned Base>
+size_t reversedDigits(uint64_t m, const char16_t* digits, char16_t* out) {
+  size_t n = 0;
+  for (; m != 0; m /= Base) out[n++] = digits[m % Base];
+  return n;
+}
+
 void appendInteger(std::u16string& out, const Directive& d, const Arg& a, int width, int precision, bool hasPrecision) {
   const uint64_t raw = static_cast<uint64_t>(asInt(a));
   bool negative = false;
@@ -58,7 +65,11 @@ void appendInteger(std::u16string& out, const Directive& d, const Arg& a, int wi
   // on the heap, as every trace line formats a few integers.
   char16_t digitsReversed[72];
   size_t n = 0;
-  for (uint64_t m = magnitude; m != 0; m /= base) digitsReversed[n++] = digits[m % base];
+  switch (base) {  // a constant base divides by multiplying
+    case 10: n = reversedDigits<10>(magnitude, digits, digitsReversed); break;
+    case 16: n = reversedDigits<16>(magnitude, digits, digitsReversed); break;
+    default: n = reversedDigits<8>(magnitude, digits, digitsReversed); break;
+  }
   size_t zeros = 0;
   if (hasPrecision) {
     const size_t p = static_cast<size_t>(precision);
@@ -188,12 +199,20 @@ void vformatTo(std::u16string& out, std::u16string_view f, const Arg* args, size
     int width = d.width;
     int precision = d.precision;
     bool hasPrecision = d.hasPrecision;
-    Directive effective = d;
+    // A negative width from '*' left-aligns: only then is the directive
+    // copied and changed.
+    Directive leftAligned;
+    const Directive* use = &d;
     if (ok && d.widthStar) {
       ok = next < count && fitsStar(args[next].info);
       if (ok) {
         width = static_cast<int>(signExtend(static_cast<uint64_t>(asInt(args[next++])), 32));
-        if (width < 0) effective.left = true, width = -width;
+        if (width < 0) {
+          leftAligned = d;
+          leftAligned.left = true;
+          use = &leftAligned;
+          width = -width;
+        }
       }
     }
     if (ok && d.precisionStar) {
@@ -211,6 +230,7 @@ void vformatTo(std::u16string& out, std::u16string_view f, const Arg* args, size
       continue;
     }
     const Arg& a = args[next++];
+    const Directive& effective = *use;
     switch (d.conv) {
       case Conv::kSigned:
       case Conv::kUnsigned:
