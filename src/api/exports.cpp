@@ -355,9 +355,12 @@ QUILAPI_EXPORT int32_t QUILAPI_GetFileType(int32_t h, uint32_t* type) {
 QUILAPI_EXPORT int32_t QUILAPI_GetLastError(void) {
   return guarded(-1, [&] {
     constexpr auto fn = u"QUILAPI_GetLastError";
-    trace(fn, __LINE__, u"QUILAPI_GetLastError(void)\n");
+    // Called after every failure, often in loops: the filter is asked once
+    // for both lines (its answer only ever turns from "ask" to "rejected").
+    const bool quiet = QUILLogger::detail::surelyRejected(1, 0);
+    if (!quiet) traceWritten(fn, __LINE__, u"QUILAPI_GetLastError(void)\n");
     const int32_t result = quil::api::lastErrorRecord().code;
-    trace(fn, __LINE__, u"QUILAPI_GetLastError return=%ld\n", result);
+    if (!quiet) traceWritten(fn, __LINE__, u"QUILAPI_GetLastError return=%ld\n", result);
     return result;
   });
 }
