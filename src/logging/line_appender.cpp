@@ -57,7 +57,14 @@ int createWithFirstLine(const std::string& path, const std::string& line) {
     // Otherwise (no /proc, a link refused) the plain way below.
   }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
-  if (fd >= 0) writeWhole(fd, line);
+  if (fd >= 0 && !writeWhole(fd, line)) {
+    // A full disc: no file without its first line is left behind.
+    const int error = errno;
+    ::unlink(path.c_str());
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
   return fd;
 }
 

@@ -152,6 +152,9 @@ void LogFileManager::detachAppenders() {
       appender->close();  // removal alone leaves the file open
     }
   }
+  // The watch thread runs this library's code: it must not outlive an
+  // unload. Lines take the guard's shared side before they look at it.
+  watch_.reset();
 }
 
 LogFileSet LogFileManager::listFolder() const {
@@ -185,8 +188,8 @@ LogFileInfo LogFileManager::nextFile(const quil::platform::LocalTime& time) cons
 
 bool LogFileManager::entryIsFor(const CurrentFile& current) const {
   const std::atomic<uint64_t>* e = current.sizeEntry;
-  return e != nullptr && e[0].load(std::memory_order_relaxed) == current.device &&
-         e[1].load(std::memory_order_relaxed) == current.inode;
+  return e != nullptr && e[0].load(std::memory_order_acquire) == current.device &&
+         e[1].load(std::memory_order_acquire) == current.inode;
 }
 
 bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const {
@@ -195,11 +198,16 @@ bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platfor
   // Nothing removed or renamed in the folder since the file was last seen
   // there, and its size counted by every process that appends to it: the
   // line goes out without a question to the file system.
+  // Once a second the file is asked all the same: writers that count into
+  // no table of ours (another segment, a private /dev/shm) and removals no
+  // notification tells of (a network folder) are noticed within a second.
   const bool watching = watch_ && watch_->watching();
   const uint64_t events = watching ? watch_->events() : 0;
   const bool counted = entryIsFor(current);
-  if (watching && counted && events == current.checkedEvents.load(std::memory_order_relaxed)) {
-    return current.sizeEntry[2].load(std::memory_order_relaxed) > maxLogFileSize_;
+  const uint32_t second = time.hour * 3600u + time.minute * 60u + time.second;
+  if (watching && counted && events == current.checkedEvents.load(std::memory_order_relaxed) &&
+      second == current.checkedSecond.load(std::memory_order_relaxed)) {
+    return current.sizeEntry[2].load(std::memory_order_acquire) > maxLogFileSize_;
   }
   // Otherwise ask the open descriptor: a file removed from outside has no
   // link left, and the size is the file's own whoever appended to it. A
@@ -214,6 +222,7 @@ bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platfor
     while (seen < state.size && !current.sizeEntry[2].compare_exchange_weak(seen, state.size)) {
     }
     if (watching) current.checkedEvents.store(events, std::memory_order_relaxed);
+    current.checkedSecond.store(second, std::memory_order_relaxed);
   }
   return state.size > maxLogFileSize_;
 }
@@ -241,7 +250,11 @@ std::atomic<uint64_t>* LogFileManager::claimSizeEntry(uint64_t device, uint64_t 
     chosen[0].store(device);
     chosen[1].store(inode);
   } else {
-    chosen[2].store(size);  // the file's own size wins at every switch
+    // The file's size as this process read it, unless others have counted
+    // more since: a count too high only moves on a line early.
+    uint64_t seen = chosen[2].load();
+    while (seen < size && !chosen[2].compare_exchange_weak(seen, size)) {
+    }
   }
   chosen[3].store(sizeTable_[0].fetch_add(1) + 1);
   return chosen;
@@ -283,8 +296,9 @@ void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::L
   std::unique_lock<std::shared_mutex> guard(appenderGuard_);
   std::unique_ptr<quil::platform::InterprocessLock> lock;
   if (rotationMutex_) lock = std::make_unique<quil::platform::InterprocessLock>(*rotationMutex_);
-  // Another thread switched meanwhile: its file is the one to use.
-  if (current_->generation != seenGeneration) return;
+  // Another thread switched meanwhile: its file is the one to use. After
+  // a detach nothing is opened any more.
+  if (current_->generation != seenGeneration || detached_.load()) return;
   const CurrentFile& seen = *current_;
   // The folder is watched before it is looked at, so that a removal after
   // this point is always told to the next line.
@@ -318,6 +332,7 @@ void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::L
     now->appender->countInto(now->sizeEntry != nullptr ? &now->sizeEntry[2] : nullptr);
   }
   now->checkedEvents.store(events, std::memory_order_relaxed);
+  now->checkedSecond.store(time.hour * 3600u + time.minute * 60u + time.second, std::memory_order_relaxed);
   removeOldFiles();
   // The new file holds its header already; the line still goes to the
   // logger for every other appender (the debugger output).
@@ -345,6 +360,7 @@ void LogFileManager::writeLine(const quil::platform::LocalTime& time, std::u16st
     {
       // current_ changes only under the exclusive side of the guard.
       std::shared_lock<std::shared_mutex> guard(appenderGuard_);
+      if (detached_.load()) return;
       if (!needsSwitch(*current_, time)) {
         doWriteLog(line);
         return;

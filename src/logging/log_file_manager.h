@@ -131,8 +131,10 @@ class LogFileManager {
     // The file's entry in the shared size table (device, inode, size,
     // claim order), or null when its size must be asked of the file.
     std::atomic<uint64_t>* sizeEntry = nullptr;
-    // The folder's removal count when the file was last known to be there.
+    // The folder's removal count when the file was last known to be there,
+    // and the second of the day it was last asked about.
     mutable std::atomic<uint64_t> checkedEvents{0};
+    mutable std::atomic<uint32_t> checkedSecond{0};
   };
   bool needsSwitch(const CurrentFile& current, const quil::platform::LocalTime& time) const;
   bool entryIsFor(const CurrentFile& current) const;

@@ -1,6 +1,7 @@
 #include "platform/folder_watch.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -28,7 +29,9 @@ uint64_t forkGeneration() {
   return gForkGeneration.load(std::memory_order_relaxed);
 }
 
-constexpr uint32_t kRemovalMask = IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// IN_MOVED_TO: a file renamed over one of the folder's names replaces it.
+constexpr uint32_t kRemovalMask =
+    IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 void readNotifications(const std::shared_ptr<FolderWatch::State>& s) {
   alignas(inotify_event) char buffer[4096];
@@ -80,6 +83,11 @@ FolderWatch::FolderWatch() : state_(std::make_shared<State>()) {
   // A plain thread rather than std::thread: in a child forked meanwhile the
   // thread does not exist, and the object must be let go without a join.
   auto share = std::make_unique<std::shared_ptr<State>>(state_);
+  // The thread takes no signal meant for the process: it is born with all
+  // of them blocked, whatever the mask of the thread that made the first trace.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
   const int rc = pthread_create(
       &thread_, nullptr,
       [](void* arg) -> void* {
@@ -88,6 +96,7 @@ FolderWatch::FolderWatch() : state_(std::make_shared<State>()) {
         return nullptr;
       },
       share.get());
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (rc == 0) {
     share.release();  // the thread owns it now
     started_ = true;

@@ -165,6 +165,23 @@ TEST_P(FileChecks, RenamedCurrentFileIsWrittenOn) {
   EXPECT_EQ(folder.lines("kept.txt").back(), "two");
 }
 
+TEST_P(FileChecks, FileRenamedOverTheCurrentOneIsContinued) {
+  // A file moved in from elsewhere under the current name replaces it: the
+  // next line goes to the file that now has the name.
+  folder.writeSettings("");
+  auto m = startChecked();
+  const auto t = timeAt(2026, 3, 7);
+  m->writeLine(t, u"one");
+  const std::string outside = folder.dir() + "/../moved-in.log";
+  { std::ofstream(outside) << "#Date=2026/03/07, Source=QUILSVC, Version=\nfrom elsewhere\n"; }
+  const uint64_t events = m->folderEvents();
+  ASSERT_EQ(::rename(outside.c_str(), (folder.dir() + "/" + name(t)).c_str()), 0);
+  awaitNotice(*m, events);
+  m->writeLine(t, u"two");
+  EXPECT_EQ(folder.lines(name(t)),
+            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "from elsewhere", "two"}));
+}
+
 TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
   folder.writeSettings("");
   auto m = startChecked();
