@@ -129,7 +129,6 @@ void LogFileManager::startLogging() {
     debug->setName(kDebugAppenderName);
     logger_->addAppender(debug);
   }
-  if (options_.watchFolder) watch_ = std::make_unique<quil::platform::FolderWatch>();
   if (rotationMutex_) {
     sizeTable_ = rotationMutex_->sharedWords(kSizeTableName, 1 + kSizeEntries * kEntryWords);
     quil::platform::InterprocessLock lock(*rotationMutex_);
@@ -304,6 +303,9 @@ void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::L
   // this point is always told to the next line.
   boost::system::error_code ec;
   if (!folder_.empty()) boost::filesystem::create_directories(quil::toUtf8(folder_), ec);
+  // The watch (and its thread) comes with the first file, not with the
+  // manager: a process that never stores a line runs no thread for it.
+  if (options_.watchFolder && !watch_) watch_ = std::make_unique<quil::platform::FolderWatch>();
   uint64_t events = 0;
   if (watch_ && watch_->watch(folder_.empty() ? std::string(".") : quil::toUtf8(folder_))) events = watch_->events();
   const LogFileInfo next = nextFile(time);
@@ -342,15 +344,14 @@ void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::L
 }
 
 bool LogFileManager::linesSkipFileChecks() const {
-  std::shared_ptr<const CurrentFile> current;
-  {
-    std::lock_guard<std::mutex> lock(currentMutex_);
-    current = current_;
-  }
-  return watch_ && watch_->watching() && entryIsFor(*current);
+  std::shared_lock<std::shared_mutex> guard(appenderGuard_);
+  return watch_ && watch_->watching() && entryIsFor(*current_);
 }
 
-uint64_t LogFileManager::folderEvents() const { return watch_ ? watch_->events() : 0; }
+uint64_t LogFileManager::folderEvents() const {
+  std::shared_lock<std::shared_mutex> guard(appenderGuard_);
+  return watch_ ? watch_->events() : 0;
+}
 
 void LogFileManager::writeLine(const quil::platform::LocalTime& time, std::u16string_view line) {
   ThreadErrorKeeper keeper;

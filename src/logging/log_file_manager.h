@@ -165,7 +165,7 @@ class LogFileManager {
   std::shared_ptr<const CurrentFile> current_ = std::make_shared<const CurrentFile>();
   // Lines are appended under the shared side; a switch takes the exclusive
   // side so that no thread appends to an appender being closed.
-  std::shared_mutex appenderGuard_;
+  mutable std::shared_mutex appenderGuard_;
 
   friend class LogFileManagerSVC;
 };
