@@ -42,54 +42,53 @@ bool judge(Session& run, const char* call, int32_t result, int32_t failure) {
   return false;
 }
 
-void fresh() {
+// Clears the last errors, makes the call and judges its result.
+template <class Call>
+bool attempt(Session& run, const char* name, int32_t failure, Call call) {
   QUILAPI_SetLastError(0);
   QUILPlatform_SetLastError(0);
+  return judge(run, name, call(), failure);
 }
 
 // Writes, closes and remembers what the library said it wrote.
 void writeFile(Session& run, const std::u16string& path, uint32_t access, uint32_t disposition, const std::string& bytes) {
-  fresh();
-  const int32_t h = QUILAPI_CreateFile(0, path.c_str(), access, 0, nullptr, disposition, 0, nullptr);
-  if (!judge(run, "CreateFile", h, -1)) return;
+  int32_t h = -1;
+  if (!attempt(run, "CreateFile", -1, [&] { return h = openFile(path.c_str(), access, disposition); })) return;
   run.openHandles.push_back(h);
   std::string told;
   for (size_t at = 0; at < bytes.size(); at += 65536) {
     const uint32_t n = static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at));
     uint32_t written = 0;
-    fresh();
-    if (!judge(run, "WriteFile", QUILAPI_WriteFile(h, bytes.data() + at, n, &written), 0)) break;
+    if (!attempt(run, "WriteFile", 0, [&] { return QUILAPI_WriteFile(h, bytes.data() + at, n, &written); })) break;
     told.append(bytes, at, written);
     if (written < n) break;
   }
-  fresh();
-  if (judge(run, "CloseHandle", QUILAPI_CloseHandle(h), 0)) {
+  if (attempt(run, "CloseHandle", 0, [&] { return QUILAPI_CloseHandle(h); })) {
     run.openHandles.pop_back();
     run.committed[path] = told;
   }
 }
 
 std::string readFile(Session& run, const std::u16string& path) {
-  fresh();
-  const int32_t h = QUILAPI_CreateFile(0, path.c_str(), kRead, 1, nullptr, kOpenExisting, 0, nullptr);
-  if (!judge(run, "CreateFile(read)", h, -1)) return {};
+  int32_t h = -1;
+  if (!attempt(run, "CreateFile(read)", -1, [&] { return h = openFile(path.c_str(), kRead, kOpenExisting, 1); })) {
+    return {};
+  }
   run.openHandles.push_back(h);
   std::string out;
   char buffer[65536];
   for (;;) {
     uint32_t read = 0;
-    fresh();
-    if (!judge(run, "ReadFile", QUILAPI_ReadFile(h, buffer, sizeof buffer, &read), 0) || read == 0) break;
+    if (!attempt(run, "ReadFile", 0, [&] { return QUILAPI_ReadFile(h, buffer, sizeof buffer, &read); })) break;
+    if (read == 0) break;
     out.append(buffer, read);
   }
-  fresh();
-  if (judge(run, "CloseHandle(read)", QUILAPI_CloseHandle(h), 0)) run.openHandles.pop_back();
+  if (attempt(run, "CloseHandle(read)", 0, [&] { return QUILAPI_CloseHandle(h); })) run.openHandles.pop_back();
   return out;
 }
 
 void rename(Session& run, const std::u16string& from, const std::u16string& to) {
-  fresh();
-  if (!judge(run, "MoveFile", QUILAPI_MoveFile(0, from.c_str(), to.c_str()), 0)) return;
+  if (!attempt(run, "MoveFile", 0, [&] { return QUILAPI_MoveFile(0, from.c_str(), to.c_str()); })) return;
   const auto it = run.committed.find(from);
   if (it != run.committed.end()) {
     run.committed[to] = it->second;
@@ -102,70 +101,41 @@ void rename(Session& run, const std::u16string& from, const std::u16string& to) 
 Session script() {
   Session run;
   const _Volume_Param p = EmulatedVolume::params(2);
-  fresh();
-  if (!judge(run, "CreateVolume", QUILAPI_CreateVolume(u"E:", &p), -1)) return run;
+  if (!attempt(run, "CreateVolume", -1, [&] { return QUILAPI_CreateVolume(u"E:", &p); })) return run;
   writeFile(run, u"\\CLIP\\C0001.MXF", kWrite, kCreateNew, pattern(200000, 1));
   writeFile(run, u"\\USERDATA\\keep.txt", kRead | kWrite, kCreateAlways, pattern(70000, 2));
   writeFile(run, u"\\USERDATA\\gone.txt", kWrite, kCreateAlways, pattern(100, 3));
   readFile(run, u"\\CLIP\\C0001.MXF");
   readFile(run, u"\\USERDATA\\keep.txt");
   FindData entry{};
-  fresh();
-  const int32_t find = QUILAPI_FindFirstFile(0, u"\\USERDATA\\*", &entry);
-  if (judge(run, "FindFirstFile", find, -1)) {
+  int32_t find = -1;
+  if (attempt(run, "FindFirstFile", -1, [&] { return find = QUILAPI_FindFirstFile(0, u"\\USERDATA\\*", &entry); })) {
     run.openHandles.push_back(find);
     while (QUILAPI_FindNextFile(find, &entry) != 0) {
     }
-    fresh();
-    if (judge(run, "FindClose", QUILAPI_FindClose(find), 0)) run.openHandles.pop_back();
+    if (attempt(run, "FindClose", 0, [&] { return QUILAPI_FindClose(find); })) run.openHandles.pop_back();
   }
   rename(run, u"\\USERDATA\\keep.txt", u"\\USERDATA\\kept.txt");
-  fresh();
-  if (judge(run, "DeleteFile", QUILAPI_DeleteFile(0, u"\\USERDATA\\gone.txt"), 0)) {
+  if (attempt(run, "DeleteFile", 0, [] { return QUILAPI_DeleteFile(0, u"\\USERDATA\\gone.txt"); })) {
     run.committed.erase(u"\\USERDATA\\gone.txt");
   }
-  fresh();
-  judge(run, "SetFileAttributes(lock)", QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x1), 0);
-  fresh();
-  judge(run, "SetFileAttributes(unlock)", QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x80), 0);
-  fresh();
-  judge(run, "SetVolumeLabel", QUILAPI_SetVolumeLabel(0, u"SWEEP", 5), 0);
-  fresh();
-  judge(run, "CloseVolume", QUILAPI_CloseVolume(0), 0);
+  attempt(run, "SetFileAttributes(lock)", 0, [] { return QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x1); });
+  attempt(run, "SetFileAttributes(unlock)", 0,
+          [] { return QUILAPI_SetFileAttributes(0, u"\\CLIP\\C0001.MXF", 0x80); });
+  attempt(run, "SetVolumeLabel", 0, [] { return QUILAPI_SetVolumeLabel(0, u"SWEEP", 5); });
+  attempt(run, "CloseVolume", 0, [] { return QUILAPI_CloseVolume(0); });
   return run;
 }
 
 // The failures a call of this name can meet.
 std::vector<Fault> faultsFor(const std::string& call) {
+  if (call.rfind("QUIL_", 0) == 0) return {readerFault(-1300), windowsFault(32)};
+  if (call.rfind("DeviceIoControl", 0) == 0 || call == "CreateFile(device)") return {windowsFault(1)};
   std::vector<Fault> out;
-  Fault f;
-  if (call.rfind("QUIL_", 0) == 0) {
-    f.kind = FaultKind::kReaderError;
-    f.readerCode = -1300;
-    out.push_back(f);
-    f.kind = FaultKind::kWindowsError;
-    f.windowsError = 32;
-    out.push_back(f);
-  } else if (call.rfind("DeviceIoControl", 0) == 0 || call == "CreateFile(device)") {
-    f.kind = FaultKind::kWindowsError;
-    f.windowsError = 1;
-    out.push_back(f);
-  } else {
-    f.kind = FaultKind::kWriterException;
-    f.writerCode = 0x8200000D;
-    for (int32_t repair : {0, 1, 2, 3, 9}) {
-      f.repairStatus = repair;
-      out.push_back(f);
-    }
-    Fault other;
-    other.kind = FaultKind::kStandardException;
-    out.push_back(other);
-    other.kind = FaultKind::kNonStandardObject;
-    out.push_back(other);
-    other.kind = FaultKind::kWindowsError;
-    other.windowsError = 32;
-    out.push_back(other);
-  }
+  for (int32_t repair : {0, 1, 2, 3, 9}) out.push_back(writerFault(0x8200000D, repair));
+  out.push_back(faultOf(FaultKind::kStandardException));
+  out.push_back(faultOf(FaultKind::kNonStandardObject));
+  out.push_back(windowsFault(32));
   return out;
 }
 

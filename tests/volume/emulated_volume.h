@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,5 +63,32 @@ void record(const char16_t* path, const std::string& bytes);
 
 // Bytes of a repeatable pseudo-random pattern.
 std::string pattern(size_t size, uint32_t seed);
+
+inline bool contains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+// The failures the emulator can inject, one of each kind.
+inline quil::emulator::Fault faultOf(quil::emulator::FaultKind kind) {
+  quil::emulator::Fault f;
+  f.kind = kind;
+  return f;
+}
+inline quil::emulator::Fault writerFault(uint32_t code, int32_t repair = 0) {
+  auto f = faultOf(quil::emulator::FaultKind::kWriterException);
+  f.writerCode = code;
+  f.repairStatus = repair;
+  return f;
+}
+inline quil::emulator::Fault readerFault(int32_t code) {
+  auto f = faultOf(quil::emulator::FaultKind::kReaderError);
+  f.readerCode = code;
+  return f;
+}
+inline quil::emulator::Fault windowsFault(uint32_t error) {
+  auto f = faultOf(quil::emulator::FaultKind::kWindowsError);
+  f.windowsError = error;
+  return f;
+}
 
 }  // namespace voltest

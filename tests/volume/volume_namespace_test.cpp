@@ -18,22 +18,20 @@
 namespace voltest {
 namespace {
 
-using quil::emulator::Fault;
-using quil::emulator::FaultKind;
-
-bool contains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
-std::vector<std::u16string> list(const char16_t* pattern) {
+// The names an enumeration gives, through the exports or (for a volume of
+// the reader's own) through the reader library.
+using FindFirst = int32_t (*)(int32_t, const QUILCHAR*, FindData*);
+std::vector<std::u16string> list(const char16_t* pattern, int32_t volume = 0, FindFirst first = QUILAPI_FindFirstFile,
+                                 int32_t (*next)(int32_t, FindData*) = QUILAPI_FindNextFile,
+                                 int32_t (*close)(int32_t) = QUILAPI_FindClose) {
   std::vector<std::u16string> names;
   FindData d{};
-  const int32_t h = QUILAPI_FindFirstFile(0, pattern, &d);
+  const int32_t h = first(volume, pattern, &d);
   if (h == -1) return names;
   do {
     names.emplace_back(d.name, std::find(d.name, d.name + 64, u'\0'));
-  } while (QUILAPI_FindNextFile(h, &d) != 0);
-  EXPECT_NE(QUILAPI_FindClose(h), 0);
+  } while (next(h, &d) != 0);
+  EXPECT_NE(close(h), 0);
   return names;
 }
 
@@ -169,12 +167,9 @@ struct FailedChange {
 class FailedDeletes : public Namespace, public ::testing::WithParamInterface<FailedChange> {};
 
 TEST_P(FailedDeletes, MarkTheVolumeWhenTheReaderIsTold) {
-  Fault f;
-  f.kind = FaultKind::kWriterException;
-  f.writerCode = 0x8A000004;  // -3203 DeleteFile error
-  f.repairStatus = GetParam().repair;
   quil::emulator::takeJournal();
-  quil::emulator::failNext("QUILWriter::DeleteClipFile", 1, f);
+  // 0x8A000004: -3203, the DeleteFile error.
+  quil::emulator::failNext("QUILWriter::DeleteClipFile", 1, writerFault(0x8A000004, GetParam().repair));
   EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\CLIP\\C0001.MXF"), 0);
   EXPECT_EQ(QUILAPI_GetLastError(), -3203);
   const auto journal = quil::emulator::takeJournal();
@@ -306,17 +301,13 @@ TEST_F(Namespace, ClipIdCutToTheBuffer) {
     EXPECT_GT(ids[h == w].size(), 8u);
   }
   EXPECT_NE(ids[0], ids[1]) << "two clips, two identifiers";
-  {
-    // The writer side cuts the identifier to the buffer and tells its length.
-    const int32_t h = w;
-    const std::u16string& id = ids[1];
-    QUILCHAR eight[8];
-    std::fill(eight, eight + 8, u'#');
-    uint32_t required = 0;
-    EXPECT_NE(QUILAPI_GetClipId(h, eight, 8, &required), 0);
-    EXPECT_EQ(std::u16string(eight), id.substr(0, 7));
-    EXPECT_EQ(required, id.size() + 1);
-  }
+  // The writer side cuts the identifier to the buffer and tells its length.
+  QUILCHAR eight[8];
+  std::fill(eight, eight + 8, u'#');
+  uint32_t required = 0;
+  EXPECT_NE(QUILAPI_GetClipId(w, eight, 8, &required), 0);
+  EXPECT_EQ(std::u16string(eight), ids[1].substr(0, 7));
+  EXPECT_EQ(required, ids[1].size() + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -356,14 +347,7 @@ TEST_F(Namespace, TenThousandFilesListedCompletelyInTheReadersOrder) {
   bool ok = false;
   const int32_t own = QUIL_CreateVolume(u"E:", &record, &ok);
   ASSERT_NE(own, -1);
-  std::vector<std::u16string> direct;
-  FindData d{};
-  const int32_t h = QUIL_FindFirstFile(own, u"\\USERDATA\\*", &d);
-  ASSERT_NE(h, -1);
-  do {
-    direct.emplace_back(d.name, std::find(d.name, d.name + 64, u'\0'));
-  } while (QUIL_FindNextFile(h, &d) != 0);
-  QUIL_FindClose(h);
+  const auto direct = list(u"\\USERDATA\\*", own, QUIL_FindFirstFile, QUIL_FindNextFile, QUIL_FindClose);
   QUIL_CloseVolume(own);
   EXPECT_EQ(names, direct);
   EXPECT_EQ(QUILAPI_CloseVolume(0), -1) << "no handle left behind";

@@ -17,36 +17,6 @@ namespace voltest {
 namespace {
 
 using quil::emulator::Fault;
-using quil::emulator::FaultKind;
-
-bool contains(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& l : lines) {
-    if (l.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
-Fault writerFault(uint32_t code, int32_t repair = 0) {
-  Fault f;
-  f.kind = FaultKind::kWriterException;
-  f.writerCode = code;
-  f.repairStatus = repair;
-  return f;
-}
-
-Fault readerFault(int32_t code) {
-  Fault f;
-  f.kind = FaultKind::kReaderError;
-  f.readerCode = code;
-  return f;
-}
-
-Fault windowsFault(uint32_t error) {
-  Fault f;
-  f.kind = FaultKind::kWindowsError;
-  f.windowsError = error;
-  return f;
-}
 
 using Session = EmulatedVolume;
 
