@@ -1,9 +1,9 @@
 // quilfs: the errno table and the name conversions on their own, then the
 // daemon mounted for real on fresh emulated discs (skipped, with the reason,
 // where a trial mount fails): copies in and out, rsync, a recorded clip in
-// ls -l, refusals as errno, pages the kernel keeps between opens, a seeded
-// random checker against an in-memory model, and unmounting with a file
-// still open.
+// ls -l, refusals as errno, pages the kernel keeps between opens, fio with
+// verification, a seeded random checker against an in-memory model, and
+// unmounting with a file still open.
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
 #include <gtest/gtest.h>
@@ -480,6 +480,19 @@ TEST_F(Quilfs, KeptPagesNeverOutliveAChange) {
       EXPECT_EQ(readsServed(), before) << step.what << ": the daemon was asked for the bytes again";
     }
     EXPECT_TRUE(slurp(upper) == bytes(step.holds)) << step.what << ", read as S.BIN";
+  }
+}
+
+TEST_F(Quilfs, FioVerifiesSequentialAndRandomWrites) {
+  if (!onPath("fio")) GTEST_SKIP() << "fio is not installed";
+  Mount& m = mount(disc("disc"), "mnt");
+  // Without a random map fio verifies in the order of the offsets, not of
+  // the writes, so a write landing at the wrong offset cannot hide.
+  for (const std::string job : {"--rw=write --bs=1M", "--rw=randwrite --bs=4k --norandommap"}) {
+    const Outcome fio = sh("fio --name=check --directory='" + (m.at / "USERDATA").string() + "' " + job +
+                           " --size=8M --ioengine=psync --fallocate=none --verify=crc32c --randseed=11");
+    EXPECT_EQ(fio.status, 0) << job << "\n" << fio.out << fio.err << slurp(m.log);
+    EXPECT_NE(fio.out.find("err= 0"), std::string::npos) << fio.out;
   }
 }
 
