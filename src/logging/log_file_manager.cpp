@@ -72,6 +72,8 @@ void detachAtExit() {
   if (auto& m = processInstance()) m->detachAppenders();
 }
 
+uint32_t secondOfDay(const quil::platform::LocalTime& t) { return t.hour * 3600u + t.minute * 60u + t.second; }
+
 enum class FileState { kMissing, kSmallEnough, kTooLarge };
 
 // A file-system error while testing existence counts as existing, one while
@@ -203,7 +205,7 @@ bool LogFileManager::needsSwitch(const CurrentFile& current, const quil::platfor
   const bool watching = watch_ && watch_->watching();
   const uint64_t events = watching ? watch_->events() : 0;
   const bool counted = entryIsFor(current);
-  const uint32_t second = time.hour * 3600u + time.minute * 60u + time.second;
+  const uint32_t second = secondOfDay(time);
   if (watching && counted && events == current.checkedEvents.load(std::memory_order_relaxed) &&
       second == current.checkedSecond.load(std::memory_order_relaxed)) {
     return current.sizeEntry[2].load(std::memory_order_acquire) > maxLogFileSize_;
@@ -334,7 +336,7 @@ void LogFileManager::switchFile(uint64_t seenGeneration, const quil::platform::L
     now->appender->countInto(now->sizeEntry != nullptr ? &now->sizeEntry[2] : nullptr);
   }
   now->checkedEvents.store(events, std::memory_order_relaxed);
-  now->checkedSecond.store(time.hour * 3600u + time.minute * 60u + time.second, std::memory_order_relaxed);
+  now->checkedSecond.store(secondOfDay(time), std::memory_order_relaxed);
   removeOldFiles();
   // The new file holds its header already; the line still goes to the
   // logger for every other appender (the debugger output).

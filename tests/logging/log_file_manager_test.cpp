@@ -116,6 +116,22 @@ class FileChecks : public LogFileManagerTest, public ::testing::WithParamInterfa
     }
     ASSERT_NE(m.folderEvents(), before) << "the removal was never noticed";
   }
+  // A manager that has written "one" on kDay, so that its file exists.
+  std::shared_ptr<QUILLogger::LogFileManager> startWithALine() {
+    folder.writeSettings("");
+    auto m = startChecked();
+    m->writeLine(kDay, u"one");
+    return m;
+  }
+  // Makes a change in the folder from outside and waits until the manager can know of it.
+  template <class Change>
+  static void changeFromOutside(const QUILLogger::LogFileManager& m, Change change) {
+    const uint64_t before = m.folderEvents();
+    change();
+    awaitNotice(m, before);
+  }
+  static inline const auto kDay = timeAt(2026, 3, 7);
+  static inline const std::string kDayHeader = "#Date=2026/03/07, Source=QUILSVC, Version=";
 };
 
 TEST_P(FileChecks, OnlyTheWatchingManagerSkipsTheQuestion) {
@@ -137,30 +153,21 @@ TEST_P(FileChecks, NewDayStartsItsOwnFileWhateverTheSize) {
 }
 
 TEST_P(FileChecks, RemovedCurrentFileIsRecreatedWithAHeader) {
-  folder.writeSettings("");
-  auto m = startChecked();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"one");
-  const uint64_t events = m->folderEvents();
-  ASSERT_EQ(::unlink((folder.dir() + "/" + name(t)).c_str()), 0);
-  awaitNotice(*m, events);
-  m->writeLine(t, u"two");
-  m->writeLine(t, u"three");
-  EXPECT_EQ(folder.lines(name(t)),
-            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "two", "three"}));
+  auto m = startWithALine();
+  changeFromOutside(*m, [&] { ASSERT_EQ(::unlink((folder.dir() + "/" + name(kDay)).c_str()), 0); });
+  m->writeLine(kDay, u"two");
+  m->writeLine(kDay, u"three");
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader, "two", "three"}));
 }
 
 TEST_P(FileChecks, RenamedCurrentFileIsWrittenOn) {
   // Only a file with no name left counts as removed: one renamed away is
   // still the file, as before notifications.
-  folder.writeSettings("");
-  auto m = startChecked();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"one");
-  const uint64_t events = m->folderEvents();
-  ASSERT_EQ(::rename((folder.dir() + "/" + name(t)).c_str(), (folder.dir() + "/kept.txt").c_str()), 0);
-  awaitNotice(*m, events);
-  m->writeLine(t, u"two");
+  auto m = startWithALine();
+  changeFromOutside(*m, [&] {
+    ASSERT_EQ(::rename((folder.dir() + "/" + name(kDay)).c_str(), (folder.dir() + "/kept.txt").c_str()), 0);
+  });
+  m->writeLine(kDay, u"two");
   EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"kept.txt"});
   EXPECT_EQ(folder.lines("kept.txt").back(), "two");
 }
@@ -168,37 +175,24 @@ TEST_P(FileChecks, RenamedCurrentFileIsWrittenOn) {
 TEST_P(FileChecks, FileRenamedOverTheCurrentOneIsContinued) {
   // A file moved in from elsewhere under the current name replaces it: the
   // next line goes to the file that now has the name.
-  folder.writeSettings("");
-  auto m = startChecked();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"one");
+  auto m = startWithALine();
   const std::string outside = folder.dir() + "/../moved-in.log";
-  { std::ofstream(outside) << "#Date=2026/03/07, Source=QUILSVC, Version=\nfrom elsewhere\n"; }
-  const uint64_t events = m->folderEvents();
-  ASSERT_EQ(::rename(outside.c_str(), (folder.dir() + "/" + name(t)).c_str()), 0);
-  awaitNotice(*m, events);
-  m->writeLine(t, u"two");
-  EXPECT_EQ(folder.lines(name(t)),
-            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "from elsewhere", "two"}));
+  { std::ofstream(outside) << kDayHeader << "\nfrom elsewhere\n"; }
+  changeFromOutside(*m, [&] { ASSERT_EQ(::rename(outside.c_str(), (folder.dir() + "/" + name(kDay)).c_str()), 0); });
+  m->writeLine(kDay, u"two");
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader, "from elsewhere", "two"}));
 }
 
 TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
-  folder.writeSettings("");
-  auto m = startChecked();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"one");
-  const uint64_t events = m->folderEvents();
-  std::filesystem::remove_all(folder.dir());
-  awaitNotice(*m, events);
-  m->writeLine(t, u"two");
-  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "two"}));
+  auto m = startWithALine();
+  changeFromOutside(*m, [&] { std::filesystem::remove_all(folder.dir()); });
+  m->writeLine(kDay, u"two");
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader, "two"}));
   EXPECT_EQ(m->linesSkipFileChecks(), GetParam()) << "the new folder is watched again";
   // And once more: the watch of the new folder tells of the next removal.
-  const uint64_t again = m->folderEvents();
-  ASSERT_EQ(::unlink((folder.dir() + "/" + name(t)).c_str()), 0);
-  awaitNotice(*m, again);
-  m->writeLine(t, u"three");
-  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "three"}));
+  changeFromOutside(*m, [&] { ASSERT_EQ(::unlink((folder.dir() + "/" + name(kDay)).c_str()), 0); });
+  m->writeLine(kDay, u"three");
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader, "three"}));
 }
 
 TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
