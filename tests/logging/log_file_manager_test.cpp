@@ -197,14 +197,21 @@ TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
 
 TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
   folder.writeSettings("\"MaxLogFileSize\"=dword:000000C8\n");  // 200 bytes
-  auto m = startChecked();
   const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"first");
-  // Another process appends until the file is past the limit; it stops
-  // before a line of its own would have to move.
+  // The other process is forked before this one starts its manager, while
+  // the test process has no thread besides this one: a child of a threaded
+  // process inherits whatever lock another thread held at that moment.
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    alarm(30);  // a hang fails this test instead of stalling the run
+    ::close(go[1]);
+    char c = 0;
+    if (::read(go[0], &c, 1) != 1) _exit(2);
+    // It appends until the file is past the limit, and stops before a
+    // line of its own would have to move.
     auto o = folder.options();
     o.loggerName += "_child";
     o.watchFolder = false;  // its own way of checking is not what is tested; it only counts
@@ -213,9 +220,17 @@ TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
     other->detachAppenders();
     _exit(0);
   }
+  ::close(go[0]);
+  auto m = startChecked();
+  m->writeLine(t, u"first");
+  const bool started = ::write(go[1], "g", 1) == 1;
+  ::close(go[1]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << (WIFSIGNALED(status) ? "the other process was ended by signal " + std::to_string(WTERMSIG(status))
+                              : "the other process exited with " + std::to_string(WEXITSTATUS(status)));
   struct stat st {};
   ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
   ASSERT_GT(st.st_size, 200) << "the other process did not fill the file";

@@ -38,7 +38,8 @@ constexpr uint32_t kFromStart = 0;
 constexpr uint32_t kFromCurrent = 1;
 constexpr unsigned kBlock = 1u << 20;  // the largest read and write, and the block size shown
 constexpr size_t kNameUnits = sizeof(FindData::name) / sizeof(QUILCHAR);
-constexpr auto kReleaseWait = std::chrono::seconds(1);
+// Long enough for a release queued behind other requests on a loaded machine.
+constexpr auto kReleaseWait = std::chrono::seconds(3);
 // Times of an entry older than this are settled: any later change gets
 // other times, however coarse the clock's tick and though the entry keeps
 // only milliseconds.
