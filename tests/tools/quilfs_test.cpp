@@ -351,8 +351,9 @@ TEST_F(Quilfs, RefusalsArriveAsErrno) {
 }
 
 // The kernel does not wait for the release of a closed file: with other
-// requests keeping the daemon's threads busy, the next open for writing often
-// arrives first, and must wait for the release instead of being refused.
+// requests keeping the daemon's threads busy, the next open for writing, or
+// the rename or removal of the file just closed, often arrives first, and
+// must wait for the release instead of being refused.
 TEST_F(Quilfs, WritingFileAfterFileIsNotRefused) {
   Mount& m = mount(disc("disc"), "mnt");
   std::atomic<bool> stop{false};
@@ -363,15 +364,31 @@ TEST_F(Quilfs, WritingFileAfterFileIsNotRefused) {
       while (!stop) ::stat((m.at / "USERDATA" / "missing").c_str(), &st);
     });
   }
+  const fs::path a = m.at / "USERDATA" / "a", b = m.at / "USERDATA" / "b";
   int refused = 0;
   for (int i = 0; i < 1000; ++i) {
-    const int fd = ::open((m.at / "USERDATA" / (i % 2 == 0 ? "a" : "b")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = ::open((i % 2 == 0 ? a : b).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
       ++refused;
       continue;
     }
     EXPECT_EQ(::write(fd, "x", 1), 1);
     ::close(fd);
+    if (i % 10 == 1 && ::rename(b.c_str(), a.c_str()) != 0) ++refused;
+    if (i % 10 == 3 && ::unlink(b.c_str()) != 0) ++refused;
+  }
+  // A clip removed as soon as its recording is closed.
+  const std::string clip = (m.at / "CLIP" / "C0001.MXF").string();
+  const std::string bytes = randomBytes(65536, 7);
+  for (int i = 0; i < 100 && refused == 0; ++i) {
+    const int fd = ::open(clip.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      ++refused;
+      break;
+    }
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+    if (::unlink(clip.c_str()) != 0) ++refused;
   }
   stop = true;
   for (auto& t : lookups) t.join();

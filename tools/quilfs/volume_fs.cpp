@@ -470,6 +470,11 @@ void* VolumeFs::init(fuse_conn_info* conn, fuse_config* config) {
   // Removing an open file removes it (the library decides whether it may),
   // rather than renaming it to a hidden name the volume may not accept.
   config->hard_remove = 1;
+  // Calls on an open file (read, write, flush, release) come without a
+  // path, so they take no lock on it: a release the kernel sent while the
+  // same program's unlink or rename of that file is waiting for it (see
+  // retryAfterRelease) would otherwise queue behind that very request.
+  config->nullpath_ok = 1;
   config->use_ino = 0;
   config->kernel_cache = 0;
   config->auto_cache = 0;
@@ -519,11 +524,36 @@ int VolumeFs::access(const char* path, int mask) {
   });
 }
 
-int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fuse_readdir_flags flags) {
+int VolumeFs::opendir(const char* path, fuse_file_info* fi) {
+  return run("opendir", path, [&] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::u16string p;
+    if (const int rc = pathOf(path, nullptr, p)) return rc;
+    fi->fh = nextFolder_++;
+    folders_.emplace(fi->fh, std::move(p));
+    return 0;
+  });
+}
+
+int VolumeFs::releasedir(fuse_file_info* fi) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  folders_.erase(fi->fh);
+  return 0;
+}
+
+int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fuse_readdir_flags flags,
+                      fuse_file_info* fi) {
   return run("readdir", path, [&] {
     std::unique_lock<std::mutex> lock(mutex_);
     std::u16string p;
-    if (const int rc = pathOf(path, nullptr, p)) return rc;
+    if (path != nullptr) {
+      if (const int rc = pathOf(path, nullptr, p)) return rc;
+    } else if (const auto it = folders_.find(fi->fh); it != folders_.end()) {
+      p = it->second;
+      currentPath = p;
+    } else {
+      return refuseHere(EBADF);
+    }
     const std::u16string pattern = p == u"\\" ? u"\\*" : p + u"\\*";
     const auto fillFlags = (flags & FUSE_READDIR_PLUS) != 0 ? FUSE_FILL_DIR_PLUS : static_cast<fuse_fill_dir_flags>(0);
     filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
@@ -885,12 +915,16 @@ int VolumeFs::flush(fuse_file_info* fi) {
     OpenFile* file = fileOf(fi);
     if (file == nullptr) return 0;
     if (file->confirmsCache) confirmCache(static_cast<int32_t>(fi->fh), *file);
+    int rc = 0;
+    if (file->dirty) {
+      file->dirty = false;
+      rc = QUILAPI_FlushVolume(0) == 0 ? refuse("QUILAPI_FlushVolume") : 0;
+    }
     // A descriptor was closed: the release usually follows (see
-    // retryAfterRelease).
+    // retryAfterRelease). The wait for it counts from here, not from the
+    // start of the flush, which on a busy disc can itself take seconds.
     file->closedAt = std::chrono::steady_clock::now();
-    if (!file->dirty) return 0;
-    file->dirty = false;
-    return QUILAPI_FlushVolume(0) == 0 ? refuse("QUILAPI_FlushVolume") : 0;
+    return rc;
   });
 }
 
@@ -940,8 +974,10 @@ const fuse_operations& VolumeFs::operations() {
     ops.destroy = [](void* data) { static_cast<VolumeFs*>(data)->closeVolume(); };
     ops.getattr = [](const char* path, struct stat* st, fuse_file_info* fi) { return self()->getattr(path, st, fi); };
     ops.access = [](const char* path, int mask) { return self()->access(path, mask); };
-    ops.readdir = [](const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
-                     fuse_readdir_flags flags) { return self()->readdir(path, buffer, filler, flags); };
+    ops.opendir = [](const char* path, fuse_file_info* fi) { return self()->opendir(path, fi); };
+    ops.readdir = [](const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info* fi,
+                     fuse_readdir_flags flags) { return self()->readdir(path, buffer, filler, flags, fi); };
+    ops.releasedir = [](const char*, fuse_file_info* fi) { return self()->releasedir(fi); };
     ops.open = [](const char* path, fuse_file_info* fi) { return self()->open(path, fi); };
     ops.create = [](const char* path, mode_t mode, fuse_file_info* fi) { return self()->create(path, mode, fi); };
     ops.mknod = [](const char* path, mode_t mode, dev_t) { return self()->mknod(path, mode); };

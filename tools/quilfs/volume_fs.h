@@ -49,7 +49,9 @@ class VolumeFs {
   void* init(fuse_conn_info* conn, fuse_config* config);
   int getattr(const char* path, struct stat* st, fuse_file_info* fi);
   int access(const char* path, int mask);
-  int readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fuse_readdir_flags flags);
+  int opendir(const char* path, fuse_file_info* fi);
+  int readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fuse_readdir_flags flags, fuse_file_info* fi);
+  int releasedir(fuse_file_info* fi);
   int open(const char* path, fuse_file_info* fi);
   int create(const char* path, mode_t mode, fuse_file_info* fi);
   int mknod(const char* path, mode_t mode);
@@ -152,6 +154,10 @@ class VolumeFs {
 
   std::mutex mutex_;  // held around every call into the library
   std::map<int32_t, OpenFile> files_;
+  // The folders the kernel has open, by the number given at opendir:
+  // reading a folder's entries comes without a path.
+  std::map<uint64_t, std::u16string> folders_;
+  uint64_t nextFolder_ = 1;
   std::map<std::u16string, Cached> cached_;
   std::string readaheadFile_;
   std::once_flag readaheadRaised_;
