@@ -172,6 +172,7 @@ TEST_P(FailedDeletes, MarkTheVolumeWhenTheReaderIsTold) {
   quil::emulator::failNext("QUILWriter::DeleteClipFile", 1, writerFault(0x8A000004, GetParam().repair));
   EXPECT_EQ(QUILAPI_DeleteFile(0, u"\\CLIP\\C0001.MXF"), 0);
   EXPECT_EQ(QUILAPI_GetLastError(), -3203);
+  EXPECT_TRUE(std::filesystem::exists(host("CLIP/C0001.MXF"))) << "the writer failed before deleting anything";
   const auto journal = quil::emulator::takeJournal();
   EXPECT_EQ(!journal.empty(), GetParam().notifies);
   if (!journal.empty()) {
