@@ -28,6 +28,9 @@ TestLogFolder::TestLogFolder() : serial_(gSerial++) {
   std::filesystem::create_directories(dir_);
   registryPath_ = base_ + "/registry.reg";
   segment_ = "quil_test_" + std::to_string(getpid()) + "_" + std::to_string(serial_);
+  // A test process that was killed leaves its segments behind, and process
+  // numbers come round again: never start from another run's mutex and sizes.
+  boost::interprocess::shared_memory_object::remove(segment_.c_str());
 }
 
 TestLogFolder::~TestLogFolder() {

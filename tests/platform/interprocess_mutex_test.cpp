@@ -15,6 +15,8 @@ namespace {
 
 class InterprocessMutexTest : public ::testing::Test {
  protected:
+  // A killed run leaves its segment behind, and process numbers come round.
+  void SetUp() override { boost::interprocess::shared_memory_object::remove(segment.c_str()); }
   void TearDown() override { boost::interprocess::shared_memory_object::remove(segment.c_str()); }
   std::string segment = "quil_mutex_test_" + std::to_string(getpid());
 };
