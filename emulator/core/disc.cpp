@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "beneath.h"
+#include "disc_segment.h"
 #include "text/case_fold.h"
 #include "text/format.h"
 #include "text/utf.h"
@@ -316,39 +317,45 @@ SpaceAccount& SpaceAccount::of(const std::string& discFolder) {
   return *slot;
 }
 
-SpaceAccount::SpaceAccount(std::string folder) : folder_(std::move(folder)) {}
+SpaceAccount::SpaceAccount(std::string folder) : folder_(std::move(folder)), segment_(DiscSegment::of(folder_)) {}
 
 void SpaceAccount::refresh() {
   const auto medium = MediumDescription::load(folder_);
   const uint64_t onDisc = usedBytes(folder_);
-  std::lock_guard<std::mutex> lock(mutex_);
-  capacity_ = medium ? medium->capacity : 0;
-  // Reservations still held by open files are not on the disc yet: never
-  // count less than the account already does, only what was added outside.
-  if (onDisc > used_) used_ = onDisc;
+  DiscSegment::TableLock lock(segment_);
+  SegmentSpace& space = segment_.space();
+  space.capacity = medium ? medium->capacity : 0;
+  // Reservations still held by open files, of this process or another, are
+  // not on the disc yet: never count less than the account already does,
+  // only what was added outside.
+  if (space.valid == 0 || onDisc > space.used) space.used = onDisc;
+  space.valid = 1;
 }
 
 uint64_t SpaceAccount::reserve(uint64_t wanted) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const uint64_t free = capacity_ > used_ ? capacity_ - used_ : 0;
+  DiscSegment::TableLock lock(segment_);
+  SegmentSpace& space = segment_.space();
+  const uint64_t free = space.capacity > space.used ? space.capacity - space.used : 0;
   const uint64_t granted = wanted < free ? wanted : free;
-  used_ += granted;
+  space.used += granted;
   return granted;
 }
 
 void SpaceAccount::release(uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  used_ = bytes > used_ ? 0 : used_ - bytes;
+  DiscSegment::TableLock lock(segment_);
+  SegmentSpace& space = segment_.space();
+  space.used = bytes > space.used ? 0 : space.used - bytes;
 }
 
 uint64_t SpaceAccount::freeBytes() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return capacity_ > used_ ? capacity_ - used_ : 0;
+  DiscSegment::TableLock lock(segment_);
+  const SegmentSpace& space = segment_.space();
+  return space.capacity > space.used ? space.capacity - space.used : 0;
 }
 
 uint64_t SpaceAccount::capacity() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return capacity_;
+  DiscSegment::TableLock lock(segment_);
+  return segment_.space().capacity;
 }
 
 std::string formatDisc(const std::string& folder, const MediumDescription& medium) {

@@ -77,8 +77,10 @@ QUIL_EMULATOR_API std::u16string foldName(std::u16string_view name);
 // Bytes used by files on the disc (the medium file aside) and what remains.
 QUIL_EMULATOR_API uint64_t usedBytes(const std::string& discFolder);
 
-// Space bookkeeping of one disc, shared by every reader and writer of the
-// process: reserve before writing, give back what was not written.
+// Space bookkeeping of one disc, shared by every reader and writer of every
+// process working on it (it lives in the disc's shared segment): reserve
+// before writing, give back what was not written.
+class DiscSegment;
 class QUIL_EMULATOR_API SpaceAccount {
  public:
   static SpaceAccount& of(const std::string& discFolder);
@@ -93,9 +95,7 @@ class QUIL_EMULATOR_API SpaceAccount {
  private:
   explicit SpaceAccount(std::string folder);
   std::string folder_;
-  std::mutex mutex_;
-  uint64_t capacity_ = 0;
-  uint64_t used_ = 0;
+  DiscSegment& segment_;
 };
 
 // The stable identifier of a clip: "060A2B340101010501010D4313" and 32

@@ -99,8 +99,8 @@ void requireAccess(const OpenFile& f, uint32_t access, const char16_t* what) {
   }
 }
 
-uint64_t acquireShare(const std::string& host, const PathFacts& facts, uint32_t access, uint32_t share) {
-  const uint64_t token = ShareRegistry::instance().acquire(host, access, share);
+uint64_t acquireShare(const std::string& folder, const std::string& host, const PathFacts& facts, uint32_t access, uint32_t share) {
+  const uint64_t token = ShareRegistry::instance().acquire(folder, host, access, share);
   if (token == 0) {
     fail(kSharingViolation,
          facts.text() + u" is open elsewhere, and that open and this one do not share each other's access",
@@ -139,7 +139,7 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
         (disposition == kOpenExisting || disposition == kOpenAlways)) {
       if (auto alias = tables.virtualAlias(*v)) {
         f->memory = std::move(alias);
-        f->shareToken = acquireShare(f->host, facts, wanted, share);
+        f->shareToken = acquireShare(f->volume->folder, f->host, facts, wanted, share);
         return tables.addFile(std::move(f));
       }
     }
@@ -184,8 +184,8 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
       // Emptying a file is writing to it, for the other openers' sharing too,
       // even when this handle will only read.
       if (truncates && !writes)
-        ShareRegistry::instance().release(acquireShare(f->host, facts, wanted | kAccessWrite, share));
-      f->shareToken = acquireShare(f->host, facts, wanted, share);
+        ShareRegistry::instance().release(acquireShare(f->volume->folder, f->host, facts, wanted | kAccessWrite, share));
+      f->shareToken = acquireShare(f->volume->folder, f->host, facts, wanted, share);
     }
     int flags = O_CLOEXEC | (writes || truncates ? O_RDWR : O_RDONLY);
     if (creates) flags |= O_CREAT | (disposition == kCreateNew ? O_EXCL : 0);
@@ -199,7 +199,7 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
       fail(kOpenError, name + u" cannot be opened: " + errnoText(error),
            windowsErrorFor(user, windowsErrorOfErrno(error, kWinAccessDenied)));
     }
-    if (creates) f->shareToken = acquireShare(f->host, facts, wanted, share);
+    if (creates) f->shareToken = acquireShare(f->volume->folder, f->host, facts, wanted, share);
     if (truncates) {
       const int64_t before = sizeOf(*f);
       if (::ftruncate(f->fd, 0) != 0) {

@@ -72,8 +72,8 @@ void deleteSet(const std::u16string& root, const std::u16string& name, const std
   if (!principal.exists) QW_FAIL(kNotFound, principal.host + " does not exist");
   if (lockedRefuses && !hostHasWriteBit(disc, principal.host)) QW_FAIL(kWriteProtected, principal.host + " is locked");
   for (const auto& f : found) {
-    if (f.path.exists && ShareRegistry::instance().blocksDelete(f.path.host)) {
-      QW_FAIL(kBusy, f.path.host + " is open without delete sharing");
+    if (f.path.exists && ShareRegistry::instance().blocksDelete(disc.folder, f.path.host)) {
+      QW_FAIL_WIN(kDenied, kWinSharingViolation, f.path.host + " is open without delete sharing");
     }
   }
   // The principal goes last: should a deletion fail, the set still exists
@@ -105,8 +105,8 @@ void renameSet(const std::u16string& root, const std::u16string& oldName, const 
     if (to[i].path.exists && to[i].path.host != from[i].path.host) {
       QW_FAIL(kExists, to[i].path.host + " already exists");
     }
-    if (from[i].path.exists && ShareRegistry::instance().blocksDelete(from[i].path.host)) {
-      QW_FAIL(kBusy, from[i].path.host + " is open without delete sharing");
+    if (from[i].path.exists && ShareRegistry::instance().blocksDelete(disc.folder, from[i].path.host)) {
+      QW_FAIL_WIN(kDenied, kWinSharingViolation, from[i].path.host + " is open without delete sharing");
     }
   }
   // All files or none: a failure puts back what was already renamed.
@@ -132,6 +132,11 @@ void lockFile(const std::u16string& root, const std::u16string& name, bool lock,
   requireWritable(disc);
   checkAvName(name);
   const std::string host = hostOfExisting(disc, folder, name + u".MXF");
+  // A recording of this process takes its lock when it closes (the library
+  // sees to that); one of another process is not ours to change.
+  if (ShareRegistry::instance().writtenElsewhere(disc.folder, &host)) {
+    QW_FAIL_WIN(kDenied, kWinSharingViolation, host + " is being written by another process");
+  }
   struct stat st {};
   if (quil::emulator::statBeneath(disc.folder, host, st) != 0) {
     QW_FAIL(codeOf(kSetAttributesError, errno), "cannot stat " + host);

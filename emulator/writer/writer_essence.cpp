@@ -42,7 +42,7 @@ class EssenceFile {
       if (errno == EEXIST) QW_FAIL(kExists, host_ + " already exists");
       QW_FAIL(codeOf(kOpenError, errno), "cannot create " + host_ + ": " + std::to_string(errno));
     }
-    share_ = ShareRegistry::instance().acquire(host_, quil::emulator::kAccessWrite,
+    share_ = ShareRegistry::instance().acquire(folder_, host_, quil::emulator::kAccessWrite,
                                                quil::emulator::kShareRead | quil::emulator::kShareWrite);
   }
 

@@ -282,7 +282,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
     fd = quil::emulator::openBeneath(disc.folder, path.host, mode | O_CREAT | O_EXCL,
                                      (flags & kAttributeReadOnly) ? 0444 : 0666);
     if (fd < 0) QW_FAIL_ERRNO(kOpenError, errno, "creating " + path.host);
-    token = ShareRegistry::instance().acquire(path.host, registered, share);
+    token = ShareRegistry::instance().acquire(disc.folder, path.host, registered, share);
     if (token == 0) {
       // Someone registered the name while it did not exist yet.
       ::close(fd);
@@ -296,7 +296,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
     // until the file is empty, so that a refused opener never truncates a
     // file someone else holds without write sharing.
     const uint32_t claimed = truncating ? registered | quil::emulator::kAccessWrite : registered;
-    const uint64_t claim = shares.acquire(path.host, claimed, share);
+    const uint64_t claim = shares.acquire(disc.folder, path.host, claimed, share);
     if (claim == 0) QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
     fd = quil::emulator::openBeneath(disc.folder, path.host, mode);
     if (fd < 0) {
@@ -317,9 +317,9 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
       // The handle keeps only the access it asked for. It is registered
       // while the claim still holds the file when the two are compatible,
       // else just after the claim is given up.
-      token = shares.acquire(path.host, registered, share);
+      token = shares.acquire(disc.folder, path.host, registered, share);
       shares.release(claim);
-      if (token == 0) token = shares.acquire(path.host, registered, share);
+      if (token == 0) token = shares.acquire(disc.folder, path.host, registered, share);
       if (token == 0) {
         ::close(fd);
         QW_FAIL_WIN(kDenied, kWinSharingViolation, path.host + " is open and not shared so");
@@ -341,7 +341,7 @@ void deleteUserFile(const std::u16string& root, const std::u16string& name, bool
   if (!path.exists) QW_FAIL_MISSING(path);
   if (path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
   if (!hostHasWriteBit(disc, path.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
-  if (ShareRegistry::instance().blocksDelete(path.host)) {
+  if (ShareRegistry::instance().blocksDelete(disc.folder, path.host)) {
     QW_FAIL_WIN(kBusy, kWinSharingViolation, path.host + " is open without delete sharing");
   }
   const int64_t size = hostFileSize(disc, path.host);
@@ -383,7 +383,7 @@ void moveUserFile(const std::u16string& root, const std::u16string& oldName, con
   const auto to = resolveUser(disc, general, newName);
   if (!from.exists) QW_FAIL_MISSING(from);
   auto& shares = ShareRegistry::instance();
-  if (shares.blocksDelete(from.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, from.host + " is open");
+  if (shares.blocksDelete(disc.folder, from.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, from.host + " is open");
   // The name as asked for: resolving gives an existing entry's own case.
   const size_t cut = newName.find_last_of(u"\\/");
   const std::string target =
@@ -394,7 +394,7 @@ void moveUserFile(const std::u16string& root, const std::u16string& oldName, con
     if ((flags & kMoveReplaceExisting) == 0) QW_FAIL_WIN(kExists, kWinAlreadyExists, to.host + " exists");
     if (to.isDirectory || from.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " cannot be replaced");
     if (!hostHasWriteBit(disc, to.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
-    if (shares.blocksDelete(to.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, to.host + " is open");
+    if (shares.blocksDelete(disc.folder, to.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, to.host + " is open");
     replacedSize = hostFileSize(disc, to.host);
   } else if (!to.exists && !hostIsFolder(disc.folder, parentOf(to.host))) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + to.host);

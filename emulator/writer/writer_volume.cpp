@@ -16,6 +16,8 @@
 #include <set>
 #include <sstream>
 
+#include "disc_segment.h"
+#include "share_registry.h"
 #include "text/utf.h"
 #include "writer_support.h"
 
@@ -443,8 +445,17 @@ void SetVolumeLabel(const std::u16string& root, const std::u16string& label) {
     QW_FAIL(kInvalidParameter, "a label holds no control characters");
   }
   requireWritable(disc);
-  disc.medium.label = label;
-  if (!disc.medium.save(disc.folder)) QW_FAIL(kWriteError, "cannot save the label in " + disc.folder);
+  // As within one process, the label stays while another process writes.
+  if (quil::emulator::ShareRegistry::instance().writtenElsewhere(disc.folder, nullptr)) {
+    QW_FAIL_WIN(kDenied, kWinSharingViolation, "a file of " + disc.folder + " is being written by another process");
+  }
+  // The description is read again under the disc's lock: another process
+  // may have changed it since, and its change must not be written over.
+  quil::emulator::DiscSegment::DiscLock lock(quil::emulator::DiscSegment::of(disc.folder));
+  auto medium = quil::emulator::MediumDescription::load(disc.folder);
+  if (!medium) QW_FAIL(kWriteError, "cannot read the medium description in " + disc.folder);
+  medium->label = label;
+  if (!medium->save(disc.folder)) QW_FAIL(kWriteError, "cannot save the label in " + disc.folder);
 }
 
 }  // namespace QUILWriter

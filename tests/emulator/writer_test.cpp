@@ -322,8 +322,8 @@ TEST_F(WriterTest, RefusalsCarryCodeAndWindowsError) {
   EXPECT_FALSE(writeBits(host("GENERAL/a/ro.txt")));
   // Open elsewhere for reading, sharing neither writing nor deleting.
   auto& shares = ShareRegistry::instance();
-  const uint64_t tokens[] = {shares.acquire(host("USERDATA/held.txt"), kAccessRead, kShareRead),
-                             shares.acquire(host("CLIP/C0004M01.XML"), kAccessRead, kShareRead)};
+  const uint64_t tokens[] = {shares.acquire(folder, host("USERDATA/held.txt"), kAccessRead, kShareRead),
+                             shares.acquire(folder, host("CLIP/C0004M01.XML"), kAccessRead, kShareRead)};
   ASSERT_TRUE(tokens[0] != 0 && tokens[1] != 0);
   const auto open = [&](const char16_t* name, uint32_t disposition, uint32_t access = kRead | kWrite,
                         uint32_t share = 0) { return [=, this] { openUser(root, name, access, share, disposition); }; };
@@ -351,8 +351,8 @@ TEST_F(WriterTest, RefusalsCarryCodeAndWindowsError) {
        0x82000024u, 32},
       {"truncate for reading alone", open(u"present.txt", kTruncateExisting, kRead, kShareRead), 0x86000006u, 87},
       {"delete a clip held without delete sharing", [&] { DeleteClipFile(root, u"C0004", QUIL_NAMING_STRICT); },
-       0x81000004u, 0},
-      {"rename that clip", [&] { RenameClipFile(root, u"C0004", u"C0005", QUIL_NAMING_STRICT); }, 0x81000004u, 0},
+       0x82000024u, 32},
+      {"rename that clip", [&] { RenameClipFile(root, u"C0004", u"C0005", QUIL_NAMING_STRICT); }, 0x82000024u, 32},
       {"label of 33 characters", [&] { SetVolumeLabel(root, std::u16string(33, u'x')); }, 0x86000006u, 0},
       {"injected Windows error",
        [&] {

@@ -1,8 +1,15 @@
 // The quil tool as a user runs it: exit status, standard output and
 // standard error, on a fresh emulated disc reached with --root.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -86,6 +93,145 @@ TEST_F(QuilTool, LibraryFailuresNameThePathCodeAndText) {
   EXPECT_EQ(missing.err.rfind("quil: \\USERDATA\\missing.txt: ", 0), 0u) << missing.err;
   const Outcome busy = onDisc({"record", "--no-progress", file("clip.bin").string(), "/CLIP/C0001.MXF"});
   EXPECT_EQ(busy.status, 1) << "a clip that exists is not recorded over";
+}
+
+// `quil COMMAND HOST-FILE DISC-PATH` in a process of its own, reading its
+// data from a FIFO that the test feeds: the file stays open on the disc for
+// as long as the test wants.
+class FedTransfer {
+ public:
+  FedTransfer(const fs::path& scratch, const std::vector<std::string>& args, const std::string& name)
+      : fifo_(scratch / (name + ".fifo")), out_(scratch / (name + ".out")) {
+    EXPECT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+    std::vector<std::string> all = args;
+    for (auto& a : all)
+      if (a == "FIFO") a = fifo_.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      std::vector<char*> argv{const_cast<char*>(QUIL_TOOL)};
+      for (auto& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(QUIL_TOOL, argv.data());
+      ::_exit(127);
+    }
+    feed_ = ::open(fifo_.c_str(), O_WRONLY | O_CLOEXEC);  // until the tool opens its end
+  }
+  ~FedTransfer() {
+    if (feed_ >= 0) ::close(feed_);
+    if (pid_ > 0) finish();
+  }
+  void write(const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(feed_, bytes.data() + done, bytes.size() - done);
+      ASSERT_GT(n, 0);
+      done += static_cast<size_t>(n);
+    }
+  }
+  // The end of the data; the tool's exit status and what it printed.
+  Outcome finish() {
+    if (feed_ >= 0) ::close(feed_);
+    feed_ = -1;
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    pid_ = -1;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out_), ""};
+  }
+  void kill() {
+    ::kill(pid_, SIGKILL);
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    pid_ = -1;
+  }
+
+ private:
+  fs::path fifo_, out_;
+  pid_t pid_ = -1;
+  int feed_ = -1;
+};
+
+// Waits until the host file has at least `size` bytes: the data fed has
+// gone through the library to the disc.
+bool grows(const fs::path& host, uintmax_t size) {
+  for (int i = 0; i < 1000; ++i) {
+    std::error_code ec;
+    if (fs::file_size(host, ec) >= size && !ec) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string pattern(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(seed = seed * 1664525u + 1013904223u, seed >> 24);
+  return bytes;
+}
+
+TEST_F(QuilTool, AnotherProcessKeepsTheSharingRules) {
+  const std::string first = pattern(1 << 20, 1), rest = pattern(3 << 20, 2);
+  FedTransfer recording(file(""), {"--root", disc(), "record", "--no-progress", "FIFO", "/CLIP/C0001.MXF"}, "rec");
+  recording.write(first);
+  ASSERT_TRUE(grows(fs::path(disc()) / "CLIP" / "C0001.MXF", first.size()));
+  FedTransfer userData(file(""), {"--root", disc(), "put", "--no-progress", "FIFO", "/USERDATA/u.bin"}, "put");
+  userData.write("held");
+  ASSERT_TRUE(grows(fs::path(disc()) / "USERDATA" / "u.bin", 4));
+  std::ofstream(file("small.bin"), std::ios::binary) << pattern(70000, 3);
+
+  // What a second process may not do to the files the first holds open,
+  // with the code it is told, and what it may.
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;
+  } cases[] = {
+      {{"rm", "/CLIP/C0001.MXF"}, 1, "-8 "},
+      {{"mv", "/CLIP/C0001.MXF", "/CLIP/C0009.MXF"}, 1, "-8 "},
+      {{"lock", "/CLIP/C0001.MXF"}, 1, "-8 "},
+      {{"label", "OTHER"}, 1, "-8 "},
+      {{"record", "--no-progress", file("small.bin").string(), "/CLIP/C0001.MXF"}, 1, "-3008 "},
+      {{"get", "/CLIP/C0001.MXF", file("early.bin").string()}, 1, "-3010 "},
+      {{"rm", "/USERDATA/u.bin"}, 1, "error 32"},
+      {{"get", "/USERDATA/u.bin", file("u.bin").string()}, 1, "error 32"},
+      {{"put", file("small.bin").string(), "/USERDATA/u.bin"}, 1, "error 32"},
+      // A recording of another clip beside it, and user data elsewhere.
+      {{"record", "--no-progress", file("small.bin").string(), "/CLIP/C0002.MXF"}, 0, "70000 bytes recorded"},
+      {{"put", file("small.bin").string(), "/USERDATA/v.bin"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> all{"--root", disc()};
+    all.insert(all.end(), c.args.begin(), c.args.end());
+    const Outcome o = quil(all);
+    EXPECT_EQ(o.status, c.status) << c.args[0] << " " << c.args[1] << "\n" << o.out << o.err;
+    EXPECT_NE((o.out + o.err).find(c.said), std::string::npos) << c.args[0] << " " << c.args[1] << "\n" << o.out << o.err;
+  }
+
+  recording.write(rest);
+  const Outcome recorded = recording.finish();
+  EXPECT_EQ(recorded.status, 0) << recorded.out;
+  EXPECT_NE(recorded.out.find("4194304 bytes recorded"), std::string::npos) << recorded.out;
+  EXPECT_EQ(userData.finish().status, 0);
+  ASSERT_EQ(onDisc({"get", "--no-progress", "/CLIP/C0001.MXF", file("back.bin").string()}).status, 0);
+  EXPECT_EQ(slurp(file("back.bin")), first + rest);
+  ASSERT_EQ(onDisc({"get", "--no-progress", "/CLIP/C0002.MXF", file("back2.bin").string()}).status, 0);
+  EXPECT_EQ(slurp(file("back2.bin")), pattern(70000, 3));
+}
+
+TEST_F(QuilTool, AKilledProcessLeavesNothingThatBlocks) {
+  {
+    FedTransfer recording(file(""), {"--root", disc(), "record", "--no-progress", "FIFO", "/CLIP/C0003.MXF"}, "rec");
+    recording.write(pattern(1 << 20, 4));
+    ASSERT_TRUE(grows(fs::path(disc()) / "CLIP" / "C0003.MXF", 1 << 20));
+    recording.kill();
+  }
+  const Outcome label = onDisc({"label", "AFTER"});
+  EXPECT_EQ(label.status, 0) << label.err;
+  const Outcome rm = onDisc({"rm", "/CLIP/C0003.MXF"});
+  EXPECT_EQ(rm.status, 0) << rm.err;
+  std::ofstream(file("small.bin"), std::ios::binary) << pattern(5000, 5);
+  const Outcome again = onDisc({"record", "--no-progress", file("small.bin").string(), "/CLIP/C0003.MXF"});
+  EXPECT_EQ(again.status, 0) << again.err;
 }
 
 TEST_F(QuilTool, UsageErrors) {
