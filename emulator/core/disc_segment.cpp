@@ -6,6 +6,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +26,9 @@ namespace {
 
 // Changes with the layout, so that a process of another build never reads
 // a segment it does not understand: the name carries it too.
-constexpr uint64_t kMagic = 0x5155494c53454731ull;  // "QUILSEG1"
-constexpr off_t kTableByte = 0;
+constexpr uint64_t kMagic = 0x5155494c53454732ull;  // "QUILSEG2"
 constexpr off_t kDiscByte = 1;
+constexpr off_t kInitByte = 2;
 
 // The start time of a process in clock ticks since boot (field 22 of its
 // stat line), 0 when it is gone or a zombie: a zombie holds nothing any more.
@@ -59,21 +62,47 @@ bool processAlive(int32_t pid, uint64_t started) {
 
 }  // namespace
 
-int32_t DiscSegment::selfPid() { return static_cast<int32_t>(::getpid()); }
+namespace {
+// getpid is a system call; the number only changes in a forked child.
+std::atomic<int32_t> cachedPid{0};
+std::atomic<uint64_t> cachedStart{0};
+void forgetPid() {
+  cachedPid.store(0);
+  cachedStart.store(0);
+}
+}  // namespace
+
+int32_t DiscSegment::selfPid() {
+  int32_t pid = cachedPid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, forgetPid) == 0;
+    (void)registered;
+    pid = static_cast<int32_t>(::getpid());
+    cachedPid.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
 
 uint64_t DiscSegment::selfStarted() {
-  // Asked again after a fork: the child is another process.
-  static thread_local int32_t askedFor = 0;
-  static thread_local uint64_t started = 0;
-  const int32_t pid = selfPid();
-  if (askedFor != pid) {
-    started = startTimeOf(pid);
-    askedFor = pid;
+  uint64_t started = cachedStart.load(std::memory_order_relaxed);
+  if (started == 0) {
+    started = startTimeOf(selfPid());
+    cachedStart.store(started, std::memory_order_relaxed);
   }
   return started;
 }
 
 DiscSegment& DiscSegment::of(const std::string& discFolder) {
+  static std::mutex& mutex = *new std::mutex;
+  static auto& segments = *new std::map<std::string, DiscSegment*>;
+  std::lock_guard<std::mutex> lock(mutex);
+  // Asked at every open and write: the folder is looked at once per process.
+  DiscSegment*& slot = segments[discFolder];
+  if (slot == nullptr) slot = &open(discFolder);
+  return *slot;
+}
+
+DiscSegment& DiscSegment::open(const std::string& discFolder) {
   // A disc is its folder's device, inode and birth time: a folder removed
   // and made again, even with the inode of the old one, is another disc.
   struct statx sx {};
@@ -85,12 +114,6 @@ DiscSegment& DiscSegment::of(const std::string& discFolder) {
                 static_cast<unsigned long long>((sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime.tv_sec : 0),
                 static_cast<unsigned long long>((sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime.tv_nsec : 0),
                 static_cast<unsigned>(kMagic & 0xffff));
-
-  static std::mutex& mutex = *new std::mutex;
-  static auto& segments = *new std::map<std::string, DiscSegment*>;
-  std::lock_guard<std::mutex> lock(mutex);
-  DiscSegment*& slot = segments[discFolder + '\0' + identity];
-  if (slot != nullptr) return *slot;
 
   static const bool detachAtExit = std::atexit(detachAll) == 0;
   (void)detachAtExit;
@@ -113,18 +136,16 @@ DiscSegment& DiscSegment::of(const std::string& discFolder) {
     auto segment = std::unique_ptr<DiscSegment>(new DiscSegment(discFolder, name, fd, static_cast<Layout*>(memory)));
     // The last process of a disc removes the name at its exit; one that
     // opened it just before finds it unlinked here and opens it anew.
-    if (segment->attach()) {
-      slot = segment.release();
-      return *slot;
-    }
+    segment->prepareMutex();
+    if (segment->attach()) return *segment.release();
     ::munmap(memory, sizeof(Layout));
     ::close(fd);
   }
   void* memory = ::mmap(nullptr, sizeof(Layout), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) std::abort();  // no memory for a table of a few MiB: nothing sensible is left
-  slot = new DiscSegment(discFolder, "", -1, static_cast<Layout*>(memory));
-  slot->attach();
-  return *slot;
+  auto* segment = new DiscSegment(discFolder, "", -1, static_cast<Layout*>(memory));
+  segment->attach();
+  return *segment;
 }
 
 DiscSegment::DiscSegment(std::string folder, std::string name, int fd, Layout* layout)
@@ -205,16 +226,53 @@ bool DiscSegment::lockByte(off_t byte, bool take) {
   return true;
 }
 
-// The in-process mutex first: an open-file-description lock does not keep
-// out the threads of the process that holds it.
+// The table's mutex is made once per segment, by whoever finds it unmade,
+// under a byte lock that the kernel drops should that process die there.
+void DiscSegment::prepareMutex() {
+  if (fd_ < 0) return;
+  lockByte(kInitByte, true);
+  if (layout_->mutexReady != static_cast<uint32_t>(kMagic)) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(&layout_->tableMutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    layout_->mutexReady = static_cast<uint32_t>(kMagic);
+  }
+  lockByte(kInitByte, false);
+}
+
+// A robust process-shared mutex: taken without a system call when free.
+// A holder that died hands it on marked, and the table is usable as it is
+// (an entry counts only once its `used` word is set, which is written
+// last). The wait is cut into slices: when a holder dies the kernel wakes
+// one waiter only, which may be a thread of the same dying process.
 DiscSegment::TableLock::TableLock(DiscSegment& segment) : segment_(segment) {
-  segment_.tableMutex_.lock();
-  segment_.lockByte(kTableByte, true);
+  if (segment_.fd_ < 0) {
+    segment_.tableMutex_.lock();
+    return;
+  }
+  for (;;) {
+    timespec until {};
+    ::clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 100'000'000;
+    if (until.tv_nsec >= 1'000'000'000) {
+      until.tv_nsec -= 1'000'000'000;
+      ++until.tv_sec;
+    }
+    const int rc = ::pthread_mutex_timedlock(&segment_.layout_->tableMutex, &until);
+    if (rc == 0) return;
+    if (rc == EOWNERDEAD) {
+      ::pthread_mutex_consistent(&segment_.layout_->tableMutex);
+      return;
+    }
+  }
 }
 
 DiscSegment::TableLock::~TableLock() {
-  segment_.lockByte(kTableByte, false);
-  segment_.tableMutex_.unlock();
+  if (segment_.fd_ < 0) segment_.tableMutex_.unlock();
+  else ::pthread_mutex_unlock(&segment_.layout_->tableMutex);
 }
 
 DiscSegment::DiscLock::DiscLock(DiscSegment& segment) : segment_(segment) {

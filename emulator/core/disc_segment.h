@@ -6,10 +6,14 @@
 // paths or links is one disc.
 //
 // A process that dies holding entries leaves nothing that blocks the next:
-// the locks are open-file-description locks, which the kernel drops with
-// the process, and an entry whose process is gone (or whose number now
+// the table's mutex is robust (a dead holder's is taken over), the
+// disc-wide lock is an open-file-description lock, which the kernel drops
+// with the process, and an entry whose process is gone (or whose number now
 // belongs to a younger process) is ignored and freed where it is met.
 #pragma once
+
+#include <pthread.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <mutex>
@@ -103,6 +107,8 @@ class QUIL_EMULATOR_API DiscSegment {
  private:
   struct Layout {
     uint64_t magic;
+    uint32_t mutexReady;
+    pthread_mutex_t tableMutex;
     uint32_t highWater;  // entries at or beyond it are free
     uint32_t reserved;
     SegmentSpace space;
@@ -111,16 +117,18 @@ class QUIL_EMULATOR_API DiscSegment {
   };
 
   DiscSegment(std::string folder, std::string name, int fd, Layout* layout);
+  static DiscSegment& open(const std::string& discFolder);
   bool attach();  // false: the segment was removed meanwhile
   static void detachAll();
   static std::vector<DiscSegment*>& all();
   bool lockByte(off_t byte, bool take);
+  void prepareMutex();
 
   std::string folder_;
   std::string name_;  // of the shared memory object; empty for a private one
   int fd_;  // -1: a private segment
   Layout* layout_;
-  std::mutex tableMutex_;
+  std::mutex tableMutex_;  // for a private segment only
   std::mutex discMutex_;
 };
 
