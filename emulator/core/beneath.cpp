@@ -1,5 +1,7 @@
 #include "beneath.h"
 
+#include "folder_names.h"
+
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -161,7 +163,9 @@ int openBeneath(const std::string& discFolder, const std::string& host, int flag
   std::vector<std::string> parts;
   if (!componentsBelow(discFolder, host, parts)) return -1;
   if (parts.empty()) return ::open(discFolder.c_str(), flags | O_CLOEXEC, mode);
-  {
+  // A create goes through the folder's descriptor, which its name index
+  // is told of the new name by.
+  if ((flags & O_CREAT) == 0) {
     Descriptor root(openRoot(discFolder));
     if (!root) return -1;
     const int fd = kernelOpen(root.get(), joined(parts, parts.size()), flags, mode);
@@ -172,7 +176,13 @@ int openBeneath(const std::string& discFolder, const std::string& host, int flag
   if (!dir) return -1;
   const int fd = ::openat(dir.get(), leaf.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return failWith(linkAware(dir.get(), leaf, errno));
+  if ((flags & O_CREAT) != 0) noteFolderChange(dir.get(), "", leaf);
   return fd;
+}
+
+int openPathOfRelative(int root, const std::string& relative) {
+  const int fd = kernelOpen(root, relative, O_PATH, 0);
+  return fd == kNotOffered ? -2 : fd;
 }
 
 int openParentBeneath(const std::string& discFolder, const std::string& host, std::string& leaf) {
@@ -194,14 +204,19 @@ int mkdirBeneath(const std::string& discFolder, const std::string& host, mode_t 
   std::string leaf;
   Descriptor dir(parentOfHost(discFolder, host, leaf));
   if (!dir) return -1;
-  return ::mkdirat(dir.get(), leaf.c_str(), mode);  // never follows a link in the last place
+  // never follows a link in the last place
+  if (::mkdirat(dir.get(), leaf.c_str(), mode) != 0) return -1;
+  noteFolderChange(dir.get(), "", leaf);
+  return 0;
 }
 
 int removeBeneath(const std::string& discFolder, const std::string& host, bool folder) {
   std::string leaf;
   Descriptor dir(parentOfHost(discFolder, host, leaf));
   if (!dir) return -1;
-  return ::unlinkat(dir.get(), leaf.c_str(), folder ? AT_REMOVEDIR : 0);
+  if (::unlinkat(dir.get(), leaf.c_str(), folder ? AT_REMOVEDIR : 0) != 0) return -1;
+  noteFolderChange(dir.get(), leaf, "");
+  return 0;
 }
 
 int renameBeneath(const std::string& discFolder, const std::string& from, const std::string& to) {
@@ -211,7 +226,10 @@ int renameBeneath(const std::string& discFolder, const std::string& from, const 
   if (!fromDir) return -1;
   Descriptor toDir(parentOfHost(discFolder, to, toLeaf));
   if (!toDir) return -1;
-  return ::renameat(fromDir.get(), fromLeaf.c_str(), toDir.get(), toLeaf.c_str());
+  if (::renameat(fromDir.get(), fromLeaf.c_str(), toDir.get(), toLeaf.c_str()) != 0) return -1;
+  noteFolderChange(fromDir.get(), fromLeaf, "");
+  noteFolderChange(toDir.get(), "", toLeaf);
+  return 0;
 }
 
 int chmodBeneath(const std::string& discFolder, const std::string& host, mode_t mode) {

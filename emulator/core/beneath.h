@@ -61,6 +61,12 @@ class QUIL_EMULATOR_API Descriptor {
 QUIL_EMULATOR_API int openBeneath(const std::string& discFolder, const std::string& host, int flags,
                                   mode_t mode = 0);
 
+// An O_PATH descriptor of `relative` (components joined by '/') below the
+// folder `root`, in one step of the kernel's walk that refuses every link
+// (ELOOP) and every way out; a trailing link is opened as itself. -2 when
+// the kernel offers no such walk here (the caller then walks on its own).
+QUIL_EMULATOR_API int openPathOfRelative(int root, const std::string& relative);
+
 // The folder holding host's last component, as an O_PATH descriptor for the
 // *at calls; leaf gets the component. The disc folder itself has none.
 QUIL_EMULATOR_API int openParentBeneath(const std::string& discFolder, const std::string& host, std::string& leaf);

@@ -15,9 +15,11 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "beneath.h"
 #include "disc_segment.h"
+#include "folder_names.h"
 #include "text/case_fold.h"
 #include "text/format.h"
 #include "text/utf.h"
@@ -31,26 +33,6 @@ namespace {
 std::string trimmed(std::string s) {
   while (!s.empty() && (s.back() == '\r' || s.back() == ' ')) s.pop_back();
   return s;
-}
-
-// The entry of the folder `dir` whose name equals `name` without regard to
-// case; an exact match wins over others.
-std::optional<std::string> findEntry(int dir, const std::string& name) {
-  const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return std::nullopt;
-  std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(listing), closedir);
-  if (!d) {
-    ::close(listing);
-    return std::nullopt;
-  }
-  const std::u16string wanted = foldName(fromUtf8(name));
-  std::optional<std::string> found;
-  while (dirent* e = readdir(d.get())) {
-    const std::string entry = e->d_name;
-    if (entry == name) return entry;
-    if (!found && foldName(fromUtf8(entry)) == wanted) found = entry;
-  }
-  return found;
 }
 
 // The whole content of a file below the disc folder, reached without
@@ -132,13 +114,7 @@ bool isEmulatorFile(std::u16string_view name) {
 std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
                                         bool* throughLink) {
   if (throughLink != nullptr) *throughLink = false;
-  ResolvedPath out;
-  out.host = discFolder;
-  out.exists = true;
-  out.isDirectory = true;
-  // The folder reached so far, opened from the disc folder one component at
-  // a time without following a link; closed once the path leaves what exists.
-  Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  std::vector<std::string> names;
   size_t start = 0;
   while (start <= volumePath.size()) {
     size_t end = volumePath.find_first_of(u"\\/", start);
@@ -146,32 +122,76 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
     const std::u16string_view component = volumePath.substr(start, end - start);
     if (!component.empty()) {
       if (!nameAllowed(component)) return std::nullopt;
-      const std::string name = toUtf8(component);
-      std::optional<std::string> actual;
-      if (out.exists && out.isDirectory && dir) actual = findEntry(dir.get(), name);
-      out.host += "/" + (actual ? *actual : name);
-      struct stat st {};
-      if (actual && ::fstatat(dir.get(), actual->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        // A real disc holds no links: one anywhere on the way refuses the path.
-        if (S_ISLNK(st.st_mode)) {
-          if (throughLink != nullptr) *throughLink = true;
-          return std::nullopt;
-        }
-        out.isDirectory = S_ISDIR(st.st_mode);
-        if (out.isDirectory) {
-          dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-          if (!dir && (errno == ENOTDIR || errno == ELOOP)) {  // a link swapped in meanwhile
-            if (throughLink != nullptr) *throughLink = true;
-            return std::nullopt;
-          }
-        }
-      } else {
-        out.exists = false;  // not there, or gone meanwhile
-        out.isDirectory = false;
-      }
+      names.push_back(toUtf8(component));
     }
     if (end == volumePath.size()) break;
     start = end + 1;
+  }
+  const auto refusedAsLink = [&]() -> std::optional<ResolvedPath> {
+    if (throughLink != nullptr) *throughLink = true;
+    return std::nullopt;
+  };
+  ResolvedPath out;
+  out.host = discFolder;
+  out.exists = true;
+  out.isDirectory = true;
+  Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (names.empty()) return out;
+
+  // A path that exists as spelled is what most calls name: the kernel walks
+  // it in one step, refusing links, and no folder is read.
+  if (dir) {
+    std::string relative;
+    for (const auto& name : names) relative += (relative.empty() ? "" : "/") + name;
+    const int opened = openPathOfRelative(dir.get(), relative);
+    const int error = errno;
+    const Descriptor exact(opened >= 0 ? opened : -1);
+    if (exact) {
+      struct stat st {};
+      if (::fstat(exact.get(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) return refusedAsLink();
+        out.host += "/" + relative;
+        out.isDirectory = S_ISDIR(st.st_mode);
+        return out;
+      }
+    } else if (opened == -1 && error == ELOOP) {
+      return refusedAsLink();
+    }
+  }
+
+  // Otherwise one component at a time from the disc folder, without
+  // following a link: the spelling given if it exists (an exact match wins
+  // over others), else an entry that differs only in case, from the
+  // folder's name index. Closed once the path leaves what exists.
+  for (const auto& name : names) {
+    std::optional<std::string> actual;
+    struct stat st {};
+    bool found = false;
+    if (out.exists && out.isDirectory && dir) {
+      if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        actual = name;
+        found = true;
+      } else {
+        const auto candidates = namesFolding(dir.get(), toUtf8(foldName(fromUtf8(name))));
+        if (!candidates.empty()) {
+          actual = candidates.front();
+          found = ::fstatat(dir.get(), actual->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        }
+      }
+    }
+    out.host += "/" + (actual ? *actual : name);
+    if (found) {
+      // A real disc holds no links: one anywhere on the way refuses the path.
+      if (S_ISLNK(st.st_mode)) return refusedAsLink();
+      out.isDirectory = S_ISDIR(st.st_mode);
+      if (out.isDirectory) {
+        dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir && (errno == ENOTDIR || errno == ELOOP)) return refusedAsLink();  // a link swapped in meanwhile
+      }
+    } else {
+      out.exists = false;  // not there, or gone meanwhile
+      out.isDirectory = false;
+    }
   }
   return out;
 }

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <memory>
 
+#include "folder_names.h"
 #include "reader_core.h"
 #include "text/format.h"
 
@@ -90,16 +91,27 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
     if (fd >= 0) ::close(fd);
     return {};
   }
-  while (const dirent* e = readdir(dir.get())) {
+  // A pattern without wildcards names its entries: they come from the
+  // folder's name index, and the folder is not read for them.
+  const bool exact = folded.find_first_of(u"*?") == std::u16string::npos && !folded.empty() && folded.back() != u'.';
+  std::vector<std::string> named;
+  if (exact) named = namesFolding(dirfd(dir.get()), quil::toUtf8(folded));
+  size_t nextNamed = 0;
+  const auto nextName = [&]() -> const char* {
+    if (exact) return nextNamed < named.size() ? named[nextNamed++].c_str() : nullptr;
+    const dirent* e = readdir(dir.get());
+    return e != nullptr ? e->d_name : nullptr;
+  };
+  while (const char* entryName = nextName()) {
     FoundEntry entry;
-    entry.name = quil::fromUtf8(e->d_name);
+    entry.name = quil::fromUtf8(entryName);
     // ".", "..", the emulator's own files and anything else the medium
     // could not hold are not part of the disc.
     if (!nameAllowed(entry.name)) continue;
     std::u16string key = foldName(entry.name);
     if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
-    if (::fstatat(dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    if (::fstatat(dirfd(dir.get()), entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
     // A link is no part of a disc: it is never shown, nor what it points at.
     if (S_ISLNK(st.st_mode)) continue;
     const bool directory = S_ISDIR(st.st_mode);

@@ -21,6 +21,8 @@
 // QUILWriterException.
 #include "writer_support.h"
 
+#include "folder_names.h"
+
 #include "share_registry.h"
 
 #include <fcntl.h>
@@ -294,6 +296,7 @@ void replaceAtomically(const std::string& discFolder, const std::string& target,
     ::unlinkat(folder.get(), temp.c_str(), 0);
     QW_FAIL(kWriteError, "cannot replace " + target + ": " + std::to_string(err));
   }
+  quil::emulator::noteFolderChange(folder.get(), temp, leaf);
   // The rename itself must reach the medium for the new content to survive.
   const quil::emulator::Descriptor dir(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.get());
