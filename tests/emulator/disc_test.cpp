@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "disc_folder.h"
 #include "quil/platform_error.h"
 #include "quil/sibling/quildriver.h"
+#include "quil/sibling/quilwriter.h"
 #include "share_registry.h"
 
 namespace {
@@ -66,6 +68,37 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{u"\\.QUIL-MEDIUM", false, "", false},
                       PathCase{u"\\CLIP\\.Quil-tmp-1", false, "", false},
                       PathCase{u"\\USERDATA\\\u00c9t\u00e9.txt", true, "/USERDATA/\xC3\x89t\xC3\xA9.txt", false}));
+
+// The name index behind case-insensitive lookups follows the folder: the
+// emulator's own changes and changes made behind its back alike.
+TEST_F(DiscTest, LookupsInAnotherCaseFollowEveryChangeOfTheFolder) {
+  namespace fs = std::filesystem;
+  const auto resolved = [&](std::u16string_view path) {
+    const auto r = resolvePath(folder, path);
+    return r && r->exists ? r->host.substr(folder.size()) : std::string("-");
+  };
+  spit(host("USERDATA/Alpha.txt"), "a");
+  EXPECT_EQ(resolved(u"\\userdata\\ALPHA.TXT"), "/USERDATA/Alpha.txt");
+  // Behind the emulator's back: a rename, a new name, a removal.
+  fs::rename(host("USERDATA/Alpha.txt"), host("USERDATA/Beta.txt"));
+  EXPECT_EQ(resolved(u"\\USERDATA\\alpha.txt"), "-");
+  EXPECT_EQ(resolved(u"\\USERDATA\\BETA.TXT"), "/USERDATA/Beta.txt");
+  spit(host("USERDATA/Gamma.txt"), "g");
+  EXPECT_EQ(resolved(u"\\USERDATA\\gamma.TXT"), "/USERDATA/Gamma.txt");
+  fs::remove(host("USERDATA/Gamma.txt"));
+  EXPECT_EQ(resolved(u"\\USERDATA\\gamma.txt"), "-");
+  // The emulator's own: a rename through the writer is seen at once.
+  QUILWriter::MoveUserDataFile(root, u"beta.txt", u"Delta.txt");
+  EXPECT_EQ(resolved(u"\\USERDATA\\BETA.txt"), "-");
+  EXPECT_EQ(resolved(u"\\USERDATA\\delta.TXT"), "/USERDATA/Delta.txt");
+  // A link in another case's place is refused, as one spelled exactly is.
+  fs::create_symlink("/etc", host("USERDATA/Outside"));
+  bool throughLink = false;
+  EXPECT_FALSE(resolvePath(folder, u"\\USERDATA\\OUTSIDE\\passwd", &throughLink));
+  EXPECT_TRUE(throughLink);
+  EXPECT_FALSE(resolvePath(folder, u"\\USERDATA\\Outside\\passwd", &throughLink));
+  EXPECT_TRUE(throughLink);
+}
 
 TEST_F(DiscTest, SharingFollowsWindowsRules) {
   auto& reg = ShareRegistry::instance();
