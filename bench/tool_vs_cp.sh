@@ -20,9 +20,10 @@ REG
 head -c "$((size_mib << 20))" /dev/urandom > "$work/source.bin"
 "$quil" --root "$work/disc" put --no-progress "$work/source.bin" /USERDATA/big.bin
 
-seconds() { local s e; s=$(date +%s.%N); "$@" > /dev/null; e=$(date +%s.%N); awk -v s="$s" -v e="$e" 'BEGIN { print e - s }'; }
+# Each timing starts with no dirty pages of the one before: otherwise the
+# later commands pay for the earlier ones' writeback.
+seconds() { local s e; sync; s=$(date +%s.%N); "$@" > /dev/null; e=$(date +%s.%N); awk -v s="$s" -v e="$e" 'BEGIN { print e - s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-sync
 cp_s=$(seconds cp "$work/source.bin" "$work/copy.bin")
 get_s=$(seconds "$quil" --root "$work/disc" get --no-progress /USERDATA/big.bin "$work/got.bin")
 rec_s=$(seconds "$quil" --root "$work/disc" record --no-progress "$work/source.bin" /CLIP/C0001.MXF)
