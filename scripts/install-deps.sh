@@ -13,6 +13,7 @@ packages=(
   dpkg-dev file  # cpack -G DEB: dpkg-shlibdeps and the object-type check before it
   clang libclang-rt-14-dev  # the libFuzzer harnesses (scripts/fuzz.sh)
   libfuse3-dev fuse3 fio rsync  # quilfs, fusermount3, and the tools its tests drive through the mount
+  bindfs  # the FUSE pass-through tools/quilfs/measure.sh compares quilfs with
 )
 
 missing=()

@@ -6,7 +6,10 @@
 #      the file written through the mount, and with the mount's pages dropped
 #      at each open (--invalidate=1: every byte from the library);
 #   2. copying a user-data file of BIG (default 1G) out of a fresh mount with
-#      cp, against `quil get` of the same file, best of 3.
+#      cp, against `quil get` of the same file, best of 3;
+#   3. metadata: create (4 KiB written), stat and unlink of 250, 2,000 and
+#      4,000 small files in one folder through the mount, against bindfs (a
+#      plain FUSE pass-through) of a host folder beside the disc, best of 3.
 # The host's page cache is left as it is (warm) for both sides of each pair:
 # dropping it on the host folder would drop the data itself.
 #   tools/quilfs/measure.sh [BUILD-DIR] [SIZE] [BIG]
@@ -102,3 +105,41 @@ done
 get=$(least "${gets[@]}")
 cp=$(least "${cps[@]}")
 printf "  cp out of the mount %s s  quil get %s s  ratio %s\n" "$cp" "$get" "$(ratio "$cp" "$get")"
+
+echo "metadata: create+write 4 KiB, stat, unlink of N files in one folder (microseconds per file, best of 3)"
+command -v bindfs >/dev/null || { echo "measure: bindfs is missing (Debian's bindfs)" >&2; exit 2; }
+# One process does the whole run, so that no process start is timed.
+meta_run() {
+  python3 - "$1" "$2" <<'PY'
+import os, sys, time
+folder, n = sys.argv[1], int(sys.argv[2])
+data = b"m" * 4096
+start = time.perf_counter()
+for i in range(n):
+    with open(os.path.join(folder, "f%05d" % i), "wb") as f:
+        f.write(data)
+for i in range(n):
+    os.stat(os.path.join(folder, "f%05d" % i))
+for i in range(n):
+    os.unlink(os.path.join(folder, "f%05d" % i))
+print("%.0f" % ((time.perf_counter() - start) / n * 1e6))
+PY
+}
+mkdir -p "$work/bind" "$work/host/meta"
+mount_disc
+mkdir -p "$work/mnt/USERDATA/meta"
+bindfs "$work/host" "$work/bind"
+for n in 250 2000 4000; do
+  quilfs_us=()
+  bindfs_us=()
+  for _ in 1 2 3; do
+    quilfs_us+=("$(meta_run "$work/mnt/USERDATA/meta" "$n")")
+    bindfs_us+=("$(meta_run "$work/bind/meta" "$n")")
+  done
+  q=$(least "${quilfs_us[@]}")
+  b=$(least "${bindfs_us[@]}")
+  printf "  %5d files   quilfs %6s us  bindfs %6s us  ratio bindfs/quilfs %s (goal at least 1)\n" "$n" "$q" "$b" \
+    "$(ratio "$b" "$q")"
+done
+fusermount -u "$work/bind" 2>/dev/null || fusermount3 -u "$work/bind"
+unmount_disc

@@ -240,6 +240,22 @@ int VolumeFs::retryAfterRelease(std::unique_lock<std::mutex>& lock, Attempt&& at
   }
 }
 
+// A write open while a written file's descriptor is closed but its release
+// has not come: the volume takes one writer at a time, so the open would
+// be refused and tried again, leaving a failure in the operation log that
+// no caller caused. It waits for that release first (bounded as above).
+void VolumeFs::awaitWriterRelease(std::unique_lock<std::mutex>& lock) {
+  if (!options_.multithreaded) return;
+  const auto pending = [&] {
+    for (const auto& [handle, file] : files_) {
+      if (file.writable && file.closedAt != std::chrono::steady_clock::time_point{}) return true;
+    }
+    return false;
+  };
+  if (!pending()) return;
+  released_.wait_until(lock, releaseExpectedUntil(), [&] { return !pending(); });
+}
+
 std::chrono::steady_clock::time_point VolumeFs::releaseExpectedUntil() const {
   std::chrono::steady_clock::time_point latest{};
   for (const auto& [handle, file] : files_) latest = std::max(latest, file.closedAt);
@@ -583,6 +599,7 @@ int VolumeFs::openFile(const std::u16string& path, int flags, uint32_t dispositi
   const uint32_t access = accessOf(flags);
   std::call_once(readaheadRaised_, [this] { raiseReadahead(); });
   std::unique_lock<std::mutex> lock(mutex_);
+  if ((access & kWrite) != 0) awaitWriterRelease(lock);
   int32_t handle = -1;
   const int rc = retryAfterRelease(lock, [&] {
     handle = QUILAPI_CreateFile(0, path.c_str(), access, kShareAll, nullptr, disposition, attributes, nullptr);
@@ -731,6 +748,7 @@ int VolumeFs::withWriter(std::unique_lock<std::mutex>& lock, const std::u16strin
                          Change&& change) {
   if (handle == -1) handle = writerFor(path);
   if (handle != -1) return change(handle, files_.at(handle));
+  awaitWriterRelease(lock);
   int32_t temporary = -1;
   int rc = retryAfterRelease(lock, [&] {
     temporary = QUILAPI_CreateFile(0, path.c_str(), kWrite, kShareAll, nullptr, kOpenExisting, 0, nullptr);

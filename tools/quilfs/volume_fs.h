@@ -121,6 +121,7 @@ class VolumeFs {
   int retryAfterRelease(std::unique_lock<std::mutex>& lock, Attempt&& attempt);
   // Until when a release of a file whose descriptor was closed is awaited.
   std::chrono::steady_clock::time_point releaseExpectedUntil() const;
+  void awaitWriterRelease(std::unique_lock<std::mutex>& lock);
 
   OpenFile* fileOf(const fuse_file_info* fi);
   int32_t writerFor(const std::u16string& path) const;
