@@ -136,7 +136,10 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   out.exists = true;
   out.isDirectory = true;
   Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (names.empty()) return out;
+  if (names.empty()) {
+    if (dir) ::fstat(dir.get(), &out.status);
+    return out;
+  }
 
   // A path that exists as spelled is what most calls name: the kernel walks
   // it in one step, refusing links, and no folder is read.
@@ -152,6 +155,7 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
         if (S_ISLNK(st.st_mode)) return refusedAsLink();
         out.host += "/" + relative;
         out.isDirectory = S_ISDIR(st.st_mode);
+        out.status = st;
         return out;
       }
     } else if (opened == -1 && error == ELOOP) {
@@ -184,6 +188,7 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       // A real disc holds no links: one anywhere on the way refuses the path.
       if (S_ISLNK(st.st_mode)) return refusedAsLink();
       out.isDirectory = S_ISDIR(st.st_mode);
+      out.status = st;
       if (out.isDirectory) {
         dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!dir && (errno == ENOTDIR || errno == ELOOP)) return refusedAsLink();  // a link swapped in meanwhile

@@ -2,6 +2,8 @@
 // plus a description of the medium kept in a hidden file beside them.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -50,6 +52,9 @@ struct ResolvedPath {
   std::string host;         // the host path, UTF-8
   bool exists = false;      // every component was found
   bool isDirectory = false;
+  // What the last component's lstat said when it was found; its mode tells
+  // file, folder and write bits without another walk.
+  struct stat status {};
 };
 
 // Turns a volume path ("\CLIP\C0001.MXF", '/' also accepted) into a host path

@@ -420,11 +420,8 @@ int32_t QUIL_GetFileAttributes(int32_t volume, const QUILCHAR* path, uint32_t* a
     const Located l = locate(*v, path);
     if (attributes == nullptr) fail(kInvalidParameter, u"the attributes pointer is NULL");
     if (!l.resolved.exists) failMissing(l, kNotFound);
-    struct stat st {};
-    if (statBeneath(v->folder, l.resolved.host, st) != 0) {
-      if (errno == ELOOP) failRefusedPath(l.facts.text(), true, l.facts.userArea);
-      failMissing(l, kNotFound);
-    }
+    // The walk that found the file, refusing links, has its status already.
+    const struct stat& st = l.resolved.status;
     uint32_t bits = 0;
     if (S_ISDIR(st.st_mode)) bits |= kAttributeDirectory;
     if (hostReadOnly(st)) bits |= kAttributeReadOnly;
