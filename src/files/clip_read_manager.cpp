@@ -43,11 +43,13 @@ void ClipReadManager::unlink(ClipReadEntry* entry) {
   entry->backLink = nullptr;
 }
 
-int32_t ClipReadManager::openReader(const ClipReadEntry& e, const char16_t* function, int32_t line) {
+// `extra` is the caller's own pointer at the first open and the entry's
+// stored copy at a reopen, when the caller's memory may be long gone.
+int32_t ClipReadManager::openReader(const ClipReadEntry& e, void* extra, const char16_t* function, int32_t line) {
   trace(function, line, u"QUIL_CreateFile(%ld, \"%ls\", 0x%08X, 0x%08X, %p, 0x%08X, 0x%08X, %p)\n", volume_, e.path,
-        e.desiredAccess, e.shareMode, ptr(nullptr), e.creationDisposition, e.flagsAndAttributes, ptr(e.extra));
+        e.desiredAccess, e.shareMode, ptr(nullptr), e.creationDisposition, e.flagsAndAttributes, ptr(extra));
   const int32_t handle = reader_.createFile(volume_, e.path.c_str(), e.desiredAccess, e.shareMode, nullptr,
-                                            e.creationDisposition, e.flagsAndAttributes, e.extra);
+                                            e.creationDisposition, e.flagsAndAttributes, extra);
   trace(function, line, u"QUIL_CreateFile return=%ld\n", handle);
   return handle;
 }
@@ -95,7 +97,8 @@ ClipReadEntry* ClipReadManager::create(const std::u16string& path, uint32_t acce
     std::memcpy(&entry->extraValue, extra, sizeof entry->extraValue);
     entry->extra = &entry->extraValue;
   }
-  const int32_t handle = openReader(*entry, u"ClipReadManager::create", __LINE__);
+  const int32_t handle =
+      openReader(*entry, (flags & kExtraIsMeaningful) != 0 ? extra : nullptr, u"ClipReadManager::create", __LINE__);
   if (handle == -1) return nullptr;
   makeRoom();
   entry->readerHandle = static_cast<uint32_t>(handle);
@@ -107,7 +110,7 @@ ClipReadEntry* ClipReadManager::create(const std::u16string& path, uint32_t acce
 
 uint32_t ClipReadManager::getHandle(ClipReadEntry* entry) {
   if (entry->isOpen()) return entry->readerHandle;
-  const int32_t handle = openReader(*entry, u"ClipReadManager::getHandle", __LINE__);
+  const int32_t handle = openReader(*entry, entry->extra, u"ClipReadManager::getHandle", __LINE__);
   if (handle == -1) return kClosedReaderHandle;
   makeRoom();
   entry->readerHandle = static_cast<uint32_t>(handle);

@@ -68,7 +68,7 @@ class ClipReadManager {
   void realClose(ClipReadEntry* entry);
   void append(ClipReadEntry* entry);
   void unlink(ClipReadEntry* entry);
-  int32_t openReader(const ClipReadEntry& entry, const char16_t* function, int32_t line);
+  int32_t openReader(const ClipReadEntry& entry, void* extra, const char16_t* function, int32_t line);
 
   uint32_t maxOpen_;
   uint32_t openCount_ = 0;

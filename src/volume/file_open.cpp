@@ -98,7 +98,7 @@ int32_t VolumeHandle::createFile(int32_t volume, const QUILCHAR* path, uint32_t 
     if (isFreeArea(kind)) {
       if (writersOnThis(kind)) return refuse(kSharingViolation);
       // Any disposition but open-existing may create the file: the writer does that.
-      if (disposition == 3) return openForReading(name, access, share, security, disposition, flags, extra, openKind);
+      if (disposition == 3) return openForReading(name, access, share, disposition, flags, extra, openKind);
       return openForWriting(name, access, share, security, disposition, flags, extra, openKind, false);
     }
     if ((access & kRead) == 0) return refuse(kInvalidParameter);
@@ -133,7 +133,7 @@ int32_t VolumeHandle::createFile(int32_t volume, const QUILCHAR* path, uint32_t 
       default: return refuse(kInvalidFileName);
     }
     if (denied) return refuse(kDenied);
-    return openForReading(name, access, share, security, disposition, flags, extra, openKind);
+    return openForReading(name, access, share, disposition, flags, extra, openKind);
   }
 
   // Opening for writing.
@@ -285,8 +285,8 @@ int32_t VolumeHandle::openForWriting(const FileNamePtr& name, uint32_t access, u
   return number;
 }
 
-int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, uint32_t share, void* security,
-                                     uint32_t disposition, uint32_t flags, void* extra, uint32_t openKind) {
+int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, uint32_t share, uint32_t disposition,
+                                     uint32_t flags, void* extra, uint32_t openKind) {
   constexpr auto fn = u"VolumeHandle::createFile";
   const uint32_t kind = name->fileKind();
   ClipReadEntry* entry = nullptr;
@@ -301,9 +301,11 @@ int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, u
         return -1;
       }
     } else {
+      // The reader takes no security attributes (its contract: always
+      // NULL); the caller's have no meaning on the medium and are not passed.
       trace(fn, __LINE__, u"QUIL_CreateFile(%ld, \"%ls\", 0x%08X, 0x%08X, %p, 0x%08X, 0x%08X, %p)\n", readerVolume_,
-            name->path(), access, share, security, disposition, flags, extra);
-      readerFile = QUIL_CreateFile(readerVolume_, name->path().c_str(), access, share, security, disposition, flags,
+            name->path(), access, share, ptr(nullptr), disposition, flags, extra);
+      readerFile = QUIL_CreateFile(readerVolume_, name->path().c_str(), access, share, nullptr, disposition, flags,
                                    extra);
       trace(fn, __LINE__, u"QUIL_CreateFile return=%ld\n", readerFile);
       if (readerFile == -1) {

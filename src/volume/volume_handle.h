@@ -126,8 +126,8 @@ class VolumeHandle : public SetVolumeStatusIf,
   // --- file_open.cpp
   int32_t openForWriting(const quil::files::FileNamePtr& name, uint32_t access, uint32_t share, void* security,
                          uint32_t disposition, uint32_t flags, void* extra, uint32_t openKind, bool deleteAccess);
-  int32_t openForReading(const quil::files::FileNamePtr& name, uint32_t access, uint32_t share, void* security,
-                         uint32_t disposition, uint32_t flags, void* extra, uint32_t openKind);
+  int32_t openForReading(const quil::files::FileNamePtr& name, uint32_t access, uint32_t share, uint32_t disposition,
+                         uint32_t flags, void* extra, uint32_t openKind);
   // Closes the reader side of each gathered handle so a writer can come in.
   bool suspendReaders(const std::vector<quil::files::HandleRecord*>& readers);
   // Closes a reader handle's reader side (clip entries through the clip

@@ -36,6 +36,7 @@ struct Recorder {
   std::u16string lastMessage;
   int64_t reportedPosition = -1;  // when set, a seek reports this instead
   bool failRead = false;
+  const void* lastExtra = nullptr;  // the pointer the last create received
 } gRec;
 
 void record(const char* format, auto... args) {
@@ -49,6 +50,7 @@ const quil::sibling::ReaderLibrary kFake = {
     [](int32_t volume, const QUILCHAR* path, uint32_t access, uint32_t share, void* security, uint32_t disposition,
        uint32_t flags, void* extra) {
       const std::string x = extra == nullptr ? "none" : std::to_string(*static_cast<unsigned long long*>(extra));
+      gRec.lastExtra = extra;
       record("create v%d %s a%X s%X sec%d d%u f%X x%s", volume, ascii(path).c_str(), access, share,
              security != nullptr, disposition, flags, x.c_str());
       if (gRec.failCreates > 0) return --gRec.failCreates, -1;
@@ -252,6 +254,8 @@ TEST_F(ClipReads, ExtraIsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
     ClipReadManager m(1, kVolume, kFake);
     unsigned long long value = 0x1122334455667788ull;
     ClipReadEntry* a = m.create(u"A", 0x80000000u, 1, 3, flags, passExtra ? &value : nullptr);
+    // The first open hands the reader the caller's own pointer; a reopen, the copy.
+    EXPECT_EQ(gRec.lastExtra, std::string(extra) != "none" ? &value : nullptr);
     value = 5;  // the caller's variable may change or vanish after the open
     open(m, u"B");
     take();
@@ -260,6 +264,7 @@ TEST_F(ClipReads, ExtraIsCopiedOnlyWithItsFlagAndReplayedOnReopen) {
     std::snprintf(expected, sizeof expected, "create v7 A a80000000 s1 sec0 d3 f%X x%s", flags, extra);
     EXPECT_EQ(take().front(), expected);
     EXPECT_EQ(a->extra != nullptr, std::string(extra) != "none");
+    EXPECT_EQ(gRec.lastExtra, a->extra);
   }
 }
 
