@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/utf.h"
+#include "common/windows_message.h"
 #include "quil/platform_error.h"
 
 namespace quiltool {
@@ -18,36 +19,13 @@ std::u16string widen(const std::string& s) { return quiltools::utf16Lenient(s); 
 
 std::string narrow(std::u16string_view text) { return quiltools::utf8Of(text); }
 
-namespace {
-
-// The Windows errors the sibling libraries relay for user-data and general
-// files, in words.
-const char* windowsErrorText(uint32_t error) {
-  switch (error) {
-    case 2: return "the file was not found";
-    case 3: return "the path was not found";
-    case 5: return "access is denied";
-    case 19: return "the medium is write-protected";
-    case 32: return "the file is in use";
-    case 80:
-    case 183: return "the file already exists";
-    case 87: return "a parameter is not valid";
-    case 112: return "the disc is full";
-    case 123: return "the name is not valid";
-    case 145: return "the folder is not empty";
-    default: return "see the Windows error number";
-  }
-}
-
-}  // namespace
-
 void libraryFailure(const std::string& what) {
   QUILCHAR message[256] = {};
   const int32_t code = QUILAPI_GetLastErrorWithMessage(message, 256, nullptr);
   const uint32_t windows = QUILPlatform_GetLastError();
   std::string text = "quil: " + what + ": ";
   if (code == 0 && windows != 0) {
-    text += "Windows error " + std::to_string(windows) + " (" + windowsErrorText(windows) + ")";
+    text += quiltools::windowsErrorLine(windows);
   } else {
     text += std::to_string(code) + " " + narrow(message);
   }

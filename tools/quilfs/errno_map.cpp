@@ -59,26 +59,4 @@ int errnoOf(int32_t code, uint32_t windowsError) {
   return windowsError != 0 ? errnoOfWindowsError(windowsError) : EIO;
 }
 
-const char* windowsErrorText(uint32_t error) {
-  switch (error) {
-    case 2: return "the file was not found";
-    case 3: return "the path was not found";
-    case 5: return "access is denied";
-    case 6: return "the handle is not valid";
-    case 18: return "no more files";
-    case 19: return "the medium is write-protected";
-    case 21: return "the device is not ready";
-    case 32: return "the file is in use";
-    case 80:
-    case 183: return "the file already exists";
-    case 87: return "a parameter is not valid";
-    case 112: return "the disc is full";
-    case 123: return "the name is not valid";
-    case 131: return "a seek before the start of the file";
-    case 145: return "the folder is not empty";
-    case 267: return "not a folder";
-    default: return "see the Windows error number";
-  }
-}
-
 }  // namespace quilfs

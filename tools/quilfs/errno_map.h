@@ -15,7 +15,5 @@ int errnoOfWindowsError(uint32_t error);
 // errno for a failure: the library's code, or the Windows error when the
 // code is 0 (EIO when both are 0).
 int errnoOf(int32_t code, uint32_t windowsError);
-// The relayed Windows errors in words, for the daemon's messages.
-const char* windowsErrorText(uint32_t error);
 
 }  // namespace quilfs

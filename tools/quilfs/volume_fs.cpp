@@ -12,6 +12,7 @@
 #include <limits>
 #include <new>
 
+#include "common/windows_message.h"
 #include "errno_map.h"
 #include "names.h"
 #include "quil/platform_error.h"
@@ -76,11 +77,11 @@ int refuse(const char* call) {
   return -errnoOf(lastRefusal.code, lastRefusal.windows);
 }
 
-// "-3010 file sharing violation", or "Windows error 32 (the file is in use)"
+// "-3010 file sharing violation", or "Windows error 32 (The process cannot access the file because it is being used by another process.)"
 // when the library relayed one.
 std::string describe(const Refusal& r) {
   if (r.code == 0 && r.windows != 0) {
-    return "Windows error " + std::to_string(r.windows) + " (" + windowsErrorText(r.windows) + ")";
+    return quiltools::windowsErrorLine(r.windows);
   }
   return std::to_string(r.code) + " " + r.message;
 }
