@@ -20,6 +20,7 @@
 #include "beneath.h"
 #include "disc_segment.h"
 #include "folder_names.h"
+#include "platform/drive_folder.h"
 #include "text/case_fold.h"
 #include "text/format.h"
 #include "text/utf.h"
@@ -272,13 +273,10 @@ bool MediumDescription::save(const std::string& discFolder) const {
 }
 
 std::optional<std::string> discFolderOfDrive(char16_t letter) {
-  if (!((letter >= u'a' && letter <= u'z') || (letter >= u'A' && letter <= u'Z'))) return std::nullopt;
-  const char* env = std::getenv("QUIL_DRIVES");
-  const std::string drives = env != nullptr && *env != '\0' ? env : "/var/lib/quil/drives";
-  const char lower = static_cast<char>(letter >= u'A' && letter <= u'Z' ? letter - u'A' + 'a' : letter);
-  const std::string link = drives + "/" + lower + ":";
+  const auto link = quil::platform::driveLink(letter);
+  if (!link) return std::nullopt;
   std::error_code ec;
-  const fs::path target = fs::canonical(link, ec);
+  const fs::path target = fs::canonical(*link, ec);
   if (ec || !fs::is_directory(target, ec)) return std::nullopt;
   return target.string();
 }

@@ -105,7 +105,8 @@ uint32_t windowsErrorOf(int err) {
 
 Disc openDisc(const std::u16string& root) {
   const auto folder = quil::emulator::discFolderOfRoot(root);
-  if (!folder) QW_FAIL(kDiscCorrupted, "no disc at root " + quil::toUtf8(root));
+  // As the driver answers a drive letter with no disc: not a damaged disc.
+  if (!folder) QW_FAIL(kNoDrive, "no disc at root " + quil::toUtf8(root));
   // A folder without a medium description was never formatted as a disc.
   auto medium = quil::emulator::MediumDescription::load(*folder);
   if (!medium) QW_FAIL(kDiscCorrupted, "no medium description in " + *folder);

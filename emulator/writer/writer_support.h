@@ -33,6 +33,7 @@ inline constexpr uint32_t kInvalidName = 0x86000003;       // -9    invalid file
 inline constexpr uint32_t kInvalidParameter = 0x86000006;  // -5    invalid parameter
 inline constexpr uint32_t kExists = 0x86000008;            // -3008 already exists
 inline constexpr uint32_t kDiscCorrupted = 0x8600000F;     // -3002 disc corrupted
+inline constexpr uint32_t kNoDrive = 0x8200000B;           // -3101 no disc or drive at the root
 inline constexpr uint32_t kNotFound = 0x86000010;          // 1000  not found
 inline constexpr uint32_t kInvalidOperation = 0x87000001;  // -3005 invalid operation (closed object)
 inline constexpr uint32_t kWriteProtected = 0x88000013;    // -3012 write protected

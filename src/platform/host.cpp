@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/drive_folder.h"
 #include "text/utf.h"
 
 namespace quil::platform {
@@ -48,11 +49,7 @@ bool grantUsersReadWrite(const std::string& path) {
 std::string hostPathOfVolumeRoot(std::u16string_view root) {
   while (root.size() > 1 && (root.back() == u'\\' || root.back() == u'/')) root.remove_suffix(1);
   if (root.size() == 2 && root[1] == u':') {
-    const char* env = std::getenv("QUIL_DRIVES");
-    const std::string drives = env != nullptr && *env != '\0' ? env : "/var/lib/quil/drives";
-    const char16_t letter = root[0];
-    const char lower = static_cast<char>(letter >= u'A' && letter <= u'Z' ? letter - u'A' + 'a' : letter);
-    return drives + "/" + lower + ":";
+    if (const auto link = driveLink(root[0])) return *link;
   }
   return quil::toUtf8(root);
 }

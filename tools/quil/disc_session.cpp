@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/disc_advice.h"
 #include "common/utf.h"
 #include "common/windows_message.h"
 #include "quil/platform_error.h"
@@ -57,12 +58,22 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
   } else {
     rootPath_ = widen(choice.drive);
   }
+  // "drive E", so that the failure line reads "quil: drive E: CODE TEXT".
+  shown_ = choice.root.empty() ? "drive " + (quiltools::isDriveRoot(choice.drive) ? choice.drive.substr(0, 1) : choice.drive)
+                               : choice.root;
   _Volume_Param param{};
   param.maxClipReadHandles = 8;
   if (QUILAPI_CreateVolume(rootPath_.c_str(), &param) != 0) {
     std::error_code ec;
     if (!driveFolder_.empty()) fs::remove_all(driveFolder_, ec);
-    libraryFailure(narrow(rootPath_));
+    // Named as the user named it: the folder, not the private drive letter.
+    try {
+      libraryFailure(shown_);
+    } catch (const Failure& failure) {
+      const std::string advice = quiltools::discAdvice(choice.root.empty() ? choice.drive : "", choice.root, "use --root DIR");
+      if (advice.empty()) throw;
+      throw Failure(std::string(failure.what()) + "\nquil: " + advice, failure.exitStatus);
+    }
   }
   open_ = true;
 }
@@ -73,7 +84,7 @@ void OpenVolume::close() {
   const int32_t closed = QUILAPI_CloseVolume(0);
   std::error_code ec;
   if (!driveFolder_.empty()) fs::remove_all(driveFolder_, ec);
-  if (closed == 0) libraryFailure(narrow(rootPath_));
+  if (closed == 0) libraryFailure(shown_);
 }
 
 OpenVolume::~OpenVolume() {

@@ -53,6 +53,7 @@ class OpenVolume {
  private:
   std::u16string rootPath_;
   std::string driveFolder_;  // a private drive folder for --root, removed at the end
+  std::string shown_;        // the disc as the user named it, for failure lines
   bool open_ = false;
 };
 

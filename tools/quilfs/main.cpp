@@ -24,6 +24,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/disc_advice.h"
 #include "names.h"
 
 namespace {
@@ -247,17 +248,33 @@ int main(int argc, char** argv) {
   {
     Disc disc;
     quilfs::VolumeFs volume(options);
-    if (!chooseDisc(source, disc) || !volume.openVolume(disc.rootPath, disc.shown)) {
-      background.tell(kFailure);
+    if (!chooseDisc(source, disc)) {
+      background.tell(kUsage);
       fuse_opt_free_args(&args);
-      return kFailure;
+      return kUsage;
     }
     fuse_opt_add_arg(&args, ("-ofsname=quilfs:" + optionValue(disc.shown)).c_str());
     fuse_opt_add_arg(&args, "-osubtype=quilfs");
     fuse_opt_add_arg(&args, "-omax_read=1048576");
+    // libfuse judges the rest of the options here: a usage error opens nothing.
     fuse* f = fuse_new(&args, &quilfs::VolumeFs::operations(), sizeof(fuse_operations), &volume);
-    if (f == nullptr || fuse_mount(f, mountpoint.c_str()) != 0) {
-      if (f != nullptr) fuse_destroy(f);
+    if (f == nullptr) {
+      background.tell(kUsage);
+      fuse_opt_free_args(&args);
+      return kUsage;
+    }
+    if (!volume.openVolume(disc.rootPath, disc.shown)) {
+      const std::string advice = quiltools::discAdvice(disc.driveFolder.empty() ? disc.shown : "",
+                                                       disc.driveFolder.empty() ? "" : disc.shown,
+                                                       "give the disc's folder in place of the drive");
+      if (!advice.empty()) std::fprintf(stderr, "quilfs: %s\n", advice.c_str());
+      fuse_destroy(f);
+      background.tell(kFailure);
+      fuse_opt_free_args(&args);
+      return kFailure;
+    }
+    if (fuse_mount(f, mountpoint.c_str()) != 0) {
+      fuse_destroy(f);
       volume.closeVolume();
       background.tell(kFailure);
       fuse_opt_free_args(&args);

@@ -147,7 +147,10 @@ bool VolumeFs::openVolume(const std::u16string& rootPath, const std::string& sho
   QUILPlatform_SetLastError(0);
   if (QUILAPI_CreateVolume(rootPath.c_str(), &param) != 0) {
     refuse("QUILAPI_CreateVolume");
-    std::fprintf(stderr, "quilfs: %s: %s\n", shown.c_str(), describe(lastRefusal).c_str());
+    // "drive E: CODE TEXT" rather than "E:: CODE TEXT".
+    const bool drive = shown.size() == 2 && shown[1] == ':';
+    std::fprintf(stderr, "quilfs: %s: %s\n", drive ? ("drive " + shown.substr(0, 1)).c_str() : shown.c_str(),
+                 describe(lastRefusal).c_str());
     return false;
   }
   shownRoot_ = shown;
