@@ -429,28 +429,14 @@ void LogFileManagerSVC::lookUpVersion(const quil::platform::Registry& registry) 
 }
 
 void LogFileManagerSVC::readSettings(const quil::platform::Registry& registry) {
-  if (!registry.keyExists(registryKey_)) {
-    // No settings at all: the defaults apply, and the logs go to the
-    // installation's folder rather than wherever the process happens to run.
-    folder_ = quil::fromUtf8(options_.programFilesFolder) + defaultFolderTail_ + u"/";
-    return;
-  }
-  if (const auto level = registry.readDword(registryKey_, u"LogLevel")) logLevel_ = *level;
-  if (logLevel_ >= 0x10000000u) {
-    logLevel_ = 0;  // logging off: nothing else is read, nothing is ever written
-    loggingOff_ = true;
-    return;
-  }
-  if (const auto folder = registry.readString(registryKey_, u"LogFolder", 32768 * sizeof(char16_t))) {
-    folder_ = *folder;
-  } else {
-    folder_ = quil::fromUtf8(options_.programFilesFolder) + defaultFolderTail_;
-  }
-  if (folder_.empty() || folder_.back() != u'/') folder_ += u'/';
-  if (const auto num = registry.readDword(registryKey_, u"MaxLogFileNum")) maxLogFileNum_ = *num == 0 ? 32 : *num;
-  if (const auto size = registry.readDword(registryKey_, u"MaxLogFileSize")) {
-    maxLogFileSize_ = *size == 0 ? 0xA00000u : *size;
-  }
+  const LogSettings settings = readLogSettings(registry, registryKey_, defaultFolderTail_, options_.programFilesFolder);
+  folder_ = settings.folder;
+  if (!settings.keyFound) return;
+  logLevel_ = settings.logLevel;
+  loggingOff_ = settings.loggingOff;
+  if (loggingOff_) return;  // nothing else is read, nothing is ever written
+  maxLogFileNum_ = settings.maxLogFileNum;
+  maxLogFileSize_ = settings.maxLogFileSize;
 }
 
 bool LogFileManagerSVC::isLevelEnabled(uint32_t level, uint32_t flag) const {

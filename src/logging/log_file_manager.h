@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "logging/log_file_name.h"
+#include "logging/log_settings.h"
 #include "platform/local_time.h"
 
 namespace log4cxx {
@@ -116,9 +117,9 @@ class LogFileManager {
   std::u16string source_ = u"QUILSVC";
   std::u16string version_;
   std::atomic<uint32_t> writerCallMode_{1};
-  std::u16string registryKey_ = u"SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc";
-  std::u16string defaultFolderTail_ = u"/Merrow/TALVO Drive/quilsvc/log";
-  std::u16string filePrefix_ = u"QUILSVC_";
+  std::u16string registryKey_{kServiceRegistryKey};
+  std::u16string defaultFolderTail_{kServiceFolderTail};
+  std::u16string filePrefix_{kServiceFilePrefix};
 
  private:
   LogFileInfo nextFile(const quil::platform::LocalTime& time) const;
