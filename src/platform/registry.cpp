@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -90,6 +91,20 @@ Registry Registry::fromFile(const std::string& path) {
   if (!in) return Registry();
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return fromText(bytes);
+}
+
+std::optional<std::string> Registry::problemOf(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return "does not exist";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot be read";
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::u16string text = decode(bytes);
+  const std::u16string_view first = trim(std::u16string_view(text).substr(0, text.find(u'\n')));
+  if (first != u"Windows Registry Editor Version 5.00" && first != u"REGEDIT4") {
+    return "is not a registry export: its first line is not \"Windows Registry Editor Version 5.00\"";
+  }
+  return std::nullopt;
 }
 
 Registry Registry::fromText(std::string_view bytes) {

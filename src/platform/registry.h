@@ -20,6 +20,9 @@ class Registry {
   // QUIL_REGISTRY when set and not empty, else /etc/quil/registry.reg.
   static std::string defaultPath();
   static Registry fromFile(const std::string& path);
+  // What keeps a settings file from being read (it is then an empty
+  // registry, and every default applies): nullopt when nothing does.
+  static std::optional<std::string> problemOf(const std::string& path);
   // UTF-8 (with or without a byte-order mark) or UTF-16LE with its mark.
   static Registry fromText(std::string_view bytes);
 

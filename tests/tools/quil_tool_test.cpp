@@ -234,6 +234,62 @@ TEST_F(QuilTool, AKilledProcessLeavesNothingThatBlocks) {
   EXPECT_EQ(again.status, 0) << again.err;
 }
 
+// A first use that goes wrong says what to fix, in a line beside the
+// library's code.
+TEST_F(QuilTool, FirstUseProblemsSayWhatToFix) {
+  fs::create_directories(file("drives"));
+  fs::create_directories(file("upper"));
+  fs::create_directory_symlink(disc(), file("upper") / "E:");
+  fs::create_directories(file("plain"));
+  std::ofstream(file("bad.reg")) << "garbage\n";
+  const struct {
+    std::string env;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> said;
+  } cases[] = {
+      {"QUIL_DRIVES=" + file("none").string(), {"ls"}, 1,
+       {"quil: drive E: -3101 ", "the drive folder " + file("none").string() + " does not exist"}},
+      {"QUIL_DRIVES=" + file("drives").string(), {"ls"}, 1,
+       {"no link for drive E: in the drive folder", "looked for " + file("drives").string() + "/e:"}},
+      {"QUIL_DRIVES=" + file("upper").string(), {"ls", "/USERDATA"}, 0, {}},  // a link in the other case
+      {"QUIL_DRIVES=" + file("drives").string(), {"--drive", "e", "ls"}, 1, {"e is not a drive"}},
+      {"", {"--root", file("plain").string(), "ls"}, 1,
+       {"quil: " + file("plain").string() + ": ", "is not a disc made by quil mkdisc"}},
+      {"QUIL_REGISTRY=" + file("missing.reg").string(), {"--root", disc(), "ls", "/USERDATA"}, 0,
+       {"missing.reg (QUIL_REGISTRY) does not exist"}},
+      {"QUIL_REGISTRY=" + file("bad.reg").string(), {"--root", disc(), "ls", "/USERDATA"}, 0,
+       {"bad.reg (QUIL_REGISTRY) is not a registry export"}},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = scratch_.run(c.env + " " + quiltest::commandLine(QUIL_TOOL, c.args));
+    EXPECT_EQ(o.status, c.status) << c.env << "\n" << o.err;
+    for (const auto& text : c.said) EXPECT_NE(o.err.find(text), std::string::npos) << c.env << "\n" << o.err;
+    if (c.said.empty()) {
+      EXPECT_EQ(o.err, "");
+    }
+  }
+}
+
+TEST_F(QuilTool, AnUnwritableLogFolderIsNamed) {
+  if (::getuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run the tool as another user";
+  }
+  fs::create_directories(file("locked"));
+  fs::permissions(file("locked"), fs::perms(0555));
+  fs::permissions(file(""), fs::perms(0755));
+  std::ofstream(file("log.reg")) << "Windows Registry Editor Version 5.00\n\n"
+                                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
+                                    "\"LogFolder\"=\"" << file("locked").string() << "/log\"\n";
+  const Outcome o = scratch_.run("chmod -R a+rwX " + quiltest::quoted(disc()) +
+                                 " && setpriv --reuid=65534 --regid=65534 --clear-groups env QUIL_REGISTRY=" +
+                                 quiltest::quoted(file("log.reg").string()) + " " +
+                                 quiltest::commandLine(QUIL_TOOL, {"--root", disc(), "ls", "/USERDATA"}));
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("the log folder " + file("locked").string() + "/log/ cannot be created"), std::string::npos)
+      << o.err;
+}
+
 TEST_F(QuilTool, UsageErrors) {
   EXPECT_EQ(quil({"--no-such-option", "info"}).status, 2);
   EXPECT_EQ(quil({"ls", "--bogus"}).status, 2);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/disc_advice.h"
+#include "common/settings_check.h"
 #include "common/utf.h"
 #include "common/windows_message.h"
 #include "quil/platform_error.h"
@@ -43,6 +44,7 @@ std::u16string volumePath(const std::string& typed) {
 }
 
 OpenVolume::OpenVolume(const DiscChoice& choice) {
+  quiltools::warnAboutSettingsAndLogs("quil");
   if (!choice.root.empty()) {
     // The driver reaches a disc by drive letter: a host folder gets a
     // drive folder of this process's own, with the letter Q.

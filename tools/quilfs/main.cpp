@@ -25,6 +25,7 @@
 #include <string>
 
 #include "common/disc_advice.h"
+#include "common/settings_check.h"
 #include "names.h"
 
 namespace {
@@ -263,6 +264,7 @@ int main(int argc, char** argv) {
       fuse_opt_free_args(&args);
       return kUsage;
     }
+    quiltools::warnAboutSettingsAndLogs("quilfs");
     if (!volume.openVolume(disc.rootPath, disc.shown)) {
       const std::string advice = quiltools::discAdvice(disc.driveFolder.empty() ? disc.shown : "",
                                                        disc.driveFolder.empty() ? "" : disc.shown,
