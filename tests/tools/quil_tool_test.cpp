@@ -79,6 +79,10 @@ TEST_F(QuilTool, ListingFollowsTheChanges) {
   EXPECT_NE(inner.out.find(" 5 "), std::string::npos) << inner.out;
   EXPECT_NE(inner.out.find("c.txt\n"), std::string::npos) << inner.out;
   EXPECT_EQ(onDisc({"ls", "/USERDATA/dir"}).out, "c.txt\n");
+  EXPECT_EQ(onDisc({"ls", "-R", "/USERDATA"}).out, "dir\n\n\\USERDATA\\dir:\nc.txt\n");
+  const Outcome missing = onDisc({"ls", "/USERDATA/nowhere"});
+  EXPECT_EQ(missing.status, 1) << "a folder that is not there is no empty listing";
+  EXPECT_EQ(missing.err.rfind("quil: \\USERDATA\\nowhere: ", 0), 0u) << missing.err;
 }
 
 TEST_F(QuilTool, LibraryFailuresNameThePathCodeAndText) {
@@ -298,6 +302,18 @@ TEST_F(QuilTool, UsageErrors) {
   const Outcome help = quil({"put", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("HOST-FILE"), std::string::npos);
+  EXPECT_NE(help.out.find("QUIL_DRIVES"), std::string::npos) << "every help names the environment";
+  EXPECT_NE(help.out.find("quil log"), std::string::npos);
+  const Outcome unknown = quil({"frob"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown command 'frob'"), std::string::npos) << unknown.err;
+  std::ofstream(file("x.bin")) << "x";
+  const Outcome notEssence = onDisc({"record", file("x.bin").string(), "/USERDATA/x.bin"});
+  EXPECT_EQ(notEssence.status, 2) << "only clip and component essence is recorded";
+  EXPECT_FALSE(fs::exists(fs::path(disc()) / "USERDATA" / "x.bin"));
+  const Outcome used = quil({"mkdisc", disc()});
+  EXPECT_EQ(used.status, 1);
+  EXPECT_EQ(used.err.find(disc()), used.err.rfind(disc())) << "the folder is named once: " << used.err;
 }
 
 TEST_F(QuilTool, DemoRunsAWholeSession) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,18 @@ std::u16string nameOf(const FindData& entry) {
   return std::u16string(entry.name, std::find(entry.name, entry.name + 64, u'\0'));
 }
 
+// \CLIP\NAME.MXF or \COMPONENT\NAME.MXF, in any case: what the drive records.
+bool isEssencePath(const std::u16string& path) {
+  std::string upper;
+  for (const char16_t c : path) upper.push_back(c < 0x80 ? static_cast<char>(std::toupper(static_cast<int>(c))) : '?');
+  for (const std::string folder : {"\\CLIP\\", "\\COMPONENT\\"}) {
+    if (upper.rfind(folder, 0) != 0) continue;
+    const std::string name = upper.substr(folder.size());
+    return name.size() > 4 && name.find('\\') == std::string::npos && name.substr(name.size() - 4) == ".MXF";
+  }
+  return false;
+}
+
 // What the operation log says about why the recording of a handle stopped.
 std::string stopReasonFromLog(int32_t handle) {
   char tail[32];
@@ -170,30 +183,63 @@ int info(const DiscChoice& disc) {
   return kOk;
 }
 
-int list(const DiscChoice& disc, const std::string& typed, bool longFormat) {
-  OpenVolume volume(disc);
-  // A folder lists its entries; a pattern with wildcards lists what matches.
-  std::u16string pattern = volumePath(typed);
-  if (pattern.find_first_of(u"*?") == std::u16string::npos) {
-    if (pattern.back() != u'\\') pattern += u'\\';
-    pattern += u'*';
-  }
+namespace {
+
+// Prints what the pattern finds; the names of the folders among it go to
+// `folders` (for -R).
+void listPattern(const std::u16string& pattern, bool longFormat, std::vector<std::u16string>* folders) {
   FindData entry{};
   const int32_t find = QUILAPI_FindFirstFile(0, pattern.c_str(), &entry);
   if (find == -1) {
-    if (QUILAPI_GetLastError() == 1000) return kOk;  // nothing there
+    if (QUILAPI_GetLastError() == 1000) return;  // nothing there
     libraryFailure(pathText(pattern));
   }
   do {
     const std::string name = narrow(nameOf(entry));
+    const bool directory = (entry.attributes & kDirectory) != 0;
     if (longFormat) {
-      std::printf("%c 0x%08X %12lld %s %s\n", (entry.attributes & kDirectory) != 0 ? 'd' : '-', entry.attributes,
+      std::printf("%c 0x%08X %12lld %s %s\n", directory ? 'd' : '-', entry.attributes,
                   static_cast<long long>(entry.size), isoTime(entry.time3).c_str(), name.c_str());
     } else {
       std::printf("%s\n", name.c_str());
     }
+    if (directory && folders != nullptr) folders->push_back(nameOf(entry));
   } while (QUILAPI_FindNextFile(find, &entry) != 0);
   QUILAPI_FindClose(find);
+}
+
+}  // namespace
+
+int list(const DiscChoice& disc, const std::string& typed, bool longFormat, bool recursive) {
+  OpenVolume volume(disc);
+  // A folder lists its entries; a pattern with wildcards lists what matches.
+  std::u16string path = volumePath(typed);
+  if (path.find_first_of(u"*?") != std::u16string::npos) {
+    listPattern(path, longFormat, nullptr);
+    volume.close();
+    return kOk;
+  }
+  while (path.size() > 1 && path.back() == u'\\') path.pop_back();
+  if (path != u"\\") {
+    // A folder that is not there is a failure, not an empty listing; a file
+    // lists itself.
+    uint32_t attributes = 0;
+    if (QUILAPI_GetFileAttributes(0, path.c_str(), &attributes) == 0) libraryFailure(pathText(path));
+    if ((attributes & kDirectory) == 0) {
+      listPattern(path, longFormat, nullptr);
+      volume.close();
+      return kOk;
+    }
+  }
+  std::vector<std::u16string> pending{path};
+  for (size_t i = 0; i < pending.size(); ++i) {
+    const std::u16string folder = pending[i];
+    const std::u16string prefix = folder == u"\\" ? folder : folder + u"\\";
+    if (recursive && i > 0) std::printf("\n%s:\n", pathText(folder).c_str());
+    std::vector<std::u16string> below;
+    listPattern(prefix + u"*", longFormat, recursive ? &below : nullptr);
+    for (const auto& name : below) pending.push_back(prefix + name);
+  }
   volume.close();
   return kOk;
 }
@@ -252,9 +298,15 @@ int put(const DiscChoice& disc, const std::string& hostFile, const std::string& 
 
 int record(const DiscChoice& disc, const std::string& hostFile, const std::string& clip,
            const TransferOptions& options) {
+  const std::u16string path = volumePath(clip);
+  if (!isEssencePath(path)) {
+    throw Failure("quil record: " + pathText(path) +
+                      " is not a clip or component essence file (\\CLIP\\C0001.MXF, \\COMPONENT\\P0001.MXF); "
+                      "quil put writes other files",
+                  kUsage);
+  }
   HostFile in(hostFile, O_RDONLY);
   OpenVolume volume(disc);
-  const std::u16string path = volumePath(clip);
   OpenFile file(path, kWrite, 0, kCreateNew);
   const int32_t handle = file.handle();
   Progress progress(options, "record");

@@ -13,7 +13,7 @@ struct TransferOptions {
 };
 
 int info(const DiscChoice& disc);
-int list(const DiscChoice& disc, const std::string& pattern, bool longFormat);
+int list(const DiscChoice& disc, const std::string& pattern, bool longFormat, bool recursive);
 int cat(const DiscChoice& disc, const std::string& path);
 int get(const DiscChoice& disc, const std::string& discPath, const std::string& hostFile, const TransferOptions& t);
 int put(const DiscChoice& disc, const std::string& hostFile, const std::string& discPath, const TransferOptions& t);

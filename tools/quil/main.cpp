@@ -18,7 +18,11 @@ constexpr const char* kVersion = "0.1.0";
 constexpr const char* kFooter =
     "Volume paths are written with \\ or / (\\CLIP\\C0001.MXF or /CLIP/C0001.MXF).\n"
     "Exit status: 0 done, 1 the library reported a failure, 2 a usage error.\n"
-    "Logs: settings in the registry file named by QUIL_REGISTRY (default /etc/quil/registry.reg).";
+    "Environment: QUIL_DRIVE (default drive, E:), QUIL_DRIVES (the drive folder, /var/lib/quil/drives,\n"
+    "  where a link e: -> DIR makes a disc drive E:), QUIL_REGISTRY (settings, /etc/quil/registry.reg),\n"
+    "  QUIL_PROGRAM_FILES (logs without settings go below it, /opt), QUIL_PIPE_DIR and\n"
+    "  QUIL_ACTIVE_SESSION (the desktop utility's pipe).\n"
+    "Logs: `quil log` says where today's log file is and shows its last lines.";
 
 bool parseSize(const std::string& text, uint64_t& out) {
   char* end = nullptr;
@@ -56,7 +60,11 @@ int mkdisc(const std::string& folder, const std::string& mediumLetter, bool writ
   medium.firmware = firmware;
   medium.is23ModeCheckOk = !check23Failed;
   if (const std::string error = quil::emulator::formatDisc(folder, medium); !error.empty()) {
-    throw Failure("quil: " + folder + ": " + error, kLibraryFailure);
+    // The formatter's text may name the folder itself: it is named once.
+    const bool named = error.rfind(folder, 0) == 0;
+    throw Failure("quil: " + (named ? error : folder + ": " + error) +
+                      " (quil mkdisc makes a disc in a new or empty folder)",
+                  kLibraryFailure);
   }
   return kOk;
 }
@@ -99,10 +107,11 @@ int main(int argc, char** argv) {
 
   auto* ls = app.add_subcommand("ls", "list a folder or the entries matching a pattern, one per line");
   std::string lsPattern = "\\";
-  bool lsLong = false;
+  bool lsLong = false, lsRecursive = false;
   ls->add_option("PATTERN", lsPattern, "a folder (\\USERDATA) or a pattern (\\CLIP\\*.MXF); default the root");
   ls->add_flag("-l,--long", lsLong, "type, attributes, size and last-write time (ISO 8601) before each name");
-  ls->callback([&] { status = list(disc, lsPattern, lsLong); });
+  ls->add_flag("-R,--recursive", lsRecursive, "the folders below too, each under a line with its path");
+  ls->callback([&] { status = list(disc, lsPattern, lsLong, lsRecursive); });
 
   auto* catCmd = app.add_subcommand("cat", "write a file of the disc to standard output");
   std::string catPath;
@@ -198,6 +207,24 @@ int main(int argc, char** argv) {
   demoCmd->add_option("--root", demoRoot, "keep the disc and logs in this folder (default a temporary one)");
   demoCmd->callback([&] { status = demo(demoRoot); });
 
+  // Every command's help ends with the same words on paths, exit status,
+  // environment and logs.
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->footer(kFooter);
+  // The first word that is not an option, nor the value of one, names the command.
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--drive" || word == "--root") {
+      ++i;
+      continue;
+    }
+    if (word.empty() || word[0] == '-') continue;
+    const auto all = app.get_subcommands([&](CLI::App* sub) { return sub->check_name(word); });
+    if (all.empty()) {
+      std::fprintf(stderr, "quil: unknown command '%s' (quil --help lists them)\n", word.c_str());
+      return kUsage;
+    }
+    break;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
