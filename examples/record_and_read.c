@@ -7,7 +7,10 @@
  *
  *   record_and_read [ROOT]
  *
- * Build: cc record_and_read.c $(pkg-config --cflags --libs quilcoreapi)
+ * Build: cc record_and_read.c $(pkg-config --cflags --libs quilcoreapi) \
+ *           -Wl,-rpath,$(pkg-config --variable=libdir quilcoreapi)
+ *        (the run path only when the prefix is outside the linker's path,
+ *        /usr/local included on some systems; else LD_LIBRARY_PATH)
  *    or: find_package(quilcoreapi CONFIG) and link quil::quilcoreapi.
  */
 #include <quil/quilcoreapi.h>

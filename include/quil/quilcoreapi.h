@@ -74,15 +74,22 @@
  * `\EDIT\EnnnnE01.SMI` with their metadata `\EDIT\EnnnnM01.XML` (nnnn: four
  * digits; any base name on a volume opened with free naming). Any path below
  * `\USERDATA` or `\GENERAL` is a user-data or general file; any other path
- * names nothing and is refused with `-9` (or `-3005`, see each function).
+ * names no file kind and is refused with `-9` (or `-3005`, see each
+ * function). `-9` says nothing of whether a file exists: a path of a known
+ * kind that names no existing file fails with the reader's `-1100` ("File
+ * open error.") for the AV tree, and for user-data and general files with
+ * last error 0 and the Windows error 2 or 3 (see QUILPlatform_GetLastError);
+ * an enumeration that finds nothing fails with `1000`.
  *
  * @par Records
  * Every record below has a fixed byte layout (little-endian) that crosses
  * library boundaries; each field offset is checked at compile time.
  *
  * @par Threads
- * The library starts no thread and takes no lock for the volume: call the
- * functions one at a time. The last error is kept per thread.
+ * The library takes no lock for the volume: call the functions one at a
+ * time. The last error is kept per thread. It starts one thread of its own,
+ * with its first log file, which watches the log folder for removals and
+ * renames; it blocks every signal and makes no call into the application.
  *
  * The library was first written for Windows, where QUILCHAR is wchar_t and
  * every 32-bit value is a long. On Linux long is 64-bit, so the interface uses
@@ -281,8 +288,11 @@ QUIL_LAYOUT_CHECK(sizeof(QUIL_SYSTEMTIME) == 16, "QUIL_SYSTEMTIME is 16 bytes");
  *        QUILAPI_FindNextFile (192 bytes).
  *
  * The reader library fills the record; this library passes it through
- * unchanged. What the three times and the attribute bits mean is the reader
- * library's.
+ * unchanged. On Linux: `time1` is the last change of the file's status (the
+ * host keeps no creation time), `time2` the last access and `time3` the last
+ * write, all in UTC. Listings do not include `.` and `..`. A pattern without
+ * `*` or `?` finds the entries whose name equals it without regard to case
+ * (more than one only on a disc that holds names differing in case alone).
  */
 typedef struct FindData {
     QUILCHAR name[64];            /**<   0: entry name; not necessarily terminated when all 64 units are used */
@@ -527,9 +537,12 @@ QUILAPI_EXPORT int32_t QUILAPI_CreateFile(int32_t volume, const QUILCHAR* path, 
  * after a success that is the code the thread had before (0 on a thread that
  * never failed).
  *
- * @param rootPath a drive root such as `E:` or `E:\`, or a host folder
- *        holding the disc; its first character names the drive in log lines
- *        and notifications.
+ * @param rootPath a drive root such as `E:` or `E:\` (either case); its first
+ *        character names the drive in log lines and notifications. On Linux a
+ *        drive is a link in the drive folder (`$QUIL_DRIVES`, default
+ *        `/var/lib/quil/drives`) named `e:` and leading to the disc's folder.
+ *        A host folder is not taken here: the `quil` tool and `quilfs` link
+ *        one for you under a private drive folder.
  * @param param the volume parameters (see _Volume_Param).
  * @return 0, the volume handle, on success; -1 on failure.
  * @par Last error
@@ -838,12 +851,17 @@ QUILAPI_EXPORT int32_t QUILAPI_GetVolumeInformation(int32_t volume, uint32_t* vo
 /**
  * @brief Copies the volume label.
  *
- * The reader library fills buffer and length by its own rules.
+ * The reader library fills buffer and length: length receives the label's
+ * length plus one (its terminating NUL), whatever the buffer; the buffer
+ * receives as much of the label as fits with a NUL after it. A buffer too
+ * small for the whole label (or NULL) makes the call fail with `-5`, so
+ * call it once with a buffer of 33 characters (a label has at most 32), or
+ * ask the length with a small buffer first.
  *
  * @param volume the volume handle, 0.
- * @param buffer receives the label.
- * @param bufferLength size of buffer in characters.
- * @param length receives the label's length.
+ * @param buffer receives the label, terminated.
+ * @param bufferLength size of buffer in characters, the NUL included.
+ * @param length receives the label's length plus one.
  * @return the reader library's result: non-zero on success, 0 on failure.
  * @par Last error
  * - `-4` the volume handle is not 0 or no volume is open;

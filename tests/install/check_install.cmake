@@ -68,4 +68,16 @@ run("building the pkg-config consumer" COMMAND "${C_COMPILER}" ${c_flags} ${cfla
   -o "${WORK}/pkg-config-consumer" ${linker_flags} ${libs} "-Wl,-rpath,${libdir}")
 run("running the pkg-config consumer" COMMAND "${WORK}/pkg-config-consumer")
 
-message(STATUS "check_install: installed into ${prefix}; both consumers built and ran")
+# 3. The installed example, built with the line the docs give (the prefix is
+#    outside the linker's path, hence the run path) and run on a fresh disc.
+file(GLOB example "${prefix}/share/doc/*/examples/record_and_read.c")
+if(NOT example)
+  message(FATAL_ERROR "check_install: the example was not installed")
+endif()
+run("building the example as the docs do" COMMAND "${C_COMPILER}" ${c_flags} "${example}" ${cflags}
+  -o "${WORK}/record_and_read" ${linker_flags} ${libs} "-Wl,-rpath,${libdir}")
+get_filename_component(here "${CMAKE_CURRENT_LIST_DIR}" ABSOLUTE)
+run("running the example on a fresh disc" COMMAND "${CMAKE_COMMAND}" "-DEXAMPLE=${WORK}/record_and_read"
+  "-DMKDISC=${prefix}/${BINDIR}/quil-mkdisc" "-DWORK=${WORK}/example" -P "${here}/../../examples/run_on_fresh_disc.cmake")
+
+message(STATUS "check_install: installed into ${prefix}; both consumers and the example built and ran")
