@@ -77,8 +77,20 @@ std::shared_ptr<LineAppender> LineAppender::appendingTo(const std::string& path,
   int fd = -1;
   bool made = false;
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) break;
+    // Never through a link, and only onto a regular file: in a log folder
+    // that others may write to, a link or a FIFO planted under the day's
+    // name must not make this process append to (and open to everyone)
+    // whatever it leads to. O_NONBLOCK keeps a FIFO from blocking the open.
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd >= 0) {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        ::close(fd);
+        return nullptr;
+      }
+      break;
+    }
+    if (errno != ENOENT) break;
     fd = createWithFirstLine(path, header + "\n");
     made = fd >= 0;
     if (fd < 0 && errno != EEXIST) break;  // EEXIST: made by someone else just now; open theirs
@@ -103,6 +115,11 @@ void LineAppender::close() {
   if (ownsFd_ && fd_ >= 0) ::close(fd_);
   fd_ = -1;
   counter_ = nullptr;
+}
+
+bool LineAppender::grantUsersReadWrite() {
+  std::lock_guard<std::mutex> lock(fdMutex_);
+  return ownsFd_ && fd_ >= 0 && quil::platform::grantUsersReadWrite(fd_);
 }
 
 bool LineAppender::fileState(OpenFileState& state) {

@@ -54,6 +54,8 @@ class LineAppender : public ::log4cxx::AppenderSkeleton {
   // The open file's state; false when the appender is closed, writes to a
   // descriptor it does not own, or the state cannot be read.
   bool fileState(OpenFileState& state);
+  // Opens the file held to group and others (see quil::platform).
+  bool grantUsersReadWrite();
 
   // From now on every byte written is also added to counter (which may be
   // shared with other processes appending to the same file); null stops it.

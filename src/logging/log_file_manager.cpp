@@ -275,7 +275,7 @@ std::shared_ptr<quil::logging::LineAppender> LogFileManager::openFile(const LogF
   appender->setLayout(layout_);
   appender->setName(name);
   logger_->addAppender(appender);
-  quil::platform::grantUsersReadWrite(path);  // failures leave the file usable as it is
+  appender->grantUsersReadWrite();  // failures leave the file usable as it is
   return appender;
 }
 

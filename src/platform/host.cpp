@@ -38,12 +38,12 @@ uint32_t processId() {
 
 int debugOutputDescriptor() { return STDERR_FILENO; }
 
-bool grantUsersReadWrite(const std::string& path) {
+bool grantUsersReadWrite(int fd) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (fstat(fd, &st) != 0) return false;
   const mode_t wanted = st.st_mode | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
   if (wanted == st.st_mode) return true;
-  return chmod(path.c_str(), wanted & 07777) == 0;
+  return fchmod(fd, wanted & 07777) == 0;
 }
 
 std::string hostPathOfVolumeRoot(std::u16string_view root) {

@@ -16,10 +16,11 @@ uint32_t processId();
 // Where the debugger output goes: standard error.
 int debugOutputDescriptor();
 
-// Gives group and others read and write access to a file, as Windows gives
-// the local "Users" group. Returns false when the file's mode could not be
-// read or changed; the file is left as it was then.
-bool grantUsersReadWrite(const std::string& path);
+// Gives group and others read and write access to the open file `fd`, as
+// Windows gives the local "Users" group. By descriptor: the file changed is
+// the one held, never what a path leads to meanwhile. Returns false when the
+// file's mode could not be read or changed; the file is left as it was then.
+bool grantUsersReadWrite(int fd);
 
 // The host folder of a volume root path. A drive root (the letter and a
 // colon, with or without a backslash) is the link "e:" in the drive folder

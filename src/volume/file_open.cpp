@@ -73,8 +73,7 @@ int32_t VolumeHandle::createFile(int32_t volume, const QUILCHAR* path, uint32_t 
                                  void* security, uint32_t disposition, uint32_t flags, void* extra,
                                  uint32_t& openKind) {
   if (!checkVolume(volume)) return -1;
-  const FileNamePtr name = classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(),
-                                        freeNaming_);
+  const FileNamePtr name = classify(path);
   const FileNameManage& n = *name;
   const uint32_t kind = n.fileKind();
   const auto writers = [&](uint32_t k) { return openFiles_->isOpen(kWriting, k, nullptr, 1); };

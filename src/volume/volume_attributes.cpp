@@ -26,7 +26,7 @@ constexpr uint32_t kNormal = 0x80u;
 int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, uint32_t attributes) {
   constexpr auto fn = u"VolumeHandle::setFileAttributes";
   if (!checkVolume(volume)) return 0;
-  const FileNamePtr name = classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
+  const FileNamePtr name = classify(path);
   const FileNameManage& n = *name;
   const uint32_t kind = n.fileKind();
   if (clipProtectMode_ == 1 && kind == Clip) return fail(kDenied);
@@ -72,7 +72,8 @@ int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, ui
 int32_t VolumeHandle::createDirectory(int32_t volume, const QUILCHAR* path, void* security) {
   if (!checkVolume(volume)) return 0;
   if (writeProtectFlag_ != 0) return fail(writeProtectError());
-  const FileNameManage n(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
+  const FileNamePtr name = classify(path);
+  const FileNameManage& n = *name;
   if (!isFreeArea(n.fileKind())) return fail(kInvalidOperation);
   quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
   return judged(writerVolume_->createDirectory(n, security));
@@ -81,7 +82,8 @@ int32_t VolumeHandle::createDirectory(int32_t volume, const QUILCHAR* path, void
 int32_t VolumeHandle::removeDirectory(int32_t volume, const QUILCHAR* path) {
   if (!checkVolume(volume)) return 0;
   if (writeProtectFlag_ != 0) return fail(writeProtectError());
-  const FileNameManage n(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
+  const FileNamePtr name = classify(path);
+  const FileNameManage& n = *name;
   if (!isFreeArea(n.fileKind())) return fail(kInvalidOperation);
   quil::api::SiblingErrorRelay relay(*this, quil::api::SiblingLibrary::kWriter);
   return judged(writerVolume_->removeDirectory(n));
@@ -94,8 +96,11 @@ int32_t VolumeHandle::setVolumeLabel(int32_t volume, const QUILCHAR* label, uint
   if (otherWriterBlocks(None)) return fail(kDenied);
   std::u16string newLabel;
   if (label != nullptr) {
-    const std::u16string_view whole(label);
-    newLabel = whole.substr(0, std::min<size_t>(whole.size(), length));
+    // At most `length` units are read: the caller's buffer need not be
+    // terminated when the label fills it.
+    size_t n = 0;
+    while (n < length && label[n] != u'\0') ++n;
+    newLabel.assign(label, n);
   } else if (length != 0) {
     return fail(kInvalidParameter);
   }

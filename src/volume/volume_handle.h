@@ -109,6 +109,10 @@ class VolumeHandle : public SetVolumeStatusIf,
   int32_t volumeStatus() const { return volumeStatus_; }
 
  private:
+  // What a caller's path names under this volume's naming (NULL names nothing).
+  quil::files::FileNamePtr classify(const QUILCHAR* path) const {
+    return quil::files::classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
+  }
   // --- volume_open.cpp
   int32_t openVolume(const QUILCHAR* rootPath, const _Volume_Param& param);
   // Undoes what a failed opening had opened: the reader volume.

@@ -49,7 +49,7 @@ int32_t VolumeHandle::nameGate(const FileNameManage& name) const {
 int32_t VolumeHandle::deleteFile(int32_t volume, const QUILCHAR* path) {
   constexpr auto fn = u"VolumeHandle::deleteFile";
   if (!checkVolume(volume)) return 0;
-  const FileNamePtr name = classifyPath(path != nullptr ? std::u16string_view(path) : std::u16string_view(), freeNaming_);
+  const FileNamePtr name = classify(path);
   const FileNameManage& n = *name;
   if (const int32_t code = nameGate(n); code != 0) return fail(code);
   const auto readers = [&](uint32_t k) { return openFiles_->isOpen(kReading, k, nullptr, 1); };
@@ -112,10 +112,10 @@ int32_t VolumeHandle::moveFile(int32_t volume, const QUILCHAR* from, const QUILC
   constexpr auto fn = u"VolumeHandle::moveFile";
   if (!checkVolume(volume)) return 0;
   const FileNamePtr oldName =
-      classifyPath(from != nullptr ? std::u16string_view(from) : std::u16string_view(), freeNaming_);
+      classify(from);
   const FileNameManage& o = *oldName;
   if (const int32_t code = nameGate(o); code != 0) return fail(code);
-  const FileNamePtr newName = classifyPath(to != nullptr ? std::u16string_view(to) : std::u16string_view(), freeNaming_);
+  const FileNamePtr newName = classify(to);
   const FileNameManage& t = *newName;
   if (const int32_t code = renameKinds(o.fileKind(), t.fileKind()); code != 0) return fail(code);
 
@@ -177,10 +177,10 @@ int32_t VolumeHandle::moveFileEx(int32_t volume, const QUILCHAR* from, const QUI
   if (!checkVolume(volume)) return 0;
   if (writeProtectFlag_ != 0) return fail(writeProtectError());
   const FileNamePtr oldName =
-      classifyPath(from != nullptr ? std::u16string_view(from) : std::u16string_view(), freeNaming_);
+      classify(from);
   const FileNameManage& o = *oldName;
   if (otherWriterBlocks(o.fileKind())) return fail(kDenied);
-  const FileNamePtr newName = classifyPath(to != nullptr ? std::u16string_view(to) : std::u16string_view(), freeNaming_);
+  const FileNamePtr newName = classify(to);
   const FileNameManage& t = *newName;
   const auto freeOrNone = [](uint32_t k) { return k == None || isFreeArea(k); };
   if (!freeOrNone(o.fileKind()) || !freeOrNone(t.fileKind())) return fail(kInvalidOperation);

@@ -1,6 +1,7 @@
 // Rotation, naming, headers, settings and removal of old files, driven with
 // explicit times so that day changes need no waiting.
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -367,6 +368,29 @@ TEST_F(LogFileManagerTest, NewFilesAreReadableAndWritableByEveryone) {
   struct stat st {};
   ASSERT_EQ(stat((folder.dir() + "/QUILSVC_20260307.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0066, 0066u);
+}
+
+// A link or a FIFO planted under the day's name in a folder others can
+// write to: nothing is written through it and its target keeps its mode.
+TEST_F(LogFileManagerTest, APlantedLinkOrFifoUnderTheDaysNameIsNeverWrittenThrough) {
+  const std::string target = folder.dir() + "/../planted-target";
+  std::ofstream(target) << "secret\n";
+  ::chmod(target.c_str(), 0600);
+  for (const bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "fifo" : "link");
+    const std::string name = folder.dir() + "/QUILSVC_20260307.log";
+    ::unlink(name.c_str());
+    ASSERT_EQ(fifo ? ::mkfifo(name.c_str(), 0666) : ::symlink(target.c_str(), name.c_str()), 0);
+    folder.writeSettings("");
+    auto m = start();
+    m->writeLine(timeAt(2026, 3, 7), u"x");  // must neither block nor follow
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "secret\n");
+  }
+  ::unlink(target.c_str());
 }
 
 TEST_F(LogFileManagerTest, StoringALineKeepsTheThreadsErrors) {

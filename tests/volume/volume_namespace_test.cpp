@@ -2,6 +2,8 @@
 // and clip id, end to end through the exports on a fresh emulated disc.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -265,6 +267,13 @@ TEST_F(Namespace, DirectoriesLabelAndQueries) {
   uint32_t length = 0;
   EXPECT_NE(QUILAPI_GetVolumeLabel(0, label, 64, &length), 0);
   EXPECT_EQ(std::u16string(label), forty.substr(0, 32));
+  // A buffer the label fills, with no NUL after it: only `length` units
+  // are read (AddressSanitizer sees a read beyond the allocation).
+  const auto unterminated = std::make_unique<QUILCHAR[]>(5);
+  std::fill_n(unterminated.get(), 5, u'U');
+  EXPECT_EQ(QUILAPI_SetVolumeLabel(0, unterminated.get(), 5), -1);
+  EXPECT_NE(QUILAPI_GetVolumeLabel(0, label, 64, &length), 0);
+  EXPECT_EQ(std::u16string(label), u"UUUUU");
   EXPECT_EQ(QUILAPI_SetVolumeLabel(0, nullptr, 3), 0);
   EXPECT_EQ(QUILAPI_GetLastError(), -5);
   EXPECT_EQ(QUILAPI_SetVolumeLabel(0, nullptr, 0), -1);
