@@ -11,8 +11,13 @@
  * only while the volume is open, and only one volume can be open in a process.
  * File handles (QUILAPI_CreateFile) and find handles (QUILAPI_FindFirstFile)
  * share one number space: they are numbered from 1 for each opened volume and
- * never reused while it stays open. -1 means "no handle". The functions that
- * work on an open file take its handle alone, without the volume handle.
+ * never reused while it stays open. -1 means "no handle". Numbers never wrap:
+ * once 2,147,483,646 has been handed out, QUILAPI_CreateFile and
+ * QUILAPI_FindFirstFile fail with `-1` and the message "No handle numbers
+ * are left in this volume session: close the volume and open it again."
+ * (at one handle every 25 microseconds, after some fifteen hours). The
+ * functions that work on an open file take its handle alone, without the
+ * volume handle.
  *
  * @par Results
  * Yes/no functions return non-zero on success and 0 on failure. The checks

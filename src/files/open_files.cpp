@@ -1,5 +1,7 @@
 #include "files/open_files.h"
 
+#include <limits>
+
 #include <algorithm>
 
 #include "logging/trace.h"
@@ -14,10 +16,13 @@ bool isFixed(uint32_t kind) { return kind >= IndexXml && kind <= SysProXml; }
 }  // namespace
 
 std::pair<int32_t, HandleRecord*> HandleTable::add() {
-  const int32_t number = next_++;
-  auto& slot = records_[number];
-  slot = std::make_unique<HandleRecord>();
-  return {number, slot.get()};
+  if (next_ == std::numeric_limits<int32_t>::max()) return {-1, nullptr};
+  // The record first: should either allocation fail, the map holds no slot
+  // without a record (the close of the volume walks every slot).
+  auto record = std::make_unique<HandleRecord>();
+  HandleRecord* raw = record.get();
+  records_.emplace(next_, std::move(record));
+  return {next_++, raw};
 }
 
 HandleRecord* HandleTable::find(int32_t number) const {

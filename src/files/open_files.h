@@ -46,20 +46,24 @@ struct HandleRecord {
   bool lockAtClose = false;
 };
 
-// Handle numbers start at 1 with each volume and are never reused within it.
+// Handle numbers start at 1 with each volume and are never reused within
+// it. They never wrap: the last number handed out is 2,147,483,646, so that
+// neither a negative number nor -1 ("no handle") ever comes out.
 class HandleTable {
  public:
+  explicit HandleTable(int32_t first = 1) : next_(first < 1 ? 1 : first) {}
   // A new zeroed record under the next number; the creator fills it.
+  // {-1, nullptr} when the numbers have run out. Throws std::bad_alloc with
+  // the table unchanged.
   std::pair<int32_t, HandleRecord*> add();
   HandleRecord* find(int32_t number) const;
   void erase(int32_t number);
   // Every record, in ascending handle order.
   const std::map<int32_t, std::unique_ptr<HandleRecord>>& records() const { return records_; }
-  int32_t nextNumber() const { return next_; }
 
  private:
   std::map<int32_t, std::unique_ptr<HandleRecord>> records_;
-  int32_t next_ = 1;
+  int32_t next_;
 };
 
 enum CountMode : uint32_t { kReading = 0, kWriting = 1 };

@@ -268,12 +268,17 @@ int32_t VolumeHandle::openForWriting(const FileNamePtr& name, uint32_t access, u
       return -1;
     }
   }
-  auto [number, record] = handles_->add();
+  // The writer file is closed again on every failure below (its own
+  // result does not matter: the open fails with the code already set).
+  UndoUnlessCommitted closeWriter([&] { opened.file->close(); });
+  int32_t number = -1;
+  HandleRecord* record = newHandle(number);
+  if (record == nullptr) return -1;
+  UndoUnlessCommitted dropRecord([&] { handles_->erase(number); });
   OpenFileStruct* file = openFiles_->increment(kWriting, name, record);
-  if (file == nullptr) {
-    handles_->erase(number);
-    return refuse(kInternal);
-  }
+  if (file == nullptr) return refuse(kInternal);
+  dropRecord.commit();
+  closeWriter.commit();
   file->openKind = openKind;
   record->openFile = file;
   record->type = isFreeArea(kind) || (access & kRead) != 0 ? kWriterFile : kWriterFileNoRead;
@@ -313,12 +318,24 @@ int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, u
       }
     }
   }
-  auto [number, record] = handles_->add();
+  // The reader side is given back on every failure below.
+  UndoUnlessCommitted closeReader([&] {
+    if (entry != nullptr) {
+      clipReadManager_->close(entry);
+    } else {
+      trace(fn, __LINE__, u"QUIL_CloseHandle(%ld)\n", readerFile);
+      const int32_t closed = QUIL_CloseHandle(readerFile);
+      trace(fn, __LINE__, u"QUIL_CloseHandle return=%ld\n", closed);
+    }
+  });
+  int32_t number = -1;
+  HandleRecord* record = newHandle(number);
+  if (record == nullptr) return -1;
+  UndoUnlessCommitted dropRecord([&] { handles_->erase(number); });
   OpenFileStruct* file = openFiles_->increment(kReading, name, record);
-  if (file == nullptr) {
-    handles_->erase(number);
-    return refuse(kInternal);
-  }
+  if (file == nullptr) return refuse(kInternal);
+  dropRecord.commit();
+  closeReader.commit();
   file->openKind = openKind;
   record->openFile = file;
   record->type = kReaderFile;

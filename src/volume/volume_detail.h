@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "api/last_error.h"
 #include "files/file_name_manage.h"
@@ -31,6 +32,25 @@ void errorLine(const char16_t* function, int32_t line, quil::FormatString<A...> 
 }
 
 inline const void* ptr(const void* p) { return p; }
+
+// Gives back what a step acquired unless the step commits: every way out
+// between the acquisition and the commit (a refusal, no handle number left,
+// an allocation that throws) runs the undo. The undo must not throw.
+template <class Undo>
+class UndoUnlessCommitted {
+ public:
+  explicit UndoUnlessCommitted(Undo undo) : undo_(std::move(undo)) {}
+  ~UndoUnlessCommitted() {
+    if (!committed_) undo_();
+  }
+  UndoUnlessCommitted(const UndoUnlessCommitted&) = delete;
+  UndoUnlessCommitted& operator=(const UndoUnlessCommitted&) = delete;
+  void commit() { committed_ = true; }
+
+ private:
+  Undo undo_;
+  bool committed_ = false;
+};
 
 // Error codes the volume session sets itself.
 inline constexpr int32_t kInternal = -1;

@@ -67,7 +67,16 @@ int32_t VolumeHandle::findFirstFile(int32_t volume, const QUILCHAR* pattern, Fin
     quil::api::takeOverReaderError();
     return -1;
   }
-  auto [number, record] = handles_->add();
+  // The reader's enumeration is ended again should no record be made.
+  UndoUnlessCommitted endFind([&] {
+    trace(fn, __LINE__, u"QUIL_FindClose(%ld)\n", found);
+    const int32_t closed = QUIL_FindClose(found);
+    trace(fn, __LINE__, u"QUIL_FindClose return=%ld\n", closed);
+  });
+  int32_t number = -1;
+  HandleRecord* record = newHandle(number);
+  if (record == nullptr) return -1;
+  endFind.commit();
   record->type = kEnumeration;
   record->readerHandle = found;
   return number;

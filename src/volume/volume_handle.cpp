@@ -47,6 +47,16 @@ quil::files::HandleRecord* VolumeHandle::findHandle(int32_t handle) const {
   return record;
 }
 
+quil::files::HandleRecord* VolumeHandle::newHandle(int32_t& number) {
+  const auto [n, record] = handles_->add();
+  number = n;
+  if (record == nullptr) {
+    quil::api::setLastError(kInternal,
+                            u"No handle numbers are left in this volume session: close the volume and open it again.");
+  }
+  return record;
+}
+
 const quil::files::FileNameManage& VolumeHandle::nameOf(const quil::files::HandleRecord& record) {
   return *record.openFile->fileName;
 }

@@ -166,6 +166,9 @@ class VolumeHandle : public SetVolumeStatusIf,
   // The handle's record; null (with -4) when no volume is open or the
   // number is unknown.
   quil::files::HandleRecord* findHandle(int32_t handle) const;
+  // A new handle record and its number; nullptr, with the last error set,
+  // when this volume session has handed out every number.
+  quil::files::HandleRecord* newHandle(int32_t& number);
   // The failure a changing operation gets on a write-protected volume.
   int32_t writeProtectError() const { return writeProtectFlag_ == 0x80000000u ? -3002 : -3012; }
   // The file's kind and path as the handle's open-file record has them.

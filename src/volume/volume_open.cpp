@@ -2,6 +2,8 @@
 // AV-tree check, the reader's view, the writer's volume check, the disc
 // metadata steps, and only then the tables that make the volume usable.
 #include <cctype>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +13,20 @@
 #include "writer/writer_file.h"
 
 namespace quil::volume {
+
+namespace {
+
+// 1, as every volume session starts. QUIL_TEST_FIRST_HANDLE lets a test
+// start near the top of the range, to see what happens when numbers run
+// out without opening two billion handles first.
+int32_t firstHandleNumber() {
+  const char* text = std::getenv("QUIL_TEST_FIRST_HANDLE");
+  if (text == nullptr || *text == '\0') return 1;
+  const long long first = std::strtoll(text, nullptr, 10);
+  return first >= 1 && first <= INT32_MAX ? static_cast<int32_t>(first) : 1;
+}
+
+}  // namespace
 
 namespace {
 
@@ -139,7 +155,7 @@ int32_t VolumeHandle::openVolume(const QUILCHAR* rootPath, const _Volume_Param& 
   }
 
   openFiles_ = std::make_unique<quil::files::OpenFileControl>(freeNaming_);
-  handles_ = std::make_unique<quil::files::HandleTable>();
+  handles_ = std::make_unique<quil::files::HandleTable>(firstHandleNumber());
   if (param.maxClipReadHandles != 0) {
     clipReadManager_ = std::make_unique<quil::files::ClipReadManager>(param.maxClipReadHandles, readerVolume_);
   }

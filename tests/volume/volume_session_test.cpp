@@ -96,6 +96,46 @@ TEST_F(Session, ClosingTheVolumeEndsEveryHandle) {
   ASSERT_EQ(openVolume(), 0) << "the disc opens again: nothing was left behind";
 }
 
+// Handle numbers never wrap: at the top of the range the create and the
+// find-first are refused with a message, and what they had acquired on
+// the reader's or writer's side is given back.
+TEST_F(Session, HandleNumbersRunOutWithoutWrapping) {
+  ::setenv("QUIL_TEST_FIRST_HANDLE", "2147483644", 1);
+  ASSERT_EQ(openVolume(), 0);
+  ::unsetenv("QUIL_TEST_FIRST_HANDLE");
+  record(u"\\CLIP\\C0001.MXF", pattern(100, 1));  // takes 2147483644
+  const int32_t reader = openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1);
+  EXPECT_EQ(reader, 2147483645);
+  FindData entry{};
+  const int32_t find = QUILAPI_FindFirstFile(0, u"\\CLIP\\*", &entry);
+  EXPECT_EQ(find, 2147483646);
+  const struct {
+    const char* what;
+    std::function<int32_t()> call;
+  } refused[] = {
+      {"write open", [] { return openFile(u"\\USERDATA\\held.txt", kWrite, kCreateAlways); }},
+      {"read open", [] { return openFile(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 1); }},
+      {"clip read", [] { return openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1); }},
+      {"find", [&] { return QUILAPI_FindFirstFile(0, u"\\CLIP\\*", &entry); }},
+  };
+  for (const auto& r : refused) {
+    EXPECT_EQ(r.call(), -1) << r.what;
+    EXPECT_EQ(QUILAPI_GetLastError(), -1) << r.what;
+    QUILCHAR message[256] = {};
+    QUILAPI_GetLastErrorWithMessage(message, 256, nullptr);
+    EXPECT_NE(std::u16string(message).find(u"No handle numbers are left"), std::u16string::npos) << r.what;
+  }
+  EXPECT_EQ(QUILAPI_CloseHandle(reader), -1);
+  EXPECT_NE(QUILAPI_FindClose(find), 0);
+  EXPECT_EQ(QUILAPI_CloseVolume(0), -1);
+  // Nothing was left open: the refused writer's file can be written again,
+  // with no sharing, by a new session.
+  ASSERT_EQ(openVolume(), 0);
+  const int32_t writer = openFile(u"\\USERDATA\\held.txt", kWrite, kOpenExisting);
+  EXPECT_EQ(writer, 1) << "numbers start at 1 again";
+  EXPECT_EQ(QUILAPI_CloseHandle(writer), -1);
+}
+
 // A process may end with its volume and files still open: the library lets
 // go of them at unload, after the sibling libraries' own state.
 TEST_F(Session, ExitingWithTheVolumeOpenIsClean) {
