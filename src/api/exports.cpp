@@ -7,6 +7,7 @@
 #include <climits>
 #include <string>
 
+#include "api/find_data_fields.h"
 #include "api/last_error.h"
 #include "api/operation_log.h"
 #include "logging/trace.h"
@@ -93,26 +94,19 @@ void traceFindExit(bool first, const char16_t* function, int32_t line, int32_t r
       trace(function, line, u"QUILAPI_FindNextFile return=%ld (NULL)\n", result);
     return;
   }
-  const QUIL_SYSTEMTIME& a = d->time1;
-  const QUIL_SYSTEMTIME& b = d->time2;
-  const QUIL_SYSTEMTIME& c = d->time3;
-  if (first) {
-    trace(function, line,
-          u"QUILAPI_FindFirstFile return=%ld (\"%.*ls\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
-          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
-          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute,
-          a.wSecond, a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond,
-          b.wMilliseconds, c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond,
-          c.wMilliseconds, d->size);
-  } else {
-    trace(function, line,
-          u"QUILAPI_FindNextFile return=%ld (\"%.*ls\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
-          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
-          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute,
-          a.wSecond, a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond,
-          b.wMilliseconds, c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond,
-          c.wMilliseconds, d->size);
-  }
+  quil::api::withFindDataFields(*d, [&](const auto&... fields) {
+    if (first) {
+      trace(function, line,
+            u"QUILAPI_FindFirstFile return=%ld (\"%.*ls\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+            u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+            result, fields...);
+    } else {
+      trace(function, line,
+            u"QUILAPI_FindNextFile return=%ld (\"%.*ls\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+            u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+            result, fields...);
+    }
+  });
 }
 
 }  // namespace

@@ -62,24 +62,16 @@ int32_t VolumeHandle::closeHandle(int32_t handle, uint32_t& openKind, uint32_t& 
     } else {
       result = outcome.success ? -1 : 0;
       if (!outcome.success) quil::writer::setLastErrorFrom(closed);
-      if (!isFreeArea(kind) && outcome.notify) {
-        if (outcome.success) {
-          stopReason = closed.closeResult();
-          notifyCreateFile(0, name->notifyPath(), fn);
-        } else {
-          writeProtectFlag_ |= kChangedOnFailure;
-          notifyCreateFile(static_cast<uint32_t>(closed.errorCode()), name->notifyPath(), fn);
-        }
+      if (!isFreeArea(kind)) {
+        if (outcome.success && outcome.notify) stopReason = closed.closeResult();
+        tellReader(outcome, closed, [&](uint32_t status) { notifyCreateFile(status, name->notifyPath(), fn); });
       }
       if (record->lockAtClose) {
         info(fn, __LINE__, u"lockFile start for \"%ls\" at close", name->notifyPath());
         const WriterStatus locked = writerVolume_->lockFile(*name, true);
         const auto lockOutcome = quil::writer::writerOutcome(locked);
-        if (lockOutcome.notify) {
-          if (!lockOutcome.success) writeProtectFlag_ |= kChangedOnFailure;
-          notifySetFileAttribute(lockOutcome.success ? 0u : static_cast<uint32_t>(locked.errorCode()),
-                                 name->notifyPath(), fn);
-        }
+        tellReader(lockOutcome, locked,
+                   [&](uint32_t status) { notifySetFileAttribute(status, name->notifyPath(), fn); });
       }
     }
     --openFileCount_;

@@ -60,10 +60,7 @@ int32_t VolumeHandle::setFileAttributes(int32_t volume, const QUILCHAR* path, ui
   const WriterStatus s = writerVolume_->lockFile(n, lock);
   const auto outcome = quil::writer::writerOutcome(s);
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
-  if (outcome.notify) {
-    if (!outcome.success) writeProtectFlag_ |= kChangedOnFailure;
-    notifySetFileAttribute(outcome.success ? 0u : static_cast<uint32_t>(s.errorCode()), n.notifyPath(), fn);
-  }
+  tellReader(outcome, s, [&](uint32_t status) { notifySetFileAttribute(status, n.notifyPath(), fn); });
   return outcome.success ? -1 : 0;
 }
 
@@ -107,13 +104,11 @@ int32_t VolumeHandle::setVolumeLabel(int32_t volume, const QUILCHAR* label, uint
   const WriterStatus s = writerVolume_->setVolumeLabel(newLabel);
   const auto outcome = quil::writer::writerOutcome(s);
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
-  if (outcome.notify) {
-    if (!outcome.success) writeProtectFlag_ |= kChangedOnFailure;
-    const uint32_t status = outcome.success ? 0u : static_cast<uint32_t>(s.errorCode());
+  tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifySetVolumeLabel(%ld, 0x%08X, \"%ls\")\n", readerVolume_, status, newLabel);
     const int32_t told = QUIL_NotifySetVolumeLabel(readerVolume_, status, newLabel.c_str());
     trace(fn, __LINE__, u"QUIL_NotifySetVolumeLabel return=%ld\n", told);
-  }
+  });
   return outcome.success ? -1 : 0;
 }
 

@@ -10,6 +10,7 @@
 #include "api/last_error.h"
 #include "files/file_name_manage.h"
 #include "logging/trace.h"
+#include "volume/volume_handle.h"
 #include "writer/writer_status.h"
 
 namespace quil::volume::detail {
@@ -71,6 +72,22 @@ inline constexpr int32_t kDiscMetaNotRewritable = -4001;
 
 // The write-protect bit a failed change that may have touched the disc sets.
 inline constexpr uint32_t kChangedOnFailure = 0x80000000u;
+
+}  // namespace quil::volume::detail
+
+namespace quil::volume {
+
+template <class Tell>
+void VolumeHandle::tellReader(const quil::writer::WriterOutcome& outcome, const quil::writer::WriterStatus& s,
+                              Tell&& tell) {
+  if (!outcome.notify) return;
+  if (!outcome.success) writeProtectFlag_ |= detail::kChangedOnFailure;
+  tell(outcome.success ? 0u : static_cast<uint32_t>(s.errorCode()));
+}
+
+}  // namespace quil::volume
+
+namespace quil::volume::detail {
 
 // Sets the code; the failure value of the boolean-style operations.
 inline int32_t fail(int32_t code) {

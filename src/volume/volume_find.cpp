@@ -5,6 +5,7 @@
 
 #include "quil/sibling/quilreader.h"
 #include "volume/volume_handle.h"
+#include "api/find_data_fields.h"
 #include "volume/volume_detail.h"
 
 namespace quil::volume {
@@ -34,24 +35,19 @@ void traceEntry(const char16_t* function, int32_t line, bool first, int32_t resu
     }
     return;
   }
-  const QUIL_SYSTEMTIME& a = d->time1;
-  const QUIL_SYSTEMTIME& b = d->time2;
-  const QUIL_SYSTEMTIME& c = d->time3;
-  if (first) {
-    trace(function, line,
-          u"QUIL_FindFirstFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
-          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
-          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond,
-          a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds,
-          c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond, c.wMilliseconds, d->size);
-  } else {
-    trace(function, line,
-          u"QUIL_FindNextFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
-          u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
-          result, 64, d->name, d->attributes, a.wYear, a.wMonth, a.wDayOfWeek, a.wDay, a.wHour, a.wMinute, a.wSecond,
-          a.wMilliseconds, b.wYear, b.wMonth, b.wDayOfWeek, b.wDay, b.wHour, b.wMinute, b.wSecond, b.wMilliseconds,
-          c.wYear, c.wMonth, c.wDayOfWeek, c.wDay, c.wHour, c.wMinute, c.wSecond, c.wMilliseconds, d->size);
-  }
+  quil::api::withFindDataFields(*d, [&](const auto&... fields) {
+    if (first) {
+      trace(function, line,
+            u"QUIL_FindFirstFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+            u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+            result, fields...);
+    } else {
+      trace(function, line,
+            u"QUIL_FindNextFile return=%ld (\"%.*s\", 0x%08X, (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), "
+            u"(%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), (%hd,%hd/%hd/%hd %hd:%hd:%hd.%03hd), %lld)\n",
+            result, fields...);
+    }
+  });
 }
 
 }  // namespace

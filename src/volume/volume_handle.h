@@ -166,6 +166,12 @@ class VolumeHandle : public SetVolumeStatusIf,
   // The handle's record; null (with -4) when no volume is open or the
   // number is unknown.
   quil::files::HandleRecord* findHandle(int32_t handle) const;
+  // The notify column of the writer's outcome: when it says notify, a
+  // failure marks the volume changed-on-failure (0x80000000 in the
+  // write-protect flag word) and `tell` gives the reader the status, 0 on
+  // success or the failure's code.
+  template <class Tell>  // defined in volume_detail.h
+  void tellReader(const quil::writer::WriterOutcome& outcome, const quil::writer::WriterStatus& s, Tell&& tell);
   // A new handle record and its number; nullptr, with the last error set,
   // when this volume session has handed out every number.
   quil::files::HandleRecord* newHandle(int32_t& number);

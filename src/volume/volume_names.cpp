@@ -98,13 +98,11 @@ int32_t VolumeHandle::deleteFile(int32_t volume, const QUILCHAR* path) {
   const WriterStatus s = writerVolume_->deleteFile(n);
   const auto outcome = quil::writer::writerOutcome(s);
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
-  if (outcome.notify) {
-    if (!outcome.success) writeProtectFlag_ |= kChangedOnFailure;
-    const uint32_t status = outcome.success ? 0u : static_cast<uint32_t>(s.errorCode());
+  tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifyDeleteFile(%ld, 0x%08X, \"%ls\"\n", readerVolume_, status, n.notifyPath());
     const int32_t told = QUIL_NotifyDeleteFile(readerVolume_, status, n.notifyPath().c_str());
     trace(fn, __LINE__, u"QUIL_NotifyDeleteFile return=%ld\n", told);
-  }
+  });
   return outcome.success ? -1 : 0;
 }
 
@@ -155,14 +153,12 @@ int32_t VolumeHandle::moveFile(int32_t volume, const QUILCHAR* from, const QUILC
   const WriterStatus s = writerVolume_->moveFile(o, t);
   const auto outcome = quil::writer::writerOutcome(s);
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
-  if (outcome.notify) {
-    if (!outcome.success) writeProtectFlag_ |= kChangedOnFailure;
-    const uint32_t status = outcome.success ? 0u : static_cast<uint32_t>(s.errorCode());
+  tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifyMoveFile(%ld, 0x%08X, \"%ls\", \"%ls\")\n", readerVolume_, status, o.notifyPath(),
           t.notifyPath());
     const int32_t told = QUIL_NotifyMoveFile(readerVolume_, status, o.notifyPath().c_str(), t.notifyPath().c_str());
     trace(fn, __LINE__, u"QUIL_NotifyMoveFile return=%ld\n", told);
-  }
+  });
   return outcome.success ? -1 : 0;
 }
 
