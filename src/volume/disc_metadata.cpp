@@ -75,7 +75,7 @@ std::string initializedDate() {
 
 void VolumeHandle::notifyCreateFile(uint32_t status, const std::u16string& notifyPath, const char16_t* function) {
   trace(function, __LINE__, u"QUIL_NotifyCreateFile(%ld, 0x%08X, \"%ls\")\n", readerVolume_, status, notifyPath);
-  const int32_t result = QUIL_NotifyCreateFile(readerVolume_, status, notifyPath.c_str());
+  const int32_t result = reader_->notifyCreateFile(readerVolume_, status, notifyPath.c_str());
   trace(function, __LINE__, u"QUIL_NotifyCreateFile return=%ld\n", result);
 }
 
@@ -191,7 +191,7 @@ void VolumeHandle::checkCmptrFolder() {
     failed = true;
   } else if (created) {
     trace(fn, __LINE__, u"QUIL_NotifyCreateDirectory(%ld, 0x%08X, \"%ls\")\n", readerVolume_, 0u, kCmptrPath);
-    if (QUIL_NotifyCreateDirectory(readerVolume_, 0, kCmptrPath) == 0) {
+    if (reader_->notifyCreateDirectory(readerVolume_, 0, kCmptrPath) == 0) {
       logLine(2, fn, __LINE__, u"QUIL_NotifyCreateDirectory %ls error", kCmptrPath);
       failed = true;
     }
@@ -211,7 +211,7 @@ bool VolumeHandle::applyDuplicatedNames(const QUILWriter::QUIL_AliasRename& alia
     // Nothing may be written: reader and writer present the alias table
     // instead of the file.
     writerVolume_->setVirtualAlias(alias);
-    if (QUIL_NotifyVirtualAlias(readerVolume_, alias.data(), static_cast<uint32_t>(alias.size())) == 0) {
+    if (reader_->notifyVirtualAlias(readerVolume_, alias.data(), static_cast<uint32_t>(alias.size())) == 0) {
       logLine(2, fn, __LINE__, u"QUIL_NotifyVirtualAlias failed");
     }
     quil::notify::notifiCloseError(quil::notify::kDuplicateAliased, u"", rootPath_);

@@ -27,7 +27,7 @@ void VolumeHandle::notifySetFileAttribute(uint32_t status, const std::u16string&
                                           const char16_t* function) {
   trace(function, __LINE__, u"QUIL_NotifySetFileAttribute(%ld, 0x%08X, \"%ls\")\n", readerVolume_, status,
         notifyPath);
-  const int32_t result = QUIL_NotifySetFileAttribute(readerVolume_, status, notifyPath.c_str());
+  const int32_t result = reader_->notifySetFileAttribute(readerVolume_, status, notifyPath.c_str());
   trace(function, __LINE__, u"QUIL_NotifySetFileAttribute return=%ld\n", result);
 }
 

@@ -87,7 +87,7 @@ int32_t VolumeHandle::readFile(int32_t handle, void* buffer, uint32_t size, uint
     return readerResult(clipReadManager_->read(record->clipEntry, buffer, size, read));
   }
   trace(fn, __LINE__, u"QUIL_ReadFile(%ld, %p, %lu, %p)\n", record->readerHandle, buffer, size, ptr(read));
-  const int32_t result = QUIL_ReadFile(record->readerHandle, buffer, size, read);
+  const int32_t result = reader_->readFile(record->readerHandle, buffer, size, read);
   if (read != nullptr) {
     trace(fn, __LINE__, u"QUIL_ReadFile return=%ld (%lu)\n", result, *read);
   } else {
@@ -115,7 +115,7 @@ int32_t VolumeHandle::writeFile(int32_t handle, const void* buffer, uint32_t siz
   const int32_t file = readerFileOf(*record);
   if (file == -1) return 0;
   trace(fn, __LINE__, u"QUIL_WriteFile(%ld, %p, %lu, %p)\n", file, buffer, size, ptr(written));
-  const int32_t result = QUIL_WriteFile(file, buffer, size, written);
+  const int32_t result = reader_->writeFile(file, buffer, size, written);
   if (written != nullptr) {
     trace(fn, __LINE__, u"QUIL_WriteFile return=%ld (%lu)\n", result, *written);
   } else {
@@ -141,7 +141,7 @@ int32_t VolumeHandle::setFilePointer(int32_t handle, int64_t distance, int64_t* 
   }
   trace(fn, __LINE__, u"QUIL_SetFilePointer(%ld, %lld, %p, 0x%08X)\n", record->readerHandle, distance,
         ptr(newPosition), moveMethod);
-  const int32_t result = QUIL_SetFilePointer(record->readerHandle, distance, newPosition, moveMethod);
+  const int32_t result = reader_->setFilePointer(record->readerHandle, distance, newPosition, moveMethod);
   if (newPosition != nullptr) {
     trace(fn, __LINE__, u"QUIL_SetFilePointer return=%ld (%lld)\n", result, *newPosition);
   } else {
@@ -164,7 +164,7 @@ int32_t VolumeHandle::getFileSize(int32_t handle, int64_t* size) {
   const int32_t file = readerFileOf(*record);
   if (file == -1) return 0;
   trace(fn, __LINE__, u"QUIL_GetFileSize(%ld, %p)\n", file, ptr(size));
-  const int32_t result = QUIL_GetFileSize(file, size);
+  const int32_t result = reader_->getFileSize(file, size);
   if (size != nullptr) {
     trace(fn, __LINE__, u"QUIL_GetFileSize return=%ld (%lld)\n", result, *size);
   } else {
@@ -188,7 +188,7 @@ int32_t VolumeHandle::getFileType(int32_t handle, uint32_t* type) {
   if (file == -1) return 0;
   uint32_t value = 1;
   trace(fn, __LINE__, u"QUIL_GetFileType(%ld, %p)\n", file, ptr(&value));
-  const int32_t result = QUIL_GetFileType(file, &value);
+  const int32_t result = reader_->getFileType(file, &value);
   trace(fn, __LINE__, u"QUIL_GetFileType return=%ld (%lu)\n", result, value);
   if (result != 0 && type != nullptr) *type = value;
   return readerResult(result);
@@ -206,7 +206,7 @@ int32_t VolumeHandle::setFileSize(int32_t handle, int64_t size) {
   const int32_t file = readerFileOf(*record);
   if (file == -1) return 0;
   trace(fn, __LINE__, u"QUIL_SetFileSize(%ld, %lld)\n", file, size);
-  const int32_t result = QUIL_SetFileSize(file, size);
+  const int32_t result = reader_->setFileSize(file, size);
   trace(fn, __LINE__, u"QUIL_SetFileSize return=%ld\n", result);
   return readerResult(result);
 }

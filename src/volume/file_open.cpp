@@ -46,7 +46,7 @@ int32_t VolumeHandle::closeRead(HandleRecord& record, const char16_t* function) 
     return clipReadManager_->close(entry);
   }
   trace(function, __LINE__, u"QUIL_CloseHandle(%ld)\n", record.readerHandle);
-  const int32_t result = QUIL_CloseHandle(record.readerHandle);
+  const int32_t result = reader_->closeHandle(record.readerHandle);
   trace(function, __LINE__, u"QUIL_CloseHandle return=%ld\n", result);
   return result;
 }
@@ -195,7 +195,7 @@ int32_t VolumeHandle::createFile(int32_t volume, const QUILCHAR* path, uint32_t 
       uint32_t attributes = 0;
       constexpr auto fn = u"VolumeHandle::createFile";
       trace(fn, __LINE__, u"QUIL_GetFileAttributes(%ld, \"%ls\", %p)\n", readerVolume_, n.path(), ptr(&attributes));
-      const int32_t got = QUIL_GetFileAttributes(readerVolume_, n.path().c_str(), &attributes);
+      const int32_t got = reader_->getFileAttributes(readerVolume_, n.path().c_str(), &attributes);
       trace(fn, __LINE__, u"QUIL_GetFileAttributes return=%ld (0x%08X)\n", got, attributes);
       if (got == 0) {
         quil::api::takeOverReaderError();
@@ -309,7 +309,7 @@ int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, u
       // NULL); the caller's have no meaning on the medium and are not passed.
       trace(fn, __LINE__, u"QUIL_CreateFile(%ld, \"%ls\", 0x%08X, 0x%08X, %p, 0x%08X, 0x%08X, %p)\n", readerVolume_,
             name->path(), access, share, ptr(nullptr), disposition, flags, extra);
-      readerFile = QUIL_CreateFile(readerVolume_, name->path().c_str(), access, share, nullptr, disposition, flags,
+      readerFile = reader_->createFile(readerVolume_, name->path().c_str(), access, share, nullptr, disposition, flags,
                                    extra);
       trace(fn, __LINE__, u"QUIL_CreateFile return=%ld\n", readerFile);
       if (readerFile == -1) {
@@ -324,7 +324,7 @@ int32_t VolumeHandle::openForReading(const FileNamePtr& name, uint32_t access, u
       clipReadManager_->close(entry);
     } else {
       trace(fn, __LINE__, u"QUIL_CloseHandle(%ld)\n", readerFile);
-      const int32_t closed = QUIL_CloseHandle(readerFile);
+      const int32_t closed = reader_->closeHandle(readerFile);
       trace(fn, __LINE__, u"QUIL_CloseHandle return=%ld\n", closed);
     }
   });

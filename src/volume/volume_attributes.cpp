@@ -106,7 +106,7 @@ int32_t VolumeHandle::setVolumeLabel(int32_t volume, const QUILCHAR* label, uint
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
   tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifySetVolumeLabel(%ld, 0x%08X, \"%ls\")\n", readerVolume_, status, newLabel);
-    const int32_t told = QUIL_NotifySetVolumeLabel(readerVolume_, status, newLabel.c_str());
+    const int32_t told = reader_->notifySetVolumeLabel(readerVolume_, status, newLabel.c_str());
     trace(fn, __LINE__, u"QUIL_NotifySetVolumeLabel return=%ld\n", told);
   });
   return outcome.success ? -1 : 0;
@@ -137,7 +137,7 @@ int32_t VolumeHandle::getClipId(int32_t handle, QUILCHAR* buffer, uint32_t buffe
   const int32_t file = readerFileOf(*record);
   if (file == -1) return 0;
   trace(fn, __LINE__, u"QUIL_GetClipId(%ld, %p, %lu, %p)\n", file, ptr(buffer), bufferLength, ptr(length));
-  const int32_t result = QUIL_GetClipId(file, buffer, bufferLength, length);
+  const int32_t result = reader_->getClipId(file, buffer, bufferLength, length);
   // A buffer is printed to at most its size: the reader need not end it.
   const int32_t precision = buffer != nullptr ? static_cast<int32_t>(std::min<uint32_t>(bufferLength, INT32_MAX)) : 0;
   const char16_t* shown = buffer != nullptr ? buffer : u"";

@@ -57,7 +57,7 @@ int32_t VolumeHandle::findFirstFile(int32_t volume, const QUILCHAR* pattern, Fin
   if (!checkVolume(volume)) return -1;
   const std::u16string path = backslashed(pattern);
   trace(fn, __LINE__, u"QUIL_FindFirstFile(%ld, \"%ls\", %p)\n", readerVolume_, path, ptr(data));
-  const int32_t found = QUIL_FindFirstFile(readerVolume_, path.c_str(), data);
+  const int32_t found = reader_->findFirstFile(readerVolume_, path.c_str(), data);
   traceEntry(fn, __LINE__, true, found, data);
   if (found == -1) {
     quil::api::takeOverReaderError();
@@ -66,7 +66,7 @@ int32_t VolumeHandle::findFirstFile(int32_t volume, const QUILCHAR* pattern, Fin
   // The reader's enumeration is ended again should no record be made.
   UndoUnlessCommitted endFind([&] {
     trace(fn, __LINE__, u"QUIL_FindClose(%ld)\n", found);
-    const int32_t closed = QUIL_FindClose(found);
+    const int32_t closed = reader_->findClose(found);
     trace(fn, __LINE__, u"QUIL_FindClose return=%ld\n", closed);
   });
   int32_t number = -1;
@@ -87,7 +87,7 @@ int32_t VolumeHandle::findNextFile(int32_t handle, FindData* data) {
     return 0;
   }
   trace(fn, __LINE__, u"QUIL_FindNextFile(%ld, %p)\n", record->readerHandle, ptr(data));
-  const int32_t result = QUIL_FindNextFile(record->readerHandle, data);
+  const int32_t result = reader_->findNextFile(record->readerHandle, data);
   traceEntry(fn, __LINE__, false, result, data);
   return readerResult(result);
 }
@@ -101,7 +101,7 @@ int32_t VolumeHandle::findClose(int32_t handle) {
     return 0;
   }
   trace(fn, __LINE__, u"QUIL_FindClose(%lu)\n", static_cast<uint32_t>(record->readerHandle));
-  const int32_t result = QUIL_FindClose(record->readerHandle);
+  const int32_t result = reader_->findClose(record->readerHandle);
   trace(fn, __LINE__, u"QUIL_FindClose return=%ld\n", result);
   readerResult(result);
   // The number is given up whatever the reader said.
@@ -114,7 +114,7 @@ int32_t VolumeHandle::getFileAttributes(int32_t volume, const QUILCHAR* path, ui
   if (!checkVolume(volume)) return 0;
   const std::u16string converted = backslashed(path);
   trace(fn, __LINE__, u"QUIL_GetFileAttributes(%ld, \"%ls\", %p)\n", readerVolume_, converted, ptr(attributes));
-  const int32_t result = QUIL_GetFileAttributes(readerVolume_, converted.c_str(), attributes);
+  const int32_t result = reader_->getFileAttributes(readerVolume_, converted.c_str(), attributes);
   if (attributes != nullptr) {
     trace(fn, __LINE__, u"QUIL_GetFileAttributes return=%ld (0x%08X)\n", result, *attributes);
   } else {
@@ -128,7 +128,7 @@ int32_t VolumeHandle::getVolumeLabel(int32_t volume, QUILCHAR* buffer, uint32_t 
   if (!checkVolume(volume)) return 0;
   trace(fn, __LINE__, u"QUIL_GetVolumeLabel(%ld, %p, %lu, %p)\n", readerVolume_, ptr(buffer), bufferLength,
         ptr(length));
-  const int32_t result = QUIL_GetVolumeLabel(readerVolume_, buffer, bufferLength, length);
+  const int32_t result = reader_->getVolumeLabel(readerVolume_, buffer, bufferLength, length);
   // The label is printed to at most the buffer's size: it need not end in it.
   const int32_t precision = static_cast<int32_t>(std::min<uint32_t>(bufferLength, INT32_MAX));
   if (buffer != nullptr && length != nullptr) {
@@ -149,7 +149,7 @@ int32_t VolumeHandle::getVolumeCapacity(int32_t volume, uint64_t* first, uint64_
   constexpr auto fn = u"VolumeHandle::getVolumeCapacity";
   if (!checkVolume(volume)) return 0;
   trace(fn, __LINE__, u"QUIL_GetVolumeCapacity(%ld, %p, %p)\n", readerVolume_, ptr(first), ptr(second));
-  const int32_t result = QUIL_GetVolumeCapacity(readerVolume_, first, second);
+  const int32_t result = reader_->getVolumeCapacity(readerVolume_, first, second);
   if (first != nullptr && second != nullptr) {
     trace(fn, __LINE__, u"QUIL_GetVolumeCapacity return=%ld (%llu, %llu)\n", result, *first, *second);
   } else if (first != nullptr) {
@@ -172,7 +172,7 @@ int32_t VolumeHandle::getNRTdata(int32_t volume, const NrtDataRequest* request, 
   } else {
     trace(fn, __LINE__, u"QUIL_GetNRTdata(%ld, NULL, %p)", readerVolume_, ptr(result));
   }
-  const int32_t got = QUIL_GetNRTdata(readerVolume_, request, result);
+  const int32_t got = reader_->getNRTdata(readerVolume_, request, result);
   if (result != nullptr) {
     trace(fn, __LINE__, u"QUIL_GetNRTdata return=%ld (%lu, %u, %p)", got, result->value1, result->value2,
           ptr(result->pointer));
@@ -191,7 +191,7 @@ int32_t VolumeHandle::getNRTinfo(int32_t volume, const NrtInfoRequest* request, 
   } else {
     trace(fn, __LINE__, u"QUIL_GetNRTinfo(%ld, NULL, %p)", readerVolume_, ptr(result));
   }
-  const int32_t got = QUIL_GetNRTinfo(readerVolume_, request, result);
+  const int32_t got = reader_->getNRTinfo(readerVolume_, request, result);
   if (result != nullptr) {
     trace(fn, __LINE__, u"QUIL_GetNRTinfo return=%ld (%lu, %u, %p)", got, result->value1, result->value2,
           ptr(result->pointer));

@@ -24,16 +24,16 @@ void VolumeHandle::setVolumeStatus() { volumeStatus_ = quil::api::lastErrorRecor
 void VolumeHandle::clearLastError() { quil::api::clearLastError(); }
 
 int32_t VolumeHandle::cacheOpen(const QUILCHAR* path) {
-  return QUIL_CreateFile(readerVolume_, path, 0x80000000u, 0, nullptr, 3, 0, nullptr);
+  return reader_->createFile(readerVolume_, path, 0x80000000u, 0, nullptr, 3, 0, nullptr);
 }
 
-int32_t VolumeHandle::cacheClose(int32_t file) { return QUIL_CloseHandle(file); }
+int32_t VolumeHandle::cacheClose(int32_t file) { return reader_->closeHandle(file); }
 
 int32_t VolumeHandle::cacheRead(int32_t file, void* buffer, uint32_t size, uint32_t* read) {
-  return QUIL_ReadFile(file, buffer, size, read);
+  return reader_->readFile(file, buffer, size, read);
 }
 
-int32_t VolumeHandle::cacheGetSize(int32_t file, int64_t* size) { return QUIL_GetFileSize(file, size); }
+int32_t VolumeHandle::cacheGetSize(int32_t file, int64_t* size) { return reader_->getFileSize(file, size); }
 
 bool VolumeHandle::checkVolume(int32_t volume) const {
   if (volume == 0 && created_) return true;

@@ -15,6 +15,8 @@
 //   volume_attributes.cpp  attributes and locks, directories, label, flush, clip id
 #pragma once
 
+#include "sibling/reader_library.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -106,6 +108,8 @@ class VolumeHandle : public SetVolumeStatusIf,
   // the drive letter of the operation log.
   const std::u16string& rootPath() const { return rootPath_; }
   bool created() const { return created_; }
+  // For tests, with no volume open: the reader library to call.
+  void useReaderLibrary(const quil::sibling::ReaderLibrary& reader) { reader_ = &reader; }
   int32_t volumeStatus() const { return volumeStatus_; }
 
  private:
@@ -189,6 +193,9 @@ class VolumeHandle : public SetVolumeStatusIf,
   uint32_t clipProtectMode_ = 0;
   int32_t volumeStatus_ = -9999;
   int32_t readerVolume_ = -1;
+  // The reader library every reader call goes through (the clip read
+  // manager gets the same table): a test may put a recording fake here.
+  const quil::sibling::ReaderLibrary* reader_ = &quil::sibling::readerLibrary();
   std::unique_ptr<quil::writer::WriterVolume> writerVolume_;
   std::unique_ptr<quil::files::ClipReadManager> clipReadManager_;
   std::u16string rootPath_;

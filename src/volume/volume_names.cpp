@@ -100,7 +100,7 @@ int32_t VolumeHandle::deleteFile(int32_t volume, const QUILCHAR* path) {
   if (!outcome.success) quil::writer::setLastErrorFrom(s);
   tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifyDeleteFile(%ld, 0x%08X, \"%ls\"\n", readerVolume_, status, n.notifyPath());
-    const int32_t told = QUIL_NotifyDeleteFile(readerVolume_, status, n.notifyPath().c_str());
+    const int32_t told = reader_->notifyDeleteFile(readerVolume_, status, n.notifyPath().c_str());
     trace(fn, __LINE__, u"QUIL_NotifyDeleteFile return=%ld\n", told);
   });
   return outcome.success ? -1 : 0;
@@ -156,7 +156,7 @@ int32_t VolumeHandle::moveFile(int32_t volume, const QUILCHAR* from, const QUILC
   tellReader(outcome, s, [&](uint32_t status) {
     trace(fn, __LINE__, u"QUIL_NotifyMoveFile(%ld, 0x%08X, \"%ls\", \"%ls\")\n", readerVolume_, status, o.notifyPath(),
           t.notifyPath());
-    const int32_t told = QUIL_NotifyMoveFile(readerVolume_, status, o.notifyPath().c_str(), t.notifyPath().c_str());
+    const int32_t told = reader_->notifyMoveFile(readerVolume_, status, o.notifyPath().c_str(), t.notifyPath().c_str());
     trace(fn, __LINE__, u"QUIL_NotifyMoveFile return=%ld\n", told);
   });
   return outcome.success ? -1 : 0;

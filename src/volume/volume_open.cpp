@@ -126,7 +126,7 @@ int32_t VolumeHandle::openVolume(const QUILCHAR* rootPath, const _Volume_Param& 
         v.maxClipReadHandles, v.option196, trueFalse(v.Quil23Mode), v.norcFlag ? "NORC" : "not NORC",
         media.isRMedia ? "R" : "RE", media.driveType, media.fwVersion, media.mediumType);
   bool is23modeCheckOK = false;
-  readerVolume_ = QUIL_CreateVolume(rootPath_.c_str(), &record, &is23modeCheckOK);
+  readerVolume_ = reader_->createVolume(rootPath_.c_str(), &record, &is23modeCheckOK);
   trace(fn, __LINE__, u"QUIL_CreateVolume return=%ld, is23modeCheckOK=%hs\n", readerVolume_,
         trueFalse(is23modeCheckOK));
   if (readerVolume_ == -1) {
@@ -157,7 +157,7 @@ int32_t VolumeHandle::openVolume(const QUILCHAR* rootPath, const _Volume_Param& 
   openFiles_ = std::make_unique<quil::files::OpenFileControl>(freeNaming_);
   handles_ = std::make_unique<quil::files::HandleTable>(firstHandleNumber());
   if (param.maxClipReadHandles != 0) {
-    clipReadManager_ = std::make_unique<quil::files::ClipReadManager>(param.maxClipReadHandles, readerVolume_);
+    clipReadManager_ = std::make_unique<quil::files::ClipReadManager>(param.maxClipReadHandles, readerVolume_, *reader_);
   }
   created_ = true;
   writerVolume_->CreateVolumeEnd();
@@ -167,7 +167,7 @@ int32_t VolumeHandle::openVolume(const QUILCHAR* rootPath, const _Volume_Param& 
 void VolumeHandle::closeReaderVolume(bool takeOverError) {
   constexpr auto fn = u"VolumeHandle::createVolume";
   trace(fn, __LINE__, u"QUIL_CloseVolume(%ld)\n", readerVolume_);
-  const int32_t closed = QUIL_CloseVolume(readerVolume_);
+  const int32_t closed = reader_->closeVolume(readerVolume_);
   trace(fn, __LINE__, u"QUIL_CloseVolume return=%ld\n", closed);
   if (closed == 0 && takeOverError) quil::api::takeOverReaderError();
   readerVolume_ = -1;
@@ -194,13 +194,13 @@ int32_t VolumeHandle::closeVolume(int32_t volume) {
           record->clipEntry = nullptr;
         } else {
           trace(fn, __LINE__, u"QUIL_CloseHandle(%ld)\n", record->readerHandle);
-          const int32_t closed = QUIL_CloseHandle(record->readerHandle);
+          const int32_t closed = reader_->closeHandle(record->readerHandle);
           trace(fn, __LINE__, u"QUIL_CloseHandle return=%ld\n", closed);
         }
         break;
       case quil::files::kEnumeration: {
         trace(fn, __LINE__, u"QUIL_FindClose(%ld)\n", record->readerHandle);
-        const int32_t closed = QUIL_FindClose(record->readerHandle);
+        const int32_t closed = reader_->findClose(record->readerHandle);
         trace(fn, __LINE__, u"QUIL_FindClose return=%ld\n", closed);
         break;
       }
@@ -210,7 +210,7 @@ int32_t VolumeHandle::closeVolume(int32_t volume) {
   }
   clipReadManager_.reset();
   trace(fn, __LINE__, u"QUIL_CloseVolume(%ld)\n", readerVolume_);
-  const int32_t closed = QUIL_CloseVolume(readerVolume_);
+  const int32_t closed = reader_->closeVolume(readerVolume_);
   trace(fn, __LINE__, u"QUIL_CloseVolume return=%ld\n", closed);
   handles_.reset();
   openFiles_.reset();
