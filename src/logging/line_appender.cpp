@@ -41,10 +41,9 @@ std::string folderOf(const std::string& path) {
 // under its name only once the line is in. Where the file system cannot
 // make unnamed files, the line follows the creation at once instead.
 int createWithFirstLine(const std::string& path, const std::string& line) {
-  const int unnamed = ::open(folderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const int unnamed = quil::platform::createUnnamedFile(folderOf(path));
   if (unnamed >= 0) {
-    const std::string self = "/proc/self/fd/" + std::to_string(unnamed);
-    if (writeWhole(unnamed, line) && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 &&
+    if (writeWhole(unnamed, line) && quil::platform::nameUnnamedFile(unnamed, path) &&
         ::fcntl(unnamed, F_SETFL, O_APPEND) == 0) {
       return unnamed;
     }
@@ -56,11 +55,11 @@ int createWithFirstLine(const std::string& path, const std::string& line) {
     }
     // Otherwise (no /proc, a link refused) the plain way below.
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+  const int fd = quil::platform::createForAppend(path);
   if (fd >= 0 && !writeWhole(fd, line)) {
     // A full disc: no file without its first line is left behind.
     const int error = errno;
-    ::unlink(path.c_str());
+    quil::platform::removeFile(path);
     ::close(fd);
     errno = error;
     return -1;
@@ -80,17 +79,9 @@ std::shared_ptr<LineAppender> LineAppender::appendingTo(const std::string& path,
     // Never through a link, and only onto a regular file: in a log folder
     // that others may write to, a link or a FIFO planted under the day's
     // name must not make this process append to (and open to everyone)
-    // whatever it leads to. O_NONBLOCK keeps a FIFO from blocking the open.
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd >= 0) {
-      struct stat st {};
-      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
-        ::close(fd);
-        return nullptr;
-      }
-      break;
-    }
-    if (errno != ENOENT) break;
+    // whatever it leads to.
+    fd = quil::platform::openRegularForAppend(path);
+    if (fd >= 0 || errno != ENOENT) break;
     fd = createWithFirstLine(path, header + "\n");
     made = fd >= 0;
     if (fd < 0 && errno != EEXIST) break;  // EEXIST: made by someone else just now; open theirs

@@ -160,15 +160,12 @@ void LogFileManager::detachAppenders() {
 
 LogFileSet LogFileManager::listFolder() const {
   LogFileSet files;
-  boost::system::error_code ec;
   const std::string folder = folder_.empty() ? std::string(".") : quil::toUtf8(folder_);
-  boost::filesystem::directory_iterator it(folder, ec);
-  if (ec) return files;
-  for (; it != boost::filesystem::directory_iterator(); it.increment(ec)) {
-    if (ec) return LogFileSet();
-    boost::system::error_code typeEc;
-    if (boost::filesystem::is_directory(it->path(), typeEc)) continue;
-    LogFileInfo info = parseLogFileName(quil::fromUtf8(it->path().filename().string()), filePrefix_);
+  std::vector<std::string> names;
+  // A listing cut short counts as none: nothing is removed on half a view.
+  if (!quil::platform::fileNamesIn(folder, names)) return files;
+  for (const auto& name : names) {
+    LogFileInfo info = parseLogFileName(quil::fromUtf8(name), filePrefix_);
     if (info.valid) files.insert(std::move(info));
   }
   return files;
@@ -284,7 +281,7 @@ void LogFileManager::removeOldFiles() {
   if (files.size() <= maxLogFileNum_) return;
   size_t excess = files.size() - maxLogFileNum_;
   for (auto it = files.begin(); it != files.end() && excess > 0; ++it, --excess) {
-    ::unlink(hostPath(it->logName).c_str());  // a failed deletion is retried at the next switch
+    quil::platform::removeFile(hostPath(it->logName));  // a failed deletion is retried at the next switch
   }
 }
 

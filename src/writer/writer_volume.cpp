@@ -2,7 +2,8 @@
 // the writer's volume, its checks, and the CMPTR folder.
 #include "writer/writer_volume.h"
 
-#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
 
 #include "logging/trace.h"
 #include "platform/host.h"
@@ -144,18 +145,25 @@ bool WriterVolume::checkCmptrFolder(bool& created) {
   created = false;
   // A volume opened write-protected by the caller is not touched at all.
   if (param_.recInhMode != 0) return true;
-  try {
-    namespace fs = boost::filesystem;
-    // \KELDA\CMPTR below the volume root, as a host path.
-    const fs::path kelda = fs::path(quil::platform::hostPathOfVolumeRoot(root_)) / "KELDA";
-    const fs::path cmptr = kelda / "CMPTR";
-    // Anything of that name counts, a link too; but a folder is never made
-    // through a link: a disc folder is data and may point anywhere.
-    if (fs::exists(fs::symlink_status(cmptr))) return true;
-    if (fs::is_symlink(fs::symlink_status(kelda))) {
-      throw fs::filesystem_error("KELDA is a link", kelda,
-                                 boost::system::errc::make_error_code(boost::system::errc::too_many_symbolic_link_levels));
+  // A failure of the host calls, in the words a file-system error is logged with.
+  const auto hostFailure = [&](const std::string& what, int error) {
+    try {
+      info(fn, __LINE__, u"%ls\n",
+           quil::format(u"WARNING filesystem_error : what=\"%hs\" system_error=%d", what + ": " + std::strerror(error),
+                        error));
+    } catch (...) {
     }
+    return false;
+  };
+  try {
+    // \KELDA\CMPTR below the volume root, reached from a descriptor of
+    // KELDA: anything of that name counts, a link too, but nothing is made
+    // or looked at through a link (a disc folder is data and may point
+    // anywhere), however the folder changes meanwhile.
+    const std::string root = quil::platform::hostPathOfVolumeRoot(root_);
+    const quil::platform::Descriptor kelda(quil::platform::openSubfolder(root, "KELDA"));
+    if (!kelda) return hostFailure(root + "/KELDA", errno);
+    if (quil::platform::entryExistsAt(kelda.get(), "CMPTR")) return true;
 
     info(fn, __LINE__, u"CMPTR is not exist. will create CMPTR directory...");
     GlysCtrlVolume device(root_);
@@ -168,16 +176,14 @@ bool WriterVolume::checkCmptrFolder(bool& created) {
     if (!device.enterPrivilegedMode()) return false;
     if (isRMedium(mountMediumType(mount)) && !device.markVolumeDirty(2)) return false;
     info(fn, __LINE__, u"will create CMPTR directory...");
-    fs::create_directory(cmptr);  // fails when KELDA itself is missing
+    if (quil::platform::makeFolderAt(kelda.get(), "CMPTR") != 0) {
+      // Made by another process since the look above: there it is.
+      if (errno == EEXIST) return true;
+      return hostFailure(root + "/KELDA/CMPTR", errno);
+    }
     info(fn, __LINE__, u"create CMPTR directory, SUCCESS");
     created = true;
     return true;  // the device's release leaves privileged mode
-  } catch (const boost::filesystem::filesystem_error& e) {
-    try {
-      info(fn, __LINE__, u"%ls\n",
-           quil::format(u"WARNING filesystem_error : what=\"%hs\" system_error=%d", e.what(), e.code().value()));
-    } catch (...) {
-    }
   } catch (const std::exception& e) {
     try {
       info(fn, __LINE__, u"WARNING %ls\n", quil::format(u"std::exception : what=\"%hs\"", e.what()));
