@@ -294,6 +294,33 @@ TEST_F(QuilTool, AnUnwritableLogFolderIsNamed) {
       << o.err;
 }
 
+// Why the drive stopped a recording comes to the tool itself, logging off.
+TEST_F(QuilTool, ARecordingsStopReasonIsKnownWithLoggingOff) {
+  std::ofstream(file("off.reg")) << "Windows Registry Editor Version 5.00\n\n"
+                                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
+                                    "\"LogLevel\"=dword:10000000\n";
+  std::ofstream(file("in.bin"), std::ios::binary) << pattern(500000, 9);
+  const struct {
+    std::vector<std::string> medium;
+    std::string said;
+  } cases[] = {
+      {{"--clip-limit", "100000"}, "stopped after 100000 bytes: Duration Full"},
+      {{"--capacity", "300K"}, ": Size Full: the disc is full"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string folder = file("limited" + std::to_string(++n)).string();
+    std::vector<std::string> make{"mkdisc", folder};
+    make.insert(make.end(), c.medium.begin(), c.medium.end());
+    ASSERT_EQ(quil(make).status, 0);
+    const Outcome o = scratch_.run("QUIL_REGISTRY=" + quiltest::quoted(file("off.reg").string()) + " " +
+                                   quiltest::commandLine(QUIL_TOOL, {"--root", folder, "record", "--no-progress",
+                                                                     file("in.bin").string(), "/CLIP/C0001.MXF"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(c.said), std::string::npos) << o.out;
+  }
+}
+
 TEST_F(QuilTool, UsageErrors) {
   EXPECT_EQ(quil({"--no-such-option", "info"}).status, 2);
   EXPECT_EQ(quil({"ls", "--bogus"}).status, 2);

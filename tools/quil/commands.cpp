@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log_files.h"
+#include "stop_notice.h"
 #include "quil/platform_error.h"
 #include "quil/sibling/quildriver.h"
 
@@ -123,22 +124,6 @@ bool isEssencePath(const std::u16string& path) {
     return name.size() > 4 && name.find('\\') == std::string::npos && name.substr(name.size() - 4) == ".MXF";
   }
   return false;
-}
-
-// What the operation log says about why the recording of a handle stopped.
-std::string stopReasonFromLog(int32_t handle) {
-  char tail[32];
-  std::snprintf(tail, sizeof tail, " Handle: 0x%08X", static_cast<uint32_t>(handle));
-  const std::string marker = "Stopped halfway through writing the file. Reason: ";
-  const auto lines = todaysLogLines();
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    const size_t at = it->find(marker);
-    const size_t end = it->rfind(tail);
-    if (at != std::string::npos && end != std::string::npos && end > at) {
-      return it->substr(at + marker.size(), end - at - marker.size());
-    }
-  }
-  return "";
 }
 
 }  // namespace
@@ -296,6 +281,25 @@ int put(const DiscChoice& disc, const std::string& hostFile, const std::string& 
   return kOk;
 }
 
+namespace {
+
+// Why the drive stopped a recording, as far as this process can tell
+// without the operation log: the Truncate message says the drive cut the
+// clip short; a disc with less room left than one block of the copy says
+// it filled (the writer's "Size Full"), else the clip reached the drive's longest recording ("Duration
+// Full") or the drive found a format error, which the message does not
+// tell apart.
+std::string stopReason(StopNotice& notice, const std::u16string& path, uint64_t freeAfter) {
+  if (!notice.serving()) {
+    return "the drive stopped it (the desktop utility was told; the operation log gives the reason)";
+  }
+  if (!notice.truncated(path.substr(path.rfind(u'\\') + 1))) return "the drive took no more (no Truncate message came)";
+  if (freeAfter < kBlock) return "Size Full: the disc is full";
+  return "Duration Full: the clip reached the drive's longest recording (or the drive found a format error)";
+}
+
+}  // namespace
+
 int record(const DiscChoice& disc, const std::string& hostFile, const std::string& clip,
            const TransferOptions& options) {
   const std::u16string path = volumePath(clip);
@@ -306,21 +310,20 @@ int record(const DiscChoice& disc, const std::string& hostFile, const std::strin
                   kUsage);
   }
   HostFile in(hostFile, O_RDONLY);
+  StopNotice notice;  // before the volume opens: the library looks for the session then
   OpenVolume volume(disc);
   OpenFile file(path, kWrite, 0, kCreateNew);
-  const int32_t handle = file.handle();
   Progress progress(options, "record");
   bool stopped = false;
-  const uint64_t total = writeAll(in.fd, hostFile, handle, path, progress, stopped);
+  const uint64_t total = writeAll(in.fd, hostFile, file.handle(), path, progress, stopped);
   progress.update(total, true);
   file.close();
+  uint64_t capacity = 0, freeAfter = 0;
+  if (stopped && QUILAPI_GetVolumeCapacity(0, &capacity, &freeAfter) == 0) freeAfter = 1;  // unknown: not full
   volume.close();
   if (stopped) {
-    const std::string reason = stopReasonFromLog(handle);
     std::printf("%s: recording stopped after %llu bytes: %s\n", pathText(path).c_str(),
-                static_cast<unsigned long long>(total),
-                reason.empty() ? "the drive stopped it (the operation log, when written, gives the reason)"
-                               : reason.c_str());
+                static_cast<unsigned long long>(total), stopReason(notice, path, freeAfter).c_str());
   } else {
     std::printf("%s: %llu bytes recorded\n", pathText(path).c_str(), static_cast<unsigned long long>(total));
   }
