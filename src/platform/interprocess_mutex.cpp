@@ -49,14 +49,16 @@ NamedInterprocessMutex::NamedInterprocessMutex(const std::string& segmentName, s
 
 NamedInterprocessMutex::~NamedInterprocessMutex() = default;
 
-bool NamedInterprocessMutex::lock() {
+NamedInterprocessMutex::LockResult NamedInterprocessMutex::lock(std::chrono::milliseconds bound) {
   // The wait is cut into slices: when a holder dies, the kernel marks the
   // mutex and wakes one waiter only, and that waiter may be a thread of the
   // same dying process. A waiter of another process that tries again after
   // its slice finds the mark and takes the mutex over instead of sleeping on.
   pthread_mutex_t* m = &impl_->mutex->m;
+  const auto giveUpAt = std::chrono::steady_clock::now() + bound;
   int rc = pthread_mutex_trylock(m);
   while (rc == EBUSY) {
+    if (std::chrono::steady_clock::now() >= giveUpAt) return LockResult::kFailed;
     struct timespec until {};
     clock_gettime(CLOCK_REALTIME, &until);
     until.tv_nsec += 100 * 1000 * 1000;
@@ -77,9 +79,10 @@ bool NamedInterprocessMutex::lock() {
   }
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(&impl_->mutex->m);
-    return true;
+    return LockResult::kRecovered;
   }
-  return false;
+  // Anything else (ENOTRECOVERABLE, EINVAL) leaves the mutex not held.
+  return rc == 0 ? LockResult::kLocked : LockResult::kFailed;
 }
 
 void NamedInterprocessMutex::unlock() { pthread_mutex_unlock(&impl_->mutex->m); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,9 +24,20 @@ class NamedInterprocessMutex {
   NamedInterprocessMutex(const NamedInterprocessMutex&) = delete;
   NamedInterprocessMutex& operator=(const NamedInterprocessMutex&) = delete;
 
-  // Returns true when the previous holder had died and the mutex was recovered.
-  bool lock();
+  enum class LockResult {
+    kLocked,     // taken
+    kRecovered,  // taken over from a holder that died
+    kFailed,     // not taken: the holder kept it past the wait's bound (a
+                 // stopped process, say), or the mutex is unusable
+  };
+  // Waits at most `bound`; only a lock that was taken may be unlocked.
+  LockResult lock(std::chrono::milliseconds bound = kDefaultBound);
   void unlock();
+  // How long the log rotation waits for another process's switch, which
+  // takes milliseconds: past it, a holder is stopped or stuck, and the
+  // switch goes ahead without the mutex rather than stall every logging
+  // thread of every process.
+  static constexpr std::chrono::milliseconds kDefaultBound{2000};
 
   // count 64-bit words in the same segment under name, zero when first
   // made, shared by every process that opens the segment. Null when the
@@ -37,16 +49,21 @@ class NamedInterprocessMutex {
   std::unique_ptr<Impl> impl_;
 };
 
-// Scope guard for the mutex.
+// Scope guard for the mutex; unlocks only what it took.
 class InterprocessLock {
  public:
-  explicit InterprocessLock(NamedInterprocessMutex& m) : m_(m) { m_.lock(); }
-  ~InterprocessLock() { m_.unlock(); }
+  explicit InterprocessLock(NamedInterprocessMutex& m) : m_(m), result_(m_.lock()) {}
+  ~InterprocessLock() {
+    if (held()) m_.unlock();
+  }
   InterprocessLock(const InterprocessLock&) = delete;
   InterprocessLock& operator=(const InterprocessLock&) = delete;
+  bool held() const { return result_ != NamedInterprocessMutex::LockResult::kFailed; }
+  NamedInterprocessMutex::LockResult result() const { return result_; }
 
  private:
   NamedInterprocessMutex& m_;
+  NamedInterprocessMutex::LockResult result_;
 };
 
 }  // namespace quil::platform
