@@ -531,13 +531,13 @@ QUILAPI_EXPORT int32_t QUILAPI_ReadFile(int32_t h, void* buffer, uint32_t size, 
   return guarded(0, [&] {
     constexpr auto fn = u"QUILAPI_ReadFile";
     trace(fn, __LINE__, u"QUILAPI_ReadFile(%ld, %p, %lu, %p)\n", h, buffer, size, ptr(read));
-    std::u16string path;
-    const int32_t result = volume().readFile(h, buffer, size, read, path);
+    const int32_t result = volume().readFile(h, buffer, size, read);
     if (read != nullptr)
       trace(fn, __LINE__, u"QUILAPI_ReadFile return=%ld (%lu)\n", result, *read);
     else
       trace(fn, __LINE__, u"QUILAPI_ReadFile return=%ld (NULL)\n", result);
     if (result == 0) {
+      const std::u16string path = volume().pathOfHandle(h);
       const auto drive = oplog::drive(volume().rootPath());
       const auto file = oplog::file(FileRole::kFile, volume().rootPath(), path.c_str());
       const auto handle = oplog::handle(h);

@@ -203,8 +203,9 @@ bool OpenFileControl::collectReaders(std::vector<HandleRecord*>& out, uint32_t k
 
 HandleRecord* OpenFileControl::findHandle(uint32_t mode, uint32_t kind, const FileNameManage& path) const {
   const OpenFileStruct* r = findIn(kind, path);
-  if (r == nullptr) return nullptr;
-  const auto& v = mode == kReading ? r->readers : mode == kWriting ? r->writers : std::vector<HandleRecord*>();
+  if (r == nullptr || (mode != kReading && mode != kWriting)) return nullptr;
+  // Both branches name lvalues: the reference binds the list, no copy is made.
+  const std::vector<HandleRecord*>& v = mode == kReading ? r->readers : r->writers;
   return v.empty() ? nullptr : v.front();
 }
 

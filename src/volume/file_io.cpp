@@ -64,13 +64,13 @@ int32_t VolumeHandle::readerFileOf(HandleRecord& record) {
   return static_cast<int32_t>(file);
 }
 
-int32_t VolumeHandle::readFile(int32_t handle, void* buffer, uint32_t size, uint32_t* read, std::u16string& path) {
+std::u16string VolumeHandle::pathOfHandle(int32_t handle) const {
+  const HandleRecord* known = created_ && handles_ ? handles_->find(handle) : nullptr;
+  return known != nullptr && known->openFile != nullptr ? nameOf(*known).path() : std::u16string();
+}
+
+int32_t VolumeHandle::readFile(int32_t handle, void* buffer, uint32_t size, uint32_t* read) {
   constexpr auto fn = u"VolumeHandle::readFile";
-  path.clear();
-  if (const HandleRecord* known = created_ && handles_ ? handles_->find(handle) : nullptr;
-      known != nullptr && known->openFile != nullptr) {
-    path = nameOf(*known).path();  // for the export's log line, whatever happens next
-  }
   HandleRecord* record = handleForIo(handle);
   if (record == nullptr) return 0;
   if (buffer == nullptr && size != 0) return fail(kInvalidParameter);

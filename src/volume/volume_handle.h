@@ -91,7 +91,11 @@ class VolumeHandle : public SetVolumeStatusIf,
   // Files by handle.
   int32_t closeHandle(int32_t handle, uint32_t& openKind, uint32_t& stopReason);
   int32_t deleteFileWithHandle(int32_t handle);
-  int32_t readFile(int32_t handle, void* buffer, uint32_t size, uint32_t* read, std::u16string& path);
+  int32_t readFile(int32_t handle, void* buffer, uint32_t size, uint32_t* read);
+  // The path a file handle was opened with, for log lines; empty for any
+  // other number. A read never closes its handle, so a failure line asks
+  // afterwards, and a read that succeeds copies nothing.
+  std::u16string pathOfHandle(int32_t handle) const;
   int32_t writeFile(int32_t handle, const void* buffer, uint32_t size, uint32_t* written);
   int32_t setFilePointer(int32_t handle, int64_t distance, int64_t* newPosition, uint32_t moveMethod);
   int32_t getFileSize(int32_t handle, int64_t* size);
