@@ -298,6 +298,8 @@ QUILAPI_EXPORT int32_t QUILAPI_GetClipId(int32_t h, QUILCHAR* buffer, uint32_t b
     const int32_t result = volume().getClipId(h, buffer, bufferLength, length);
     const QUILCHAR* shown = buffer;
     if (length != nullptr)
+      // "retrun": the line's own spelling, which tools that read these logs
+      // match on; it is kept as it has always been written.
       trace(fn, __LINE__, u"QUILAPI_GetClipId retrun=%ld (\"%.*ls\", %lu)\n", result, precisionOf(bufferLength), shown,
             *length);
     else

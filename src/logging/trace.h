@@ -8,8 +8,9 @@
 //   function    printed as "name() "; null leaves it out
 //   line        printed as ":n" unless 0
 //
-// The filter runs first, before the clock is read and before any formatting,
-// so a line that is not wanted costs one virtual call.
+// The filter runs first, before the clock is read and before any formatting:
+// a line that is not wanted costs one relaxed load of the published filter
+// word and a comparison, inline at the caller (surelyRejected below).
 #pragma once
 
 #include <atomic>

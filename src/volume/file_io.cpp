@@ -16,8 +16,6 @@ using namespace detail;
 using namespace quil::files;
 using quil::writer::WriterStatus;
 
-
-
 bool isWriterHandle(const HandleRecord& r) { return r.type == kWriterFileNoRead || r.type == kWriterFile; }
 
 // The relay of the library doing the work, for user-data and general files.
@@ -33,9 +31,7 @@ class RelayFor {
   std::optional<quil::api::SiblingErrorRelay> relay_;
 };
 
-// A writer call judged by the status outcome; -1 on success, 0 with the
-// status's code and message on failure.
-// A reader call's result; 0 takes the reader's error over.
+// The kind of file a handle was opened on; None for an enumeration.
 uint32_t kindOf(const HandleRecord& r) { return r.openFile != nullptr ? r.openFile->fileName->fileKind() : None; }
 
 }  // namespace

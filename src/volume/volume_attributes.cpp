@@ -142,6 +142,7 @@ int32_t VolumeHandle::getClipId(int32_t handle, QUILCHAR* buffer, uint32_t buffe
   const int32_t precision = buffer != nullptr ? static_cast<int32_t>(std::min<uint32_t>(bufferLength, INT32_MAX)) : 0;
   const char16_t* shown = buffer != nullptr ? buffer : u"";
   if (length != nullptr) {
+    // "retrun": the line's own spelling, kept for the tools that match on it.
     trace(fn, __LINE__, u"QUIL_GetClipId retrun=%ld (\"%.*s\", %lu)\n", result, precision, shown, *length);
   } else {
     trace(fn, __LINE__, u"QUIL_GetClipId retrun=%ld (\"%.*s\", NULL)\n", result, precision, shown);
