@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #if __has_include(<linux/openat2.h>) && defined(SYS_openat2)
@@ -251,6 +252,23 @@ int chmodBeneath(const std::string& discFolder, const std::string& host, mode_t 
 void syncFolderBeneath(const std::string& discFolder, const std::string& host) {
   const Descriptor fd(openBeneath(discFolder, host, O_RDONLY | O_DIRECTORY));
   if (fd) ::fsync(fd.get());
+}
+
+// The whole content of a file below the disc folder, reached without
+// following a link; nullopt when it cannot be read.
+std::optional<std::string> readWholeBeneath(const std::string& discFolder, const std::string& host) {
+  const Descriptor fd(openBeneath(discFolder, host, O_RDONLY));
+  if (!fd) return std::nullopt;
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  return text;
 }
 
 }  // namespace quil::emulator

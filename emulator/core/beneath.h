@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #define QUIL_EMULATOR_API __attribute__((visibility("default")))
@@ -87,6 +88,10 @@ QUIL_EMULATOR_API int chmodBeneath(const std::string& discFolder, const std::str
 
 // fsync(2) of a folder below the disc folder, best effort.
 QUIL_EMULATOR_API void syncFolderBeneath(const std::string& discFolder, const std::string& host);
+
+// The whole content of a file below the disc folder, reached without
+// following a link; nullopt when it cannot be read.
+QUIL_EMULATOR_API std::optional<std::string> readWholeBeneath(const std::string& discFolder, const std::string& host);
 
 // Whether the kernel's one-step walk is used where it is offered (the
 // default) or always the emulator's own; tests run both.

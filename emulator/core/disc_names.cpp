@@ -1,0 +1,145 @@
+// Names on the medium: folding for comparison, what a name may hold, and
+// the resolution of a volume path to a host path below the disc folder.
+#include "disc.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "beneath.h"
+#include "folder_names.h"
+#include "text/case_fold.h"
+#include "text/utf.h"
+
+namespace quil::emulator {
+
+std::u16string foldName(std::u16string_view name) {
+  std::u16string out(name);
+  for (auto& c : out) c = quil::toUpper(c);
+  return out;
+}
+
+bool nameAllowed(std::u16string_view name) {
+  if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
+  if (name.back() == u' ' || name.back() == u'.') return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < 0x20) return false;  // NUL and the control characters
+    // A lone surrogate has no UTF-8 form: two such names would meet in one
+    // host file.
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
+      ++i;
+      continue;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    switch (c) {
+      case u'<': case u'>': case u':': case u'"': case u'/': case u'\\': case u'|': case u'?': case u'*':
+        return false;
+      default:
+        break;
+    }
+  }
+  // The emulator's own files are not part of the medium, in any case: names
+  // match without regard to case, so ".QUIL-MEDIUM" would reach them too.
+  return !isEmulatorFile(name);
+}
+
+bool isEmulatorFile(std::u16string_view name) {
+  return name.size() >= 5 && foldName(name.substr(0, 5)) == u".QUIL";
+}
+
+std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
+                                        bool* throughLink) {
+  if (throughLink != nullptr) *throughLink = false;
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= volumePath.size()) {
+    size_t end = volumePath.find_first_of(u"\\/", start);
+    if (end == std::u16string_view::npos) end = volumePath.size();
+    const std::u16string_view component = volumePath.substr(start, end - start);
+    if (!component.empty()) {
+      if (!nameAllowed(component)) return std::nullopt;
+      names.push_back(toUtf8(component));
+    }
+    if (end == volumePath.size()) break;
+    start = end + 1;
+  }
+  const auto refusedAsLink = [&]() -> std::optional<ResolvedPath> {
+    if (throughLink != nullptr) *throughLink = true;
+    return std::nullopt;
+  };
+  ResolvedPath out;
+  out.host = discFolder;
+  out.exists = true;
+  out.isDirectory = true;
+  Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (names.empty()) {
+    if (dir) ::fstat(dir.get(), &out.status);
+    return out;
+  }
+
+  // A path that exists as spelled is what most calls name: the kernel walks
+  // it in one step, refusing links, and no folder is read.
+  if (dir) {
+    std::string relative;
+    for (const auto& name : names) relative += (relative.empty() ? "" : "/") + name;
+    const int opened = openPathOfRelative(dir.get(), relative);
+    const int error = errno;
+    const Descriptor exact(opened >= 0 ? opened : -1);
+    if (exact) {
+      struct stat st {};
+      if (::fstat(exact.get(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) return refusedAsLink();
+        out.host += "/" + relative;
+        out.isDirectory = S_ISDIR(st.st_mode);
+        out.status = st;
+        return out;
+      }
+    } else if (opened == -1 && error == ELOOP) {
+      return refusedAsLink();
+    }
+  }
+
+  // Otherwise one component at a time from the disc folder, without
+  // following a link: the spelling given if it exists (an exact match wins
+  // over others), else an entry that differs only in case, from the
+  // folder's name index. Closed once the path leaves what exists.
+  for (const auto& name : names) {
+    std::optional<std::string> actual;
+    struct stat st {};
+    bool found = false;
+    if (out.exists && out.isDirectory && dir) {
+      if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        actual = name;
+        found = true;
+      } else {
+        const auto candidates = namesFolding(dir.get(), toUtf8(foldName(fromUtf8(name))));
+        if (!candidates.empty()) {
+          actual = candidates.front();
+          found = ::fstatat(dir.get(), actual->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        }
+      }
+    }
+    out.host += "/" + (actual ? *actual : name);
+    if (found) {
+      // A real disc holds no links: one anywhere on the way refuses the path.
+      if (S_ISLNK(st.st_mode)) return refusedAsLink();
+      out.isDirectory = S_ISDIR(st.st_mode);
+      out.status = st;
+      if (out.isDirectory) {
+        dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir && (errno == ENOTDIR || errno == ELOOP)) return refusedAsLink();  // a link swapped in meanwhile
+      }
+    } else {
+      out.exists = false;  // not there, or gone meanwhile
+      out.isDirectory = false;
+    }
+  }
+  return out;
+}
+
+}  // namespace quil::emulator
