@@ -73,6 +73,17 @@ QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& dis
 // Whether a single name may exist on the medium.
 QUIL_EMULATOR_API bool nameAllowed(std::u16string_view name);
 
+// What a name and a path may hold to be made on the medium: a listing
+// record carries 64 UTF-16 units of a name, so no longer name is made (one
+// made elsewhere is left out of listings rather than shown cut); a volume
+// path holds at most 1023 units with its leading backslash.
+inline constexpr size_t kMaxNameUnits = 64;
+inline constexpr size_t kMaxPathUnits = 1023;
+
+// Whether every name of the volume path fits a listing record and the path
+// its limit: what a create, mkdir or rename must check of its new path.
+QUIL_EMULATOR_API bool fitsTheMedium(std::u16string_view volumePath);
+
 // The emulator's own hidden files (".quil" in any case), never part of the medium.
 QUIL_EMULATOR_API bool isEmulatorFile(std::u16string_view name);
 

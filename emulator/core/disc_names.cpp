@@ -48,6 +48,18 @@ bool nameAllowed(std::u16string_view name) {
   return !isEmulatorFile(name);
 }
 
+bool fitsTheMedium(std::u16string_view volumePath) {
+  if (volumePath.size() > kMaxPathUnits) return false;
+  size_t start = 0;
+  while (start <= volumePath.size()) {
+    size_t end = volumePath.find_first_of(u"\\/", start);
+    if (end == std::u16string_view::npos) end = volumePath.size();
+    if (end - start > kMaxNameUnits) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 bool isEmulatorFile(std::u16string_view name) {
   return name.size() >= 5 && foldName(name.substr(0, 5)) == u".QUIL";
 }

@@ -21,6 +21,7 @@ inline constexpr uint32_t kWinInvalidParameter = 87;
 inline constexpr uint32_t kWinDiskFull = 112;
 inline constexpr uint32_t kWinInsufficientBuffer = 122;
 inline constexpr uint32_t kWinInvalidName = 123;
+inline constexpr uint32_t kWinFilenameTooLong = 206;
 inline constexpr uint32_t kWinNegativeSeek = 131;
 inline constexpr uint32_t kWinDirNotEmpty = 145;
 inline constexpr uint32_t kWinAlreadyExists = 183;

@@ -106,8 +106,10 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
     FoundEntry entry;
     entry.name = quil::fromUtf8(entryName);
     // ".", "..", the emulator's own files and anything else the medium
-    // could not hold are not part of the disc.
-    if (!nameAllowed(entry.name)) continue;
+    // could not hold are not part of the disc; nor is a name longer than a
+    // listing record carries (made outside the emulator): it is left out
+    // rather than handed out cut.
+    if (!nameAllowed(entry.name) || entry.name.size() > kMaxNameUnits) continue;
     std::u16string key = foldName(entry.name);
     if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
@@ -131,8 +133,8 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
   return out;
 }
 
-// The record's name field holds 64 units; a longer name is cut and then has
-// no terminating NUL, a shorter one is terminated.
+// The record's name field holds 64 units: a name of 64 has no terminating
+// NUL, a shorter one is terminated (longer ones are never listed).
 void fill(const FoundEntry& e, QUIL_FIND_DATA* data) {
   std::memset(data, 0, sizeof *data);
   std::copy_n(e.name.data(), std::min(e.name.size(), kNameUnits), data->name);

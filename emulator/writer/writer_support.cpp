@@ -132,6 +132,11 @@ quil::emulator::ResolvedPath resolve(const Disc& disc, std::u16string_view path,
 
 void checkAvName(std::u16string_view name) {
   if (!quil::emulator::nameAllowed(name)) QW_FAIL(kInvalidName, "invalid name " + quil::toUtf8(name));
+  // Every member of the set must fit a listing record: the longest suffix
+  // is seven units (M01.XML, E01.SMI).
+  if (name.size() + 7 > quil::emulator::kMaxNameUnits) {
+    QW_FAIL(kInvalidName, "the name " + quil::toUtf8(name) + " is too long for the medium");
+  }
 }
 
 std::u16string volumePath(std::u16string_view folder, std::u16string_view file) {
@@ -143,6 +148,9 @@ std::u16string volumePath(std::u16string_view folder, std::u16string_view file) 
 }
 
 std::string hostForNewFile(const Disc& disc, std::u16string_view folder, std::u16string_view file) {
+  if (!quil::emulator::fitsTheMedium(volumePath(folder, file))) {
+    QW_FAIL(kInvalidName, quil::toUtf8(file) + " is too long for the medium");
+  }
   const auto resolved = resolve(disc, volumePath(folder, file));
   if (resolved.exists) QW_FAIL(kExists, resolved.host + " already exists");
   if (!hostIsFolder(disc.folder, parentOf(resolved.host))) {

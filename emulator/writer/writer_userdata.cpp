@@ -69,6 +69,14 @@ quil::emulator::ResolvedPath resolveUser(const Disc& disc, bool general, const s
   return resolve(disc, volumePath(topFolder(general), name), true);
 }
 
+// A path about to be made (created, made a folder, renamed to) must fit the
+// medium: it is refused as Windows refuses a name too long, never cut.
+void requireFits(bool general, const std::u16string& name) {
+  if (!quil::emulator::fitsTheMedium(volumePath(topFolder(general), name))) {
+    QW_FAIL_WIN(kInvalidName, kWinFilenameTooLong, quil::toUtf8(name) + " is too long for the medium");
+  }
+}
+
 // Windows tells a missing file (2) from a missing folder on its way (3).
 [[noreturn]] void failMissing(const Disc& disc, const quil::emulator::ResolvedPath& path, const char* file, int line) {
   fail(kNotFound, hostIsFolder(disc.folder, parentOf(path.host)) ? kWinFileNotFound : kWinPathNotFound,
@@ -260,6 +268,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
   }
   if (path.exists && disposition == kCreateNew) QW_FAIL_WIN(kExists, kWinFileExists, path.host + " exists");
+  if (!path.exists) requireFits(general, name);
   if (!path.exists && (disposition == kOpenExisting || disposition == kTruncateExisting)) {
     QW_FAIL_WIN(kNotFound, kWinFileNotFound, path.host + " does not exist");
   }
@@ -356,6 +365,7 @@ void createUserDirectory(const std::u16string& root, const std::u16string& name,
   requireWritable(disc, true);
   const auto path = resolveUser(disc, general, name);
   if (path.exists) QW_FAIL_WIN(kExists, kWinAlreadyExists, path.host + " exists");
+  requireFits(general, name);
   if (!hostIsFolder(disc.folder, parentOf(path.host))) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
   }
@@ -381,6 +391,7 @@ void moveUserFile(const std::u16string& root, const std::u16string& oldName, con
   requireWritable(disc, true);
   const auto from = resolveUser(disc, general, oldName);
   const auto to = resolveUser(disc, general, newName);
+  requireFits(general, newName);
   if (!from.exists) QW_FAIL_MISSING(from);
   auto& shares = ShareRegistry::instance();
   if (shares.blocksDelete(disc.folder, from.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, from.host + " is open");

@@ -129,12 +129,16 @@ TEST_F(WriterTest, RecordingStopsWhereTheMediumFills) {
   EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, u"C0003", _Clip_Param{}); }).code, 0x82000002u);
 }
 
-TEST_F(WriterTest, AClipOfALongFreeNameClosesWithItsMetadata) {
-  const std::string name(240, 'n');
+// The longest free name whose files all fit a listing record (57 units and
+// "M01.XML"); one more is refused before anything is made.
+TEST_F(WriterTest, AClipOfTheLongestFreeNameClosesWithItsMetadata) {
+  const std::string name(57, 'n');
   int32_t result = -1;
   ClipWriter::create(root, quil::fromUtf8(name), _Clip_Param{})->Close(&result);
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(fs::exists(host("CLIP/" + name + "M01.XML")));
+  EXPECT_EQ(thrownBy([&] { ClipWriter::create(root, quil::fromUtf8(name + "n"), _Clip_Param{}); }).code, 0x86000003u);
+  EXPECT_FALSE(fs::exists(host("CLIP/" + name + "n.MXF")));
 }
 
 TEST_F(WriterTest, ComponentSizesAndRefusesGrowthBeyondTheMedium) {

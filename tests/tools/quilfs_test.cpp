@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -393,6 +394,67 @@ TEST_F(Quilfs, WritingFileAfterFileIsNotRefused) {
   stop = true;
   for (auto& t : lookups) t.join();
   EXPECT_EQ(refused, 0) << slurp(m.log);
+}
+
+// Names and paths at their limits: what can be made can be listed whole,
+// and what is too long is refused as POSIX says, never shortened.
+TEST_F(Quilfs, NamesAtTheirLimits) {
+  Mount& m = mount(disc("disc"), "mnt");
+  const fs::path u = m.at / "USERDATA";
+  const auto made = [](int rc) { return rc == 0 ? 0 : errno; };
+  const std::string n64(64, 'a'), n65(65, 'b'), n255(255, 'c');
+  std::string deep = (u / "deep").string();
+  ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+  while (deep.size() - u.string().size() < 1000) {  // past the path limit of 1023 units
+    deep += "/" + std::string(60, 'd');
+    if (::mkdir(deep.c_str(), 0755) != 0) break;
+  }
+  const int deepError = errno;
+  const struct {
+    const char* what;
+    std::function<int()> call;
+    int error;
+  } cases[] = {
+      {"create 64", [&] { return made(::close(::open((u / n64).c_str(), O_CREAT | O_WRONLY, 0644))); }, 0},
+      {"create 65", [&] { return made(::open((u / n65).c_str(), O_CREAT | O_WRONLY, 0644)); }, ENAMETOOLONG},
+      {"create 255", [&] { return made(::open((u / n255).c_str(), O_CREAT | O_WRONLY, 0644)); }, ENAMETOOLONG},
+      {"mkdir 64", [&] { return made(::mkdir((u / ("d" + n64.substr(1))).c_str(), 0755)); }, 0},
+      {"mkdir 65", [&] { return made(::mkdir((u / n65).c_str(), 0755)); }, ENAMETOOLONG},
+      {"rename to 65", [&] { return made(::rename((u / n64).c_str(), (u / n65).c_str())); }, ENAMETOOLONG},
+      {"beyond the path limit", [&] { return deepError; }, ENAMETOOLONG},
+  };
+  for (const auto& c : cases) {
+    errno = 0;
+    EXPECT_EQ(c.call(), c.error) << c.what;
+  }
+  std::set<std::string> listed;
+  for (const auto& e : fs::directory_iterator(u)) listed.insert(e.path().filename().string());
+  EXPECT_EQ(listed, (std::set<std::string>{n64, "d" + n64.substr(1), "deep"})) << "whole names, nothing shortened";
+  std::error_code ec;
+  EXPECT_GT(fs::remove_all(u / "deep", ec), 10u) << ec.message();  // rm -rf reaches every level
+
+  // A folder onto a folder: an empty one is replaced, a full one refused.
+  ASSERT_EQ(::mkdir((u / "from").c_str(), 0755), 0);
+  std::ofstream(u / "from" / "in") << "x";
+  ASSERT_EQ(::mkdir((u / "empty").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((u / "full").c_str(), 0755), 0);
+  std::ofstream(u / "full" / "keep") << "y";
+  EXPECT_EQ(made(::rename((u / "from").c_str(), (u / "full").c_str())), ENOTEMPTY);
+  EXPECT_EQ(made(::rename((u / "from").c_str(), (u / "empty").c_str())), 0);
+  EXPECT_EQ(slurp(u / "empty" / "in"), "x");
+
+  // An unlinked open file answers fstat with no link left, and still reads.
+  const int fd = ::open((u / "gone").c_str(), O_CREAT | O_RDWR, 0644);
+  ASSERT_EQ(::write(fd, "hello", 5), 5);
+  ASSERT_EQ(::unlink((u / "gone").c_str()), 0);
+  struct stat st {};
+  ASSERT_EQ(::fstat(fd, &st), 0) << std::strerror(errno);
+  EXPECT_EQ(st.st_nlink, 0u);
+  EXPECT_EQ(st.st_size, 5);
+  char back[5] = {};
+  EXPECT_EQ(::pread(fd, back, 5, 0), 5);
+  ::close(fd);
+  EXPECT_FALSE(fs::exists(u / "gone"));
 }
 
 TEST_F(Quilfs, NotWritableAndFullDiscs) {

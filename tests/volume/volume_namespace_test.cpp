@@ -261,6 +261,24 @@ TEST_F(Namespace, DirectoriesLabelAndQueries) {
   EXPECT_EQ(QUILAPI_RemoveDirectory(0, u"\\USERDATA\\A\\B"), -1);
   EXPECT_FALSE(std::filesystem::exists(host("USERDATA/A/B")));
 
+  // A name the listing record cannot carry whole (65 units) is never made:
+  // each making call is refused with the Windows error for a name too long.
+  const std::u16string longName = u"\\USERDATA\\" + std::u16string(65, u'n');
+  const struct {
+    const char* what;
+    std::function<bool()> refused;
+  } tooLong[] = {
+      {"create", [&] { return openFile(longName.c_str(), kWrite, kCreateAlways) == -1; }},
+      {"mkdir", [&] { return QUILAPI_CreateDirectory(0, longName.c_str(), nullptr) == 0; }},
+      {"rename", [&] { return QUILAPI_MoveFile(0, u"\\USERDATA\\A", longName.c_str()) == 0; }},
+  };
+  for (const auto& t : tooLong) {
+    EXPECT_TRUE(t.refused()) << t.what;
+    EXPECT_EQ(QUILAPI_GetLastError(), 0) << t.what;
+    EXPECT_EQ(QUILPlatform_GetLastError(), 206u) << t.what;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(host("USERDATA")), {}), 1) << "only A";
+
   const std::u16string forty(40, u'L');
   EXPECT_EQ(QUILAPI_SetVolumeLabel(0, forty.c_str(), 32), -1);
   QUILCHAR label[64] = {};

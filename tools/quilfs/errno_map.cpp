@@ -49,6 +49,7 @@ int errnoOfWindowsError(uint32_t error) {
     case 123: return EINVAL;       // invalid name
     case 131: return EINVAL;       // negative seek
     case 145: return ENOTEMPTY;    // directory not empty
+    case 206: return ENAMETOOLONG; // a name or path longer than the medium holds
     case 267: return ENOTDIR;      // not a directory
     default: return EIO;
   }

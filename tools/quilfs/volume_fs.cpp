@@ -39,6 +39,9 @@ constexpr uint32_t kFromStart = 0;
 constexpr uint32_t kFromCurrent = 1;
 constexpr unsigned kBlock = 1u << 20;  // the largest read and write, and the block size shown
 constexpr size_t kNameUnits = sizeof(FindData::name) / sizeof(QUILCHAR);
+
+// The names libfuse gives unlinked open files (".fuse_hidden" and hex).
+bool isHiddenName(const std::u16string& path) { return lastName(path).substr(0, 12) == u".fuse_hidden"; }
 // Long enough for a release queued behind other requests on a loaded machine.
 constexpr auto kReleaseWait = std::chrono::seconds(3);
 // Times of an entry older than this are settled: any later change gets
@@ -285,6 +288,13 @@ int VolumeFs::pathOf(const char* path, const fuse_file_info* fi, std::u16string&
   if (path != nullptr) {
     auto p = volumePathOf(path);
     if (!p) return refuseHere(ENOENT);
+    // A name longer than a listing record carries can be neither made nor
+    // found on the medium: too long, as POSIX says it.
+    for (size_t start = 1; start <= p->size();) {
+      const size_t end = std::min(p->find(u'\\', start), p->size());
+      if (end - start > kNameUnits) return refuseHere(ENAMETOOLONG);
+      start = end + 1;
+    }
     out = std::move(*p);
     return 0;
   }
@@ -487,9 +497,11 @@ void* VolumeFs::init(fuse_conn_info* conn, fuse_config* config) {
   // the kernel would otherwise drop them whenever a file's time moves, as
   // it does after every write through the mount.
   conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
-  // Removing an open file removes it (the library decides whether it may),
-  // rather than renaming it to a hidden name the volume may not accept.
-  config->hard_remove = 1;
+  // Removing an open file: libfuse renames it to a hidden name, which the
+  // daemon turns into the delete itself (the library decides whether it
+  // may) and keeps off the medium; the open file stays reachable, for fstat
+  // too (see hideUnlinked).
+  config->hard_remove = 0;
   // Calls on an open file (read, write, flush, release) come without a
   // path, so they take no lock on it: a release the kernel sent while the
   // same program's unlink or rename of that file is waiting for it (see
@@ -511,15 +523,29 @@ int VolumeFs::getattr(const char* path, struct stat* st, fuse_file_info* fi) {
     std::u16string p;
     if (const int rc = pathOf(path, fi, p)) return rc;
     Entry entry;
+    bool unlinked = false;
     if (p == u"\\") {
       entry.directory = true;
       entry.accessed = entry.written = entry.changed = mountedAt_;
+    } else if (const auto hidden = hidden_.find(p); hidden != hidden_.end()) {
+      // An unlinked file still open: what its handle says, with no link left.
+      int64_t size = 0;
+      if (hidden->second != -1 && QUILAPI_GetFileSize(hidden->second, &size) == 0) {
+        return refuse("QUILAPI_GetFileSize");
+      }
+      entry.size = size;
+      entry.accessed = entry.written = entry.changed = now();
+      unlinked = true;
+    } else if (isHiddenName(p)) {
+      return refuseHere(ENOENT);  // libfuse looking for a free hidden name
     } else {
       const OpenFile* f = fileOf(fi);
       if (const int rc = lookup(p, f != nullptr ? static_cast<int32_t>(fi->fh) : -1, entry)) return rc;
+      unlinked = f != nullptr && f->unlinked;
     }
     if (writeProtected()) entry.readOnly = true;
     fill(entry, st);
+    if (unlinked) st->st_nlink = 0;
     return 0;
   });
 }
@@ -838,33 +864,79 @@ int VolumeFs::chown(const char* path, uid_t uid, gid_t gid, fuse_file_info*) {
   });
 }
 
+int VolumeFs::deleteAndForget(const std::u16string& p, std::unique_lock<std::mutex>& lock) {
+  const int rc = retryAfterRelease(lock, [&] {
+    return QUILAPI_DeleteFile(0, p.c_str()) == 0 ? refuse("QUILAPI_DeleteFile") : 0;
+  });
+  if (rc != 0) return rc;
+  forgetCache(p);
+  for (auto& [handle, file] : files_) {
+    if (sameName(file.path, p)) file.unlinked = true;
+  }
+  return 0;
+}
+
 int VolumeFs::unlink(const char* path) {
   return run("unlink", path, [&] {
     std::unique_lock<std::mutex> lock(mutex_);
     std::u16string p;
     if (const int rc = pathOf(path, nullptr, p)) return rc;
-    const int rc = retryAfterRelease(lock, [&] {
-      return QUILAPI_DeleteFile(0, p.c_str()) == 0 ? refuse("QUILAPI_DeleteFile") : 0;
-    });
-    if (rc != 0) return rc;
-    forgetCache(p);
-    for (auto& [handle, file] : files_) {
-      if (sameName(file.path, p)) file.unlinked = true;
-    }
-    return 0;
+    // The last release of a hidden file: the file went from the medium when
+    // it was unlinked (or goes when its writer closes).
+    if (hidden_.erase(p) != 0) return 0;
+    return deleteAndForget(p, lock);
   });
 }
 
+// libfuse keeps an open file that is unlinked reachable by renaming it to a
+// hidden name in its folder, and unlinks that name at the last release.
+// Here that rename is the unlink, and the hidden name lives in the daemon
+// only: nothing of it reaches the medium or its listings.
+int VolumeFs::hideUnlinked(const std::u16string& source, const std::u16string& hidden,
+                           std::unique_lock<std::mutex>& lock) {
+  if (const int rc = deleteAndForget(source, lock)) return rc;
+  // The handle that answers for it; -1 when its release came meanwhile
+  // (the kernel had not sent it yet when libfuse chose to hide the file).
+  int32_t open = -1;
+  for (const auto& [handle, file] : files_) {
+    if (sameName(file.path, source)) open = handle;
+  }
+  hidden_[hidden] = open;
+  return 0;
+}
+
 int VolumeFs::rename(const char* from, const char* to, unsigned int flags) {
+  // libfuse hiding an unlinked open file: the user asked for an unlink, and
+  // the daemon's messages say so.
+  if (const auto hidden = volumePathOf(to != nullptr ? to : ""); hidden && isHiddenName(*hidden)) {
+    return run("unlink", from, [&] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      std::u16string source;
+      if (const int rc = pathOf(from, nullptr, source)) return rc;
+      return hideUnlinked(source, *hidden, lock);
+    });
+  }
   return run("rename", from, [&] {
     if ((flags & ~static_cast<unsigned int>(RENAME_NOREPLACE)) != 0) return refuseHere(EINVAL);
     std::unique_lock<std::mutex> lock(mutex_);
     std::u16string source;
     if (const int rc = pathOf(from, nullptr, source)) return rc;
-    auto target = volumePathOf(to);
-    if (!target) return refuseHere(EINVAL);
+    std::u16string targetPath;
+    if (const int rc = pathOf(to, nullptr, targetPath)) return rc;
+    const auto target = std::optional<std::u16string>(targetPath);
     if (areaOf(source) != areaOf(*target)) return refuseHere(EXDEV);
     const bool noReplace = (flags & RENAME_NOREPLACE) != 0;
+    // A folder onto a folder: POSIX replaces an empty one (the medium has no
+    // such rename, so the empty folder is removed first, which is not
+    // atomic) and refuses one that holds anything (ENOTEMPTY).
+    if (!noReplace && isUserArea(source) && !sameName(source, *target)) {
+      FindData from{}, onto{};
+      if (findEntry(source, from) == 0 && (from.attributes & kAttributeDirectory) != 0 &&
+          findEntry(*target, onto) == 0 && (onto.attributes & kAttributeDirectory) != 0) {
+        if (QUILAPI_RemoveDirectory(0, target->c_str()) == 0) return refuse("QUILAPI_RemoveDirectory");
+      }
+      lastRefusal = Refusal{};
+    }
     if (noReplace && !sameName(source, *target)) {
       FindData existing{};
       const int rc = findEntry(*target, existing);
@@ -926,7 +998,7 @@ int VolumeFs::statfs(struct statvfs* st) {
     st->f_blocks = total / kFragment;
     st->f_bfree = free / kFragment;
     st->f_bavail = free / kFragment;
-    st->f_namemax = 255;
+    st->f_namemax = kNameUnits;  // what a listing record carries
     return 0;
   });
 }

@@ -160,6 +160,11 @@ class VolumeFs {
   std::map<uint64_t, std::u16string> folders_;
   uint64_t nextFolder_ = 1;
   std::map<std::u16string, Cached> cached_;
+  // Open files unlinked through the mount, by the name libfuse hid them
+  // under (".fuse_hidden..."): that name exists in the daemon only.
+  std::map<std::u16string, int32_t> hidden_;
+  int hideUnlinked(const std::u16string& source, const std::u16string& hidden, std::unique_lock<std::mutex>& lock);
+  int deleteAndForget(const std::u16string& path, std::unique_lock<std::mutex>& lock);
   std::string readaheadFile_;
   std::once_flag readaheadRaised_;
   uint64_t releases_ = 0;
