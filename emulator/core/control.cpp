@@ -1,6 +1,9 @@
 // Fault injection, the journal of notification calls, and the driver's
 // state: the process-wide state of the emulator, shared by both sibling
 // libraries through this one shared library.
+#include <signal.h>
+#include <unistd.h>
+
 #include <deque>
 #include <map>
 #include <mutex>
@@ -25,6 +28,7 @@ struct ControlState {
   bool recording = false;
   std::vector<std::string> callLog;
   uint64_t failingCall = 0;      // 0: none armed
+  uint64_t dyingCall = 0;        // the call at which the process kills itself; 0: none
   Fault failingFault;
 };
 
@@ -66,11 +70,20 @@ void failCallNumber(uint64_t n, const Fault& fault) {
   s.failingFault = fault;
 }
 
+void dieAtCallNumber(uint64_t n) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.dyingCall = n;
+}
+
 bool takeFault(const char* function, Fault& fault) {
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   ++s.calls;
   if (s.recording) s.callLog.emplace_back(function);
+  // As a process killed at this point: nothing of the call happens, and no
+  // destructor or exit handler runs.
+  if (s.dyingCall != 0 && s.calls == s.dyingCall) ::kill(::getpid(), SIGKILL);
   if (s.failingCall != 0 && s.calls == s.failingCall) {
     fault = s.failingFault;
     s.failingCall = 0;
@@ -121,6 +134,7 @@ void reset() {
   s.recording = false;
   s.callLog.clear();
   s.failingCall = 0;
+  s.dyingCall = 0;
 }
 
 }  // namespace quil::emulator

@@ -5,12 +5,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <cstring>
 
 #include "beneath.h"
 #include "disc_segment.h"
@@ -82,10 +84,24 @@ void SpaceAccount::refresh() {
   space.valid = 1;
 }
 
+namespace {
+
+// What the host folder can still take: the medium never offers more than
+// that, so that callers see a full disc before their writes fail.
+uint64_t hostFreeBytes(const std::string& folder) {
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return UINT64_MAX;  // unknown: the account alone decides
+  return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
+}  // namespace
+
 uint64_t SpaceAccount::reserve(uint64_t wanted) {
+  const uint64_t host = hostFreeBytes(folder_);
   DiscSegment::TableLock lock(segment_);
   SegmentSpace& space = segment_.space();
-  const uint64_t free = space.capacity > space.used ? space.capacity - space.used : 0;
+  uint64_t free = space.capacity > space.used ? space.capacity - space.used : 0;
+  if (host < free) free = host;
   const uint64_t granted = wanted < free ? wanted : free;
   space.used += granted;
   return granted;
@@ -98,9 +114,11 @@ void SpaceAccount::release(uint64_t bytes) {
 }
 
 uint64_t SpaceAccount::freeBytes() {
+  const uint64_t host = hostFreeBytes(folder_);
   DiscSegment::TableLock lock(segment_);
   const SegmentSpace& space = segment_.space();
-  return space.capacity > space.used ? space.capacity - space.used : 0;
+  const uint64_t free = space.capacity > space.used ? space.capacity - space.used : 0;
+  return host < free ? host : free;
 }
 
 uint64_t SpaceAccount::capacity() {

@@ -52,6 +52,9 @@ struct JournalEntry {
 QUIL_EMULATOR_API void recordCalls(bool on);
 QUIL_EMULATOR_API std::vector<std::string> takeCalls();
 QUIL_EMULATOR_API void failCallNumber(uint64_t n, const Fault& fault);
+// Kill sweeps: the process kills itself with SIGKILL as its N-th call
+// begins, as a process killed (or a machine losing power) at that point.
+QUIL_EMULATOR_API void dieAtCallNumber(uint64_t n);
 
 // Reads and clears the journal of notification calls.
 QUIL_EMULATOR_API std::vector<JournalEntry> takeJournal();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "api/error_table.h"
 #include "api/last_error.h"
@@ -45,81 +46,56 @@ class LastErrorTest : public testing::Test {
 // ---------------------------------------------------------------------------
 // Reading code and message into a caller's buffer
 
-struct ReadCase {
-  const char* name;
-  int32_t code;
-  uint32_t bufferLength;
-  std::u16string_view expectedText;  // what lands in the buffer before the NUL
-  uint32_t expectedRequired;
-};
-
-class GetLastErrorWithMessage : public LastErrorTest, public testing::WithParamInterface<ReadCase> {};
-
-TEST_P(GetLastErrorWithMessage, CopiesCutTextAndReportsFullLength) {
-  const ReadCase& c = GetParam();
-  quil::api::setLastError(c.code);
-  // The sentinel shows whether anything past the terminating NUL was touched.
-  char16_t buffer[300];
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  uint32_t required = 0;
-  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, c.bufferLength, &required), c.code);
-  EXPECT_EQ(required, c.expectedRequired);
-  const size_t n = c.expectedText.size();
-  EXPECT_EQ(narrow(std::u16string_view(buffer, n)), narrow(c.expectedText));
-  EXPECT_EQ(buffer[n], u'\0');
-  EXPECT_EQ(buffer[n + 1], u'#');
-  // Reading does not clear the record.
-  EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 0, nullptr), c.code);
+TEST_F(LastErrorTest, CopiesCutTextAndReportsFullLength) {
+  const struct {
+    int32_t code;
+    uint32_t bufferLength;
+    std::u16string_view expectedText;  // what lands in the buffer before the NUL
+    uint32_t expectedRequired;
+  } rows[] = {
+      {-4, 10, u"API call ", 39},                                 // a short buffer keeps the first nine
+      {-4, 39, u"API call was passed an invalid handle.", 39},    // an exact fit
+      {-4, 38, u"API call was passed an invalid handle", 39},     // one short of a fit
+      {-4, 1, u"", 39},                                           // length one gives only the NUL
+      {12345, 256, u"not defined error", 18},
+      {0, 256, u"", 1},
+      {1000, 256, u"No object found in searching.", 30},
+  };
+  for (const auto& c : rows) {
+    SCOPED_TRACE(testing::Message() << c.code << " in " << c.bufferLength);
+    quil::api::setLastError(c.code);
+    // The sentinel shows whether anything past the terminating NUL was touched.
+    char16_t buffer[300];
+    std::fill(std::begin(buffer), std::end(buffer), u'#');
+    uint32_t required = 0;
+    EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, c.bufferLength, &required), c.code);
+    EXPECT_EQ(required, c.expectedRequired);
+    const size_t n = c.expectedText.size();
+    EXPECT_EQ(narrow(std::u16string_view(buffer, n)), narrow(c.expectedText));
+    EXPECT_EQ(buffer[n], u'\0');
+    EXPECT_EQ(buffer[n + 1], u'#');
+    // Reading does not clear the record.
+    EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 0, nullptr), c.code);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, GetLastErrorWithMessage,
-    testing::Values(ReadCase{"ShortBufferKeepsFirstNine", -4, 10, u"API call ", 39},
-                    ReadCase{"ExactFit", -4, 39, u"API call was passed an invalid handle.", 39},
-                    ReadCase{"OneShortOfFit", -4, 38, u"API call was passed an invalid handle", 39},
-                    ReadCase{"LengthOneGivesOnlyNul", -4, 1, u"", 39},
-                    ReadCase{"UnknownCode", 12345, 256, u"not defined error", 18},
-                    ReadCase{"NoError", 0, 256, u"", 1},
-                    ReadCase{"PositiveCode", 1000, 256, u"No object found in searching.", 30}),
-    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
-
-TEST_F(LastErrorTest, NullBufferOrZeroLengthCopiesNothingButReportsLength) {
-  quil::api::setLastError(-4);
-  char16_t buffer[8];
-  std::fill(std::begin(buffer), std::end(buffer), u'#');
-  uint32_t required = 0;
-  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, 0, &required), -4);
-  EXPECT_EQ(required, 39u);
-  for (char16_t c : buffer) EXPECT_EQ(c, u'#');
-
-  required = 0;
-  EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 8, &required), -4);
-  EXPECT_EQ(required, 39u);
-
-  EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, 8, nullptr), -4);
-  EXPECT_EQ(narrow(buffer), "API cal");
+// A message of the caller's keeps at most 255 characters; with no buffer
+// (or a null one of any length) only its length is reported.
+TEST_F(LastErrorTest, MessageKeepsAtMost255Characters) {
+  using Cut = std::pair<size_t, size_t>;  // the message's length, what is kept
+  for (const auto& [length, kept] : {Cut{0, 0}, {254, 254}, {255, 255}, {256, 255}, {1000, 255}}) {
+    SCOPED_TRACE(length);
+    const std::u16string message(length, u'm');
+    quil::api::setLastError(-3, message);
+    EXPECT_EQ(quil::api::lastErrorRecord().code, -3);
+    EXPECT_EQ(recordMessage(), message.substr(0, kept));
+    for (const uint32_t bufferLength : {0u, 8u}) {
+      uint32_t required = 0;
+      EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, bufferLength, &required), -3);
+      EXPECT_EQ(required, kept + 1);
+    }
+  }
 }
-
-struct CutCase {
-  size_t length;
-  size_t kept;
-};
-
-class MessageCut : public LastErrorTest, public testing::WithParamInterface<CutCase> {};
-
-TEST_P(MessageCut, KeepsAtMost255Characters) {
-  const std::u16string message(GetParam().length, u'm');
-  quil::api::setLastError(-3, message);
-  EXPECT_EQ(quil::api::lastErrorRecord().code, -3);
-  EXPECT_EQ(recordMessage(), message.substr(0, GetParam().kept));
-  uint32_t required = 0;
-  quil::api::getLastErrorWithMessage(nullptr, 0, &required);
-  EXPECT_EQ(required, GetParam().kept + 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, MessageCut,
-                         testing::Values(CutCase{0, 0}, CutCase{254, 254}, CutCase{255, 255}, CutCase{256, 255},
-                                         CutCase{1000, 255}));
 
 TEST_F(LastErrorTest, EachThreadHasItsOwnRecord) {
   quil::api::setLastError(-4);
@@ -147,37 +123,30 @@ TEST_F(LastErrorTest, EachThreadHasItsOwnRecord) {
 // ---------------------------------------------------------------------------
 // Taking over the reader's last error
 
-struct ReaderCase {
-  const char* name;
-  int32_t readerCode;
-  const char16_t* readerText;  // null: the reader was given no text
-  std::u16string expectedMessage;
-};
-
-const std::u16string kLongText(300, u'r');
-
-class TakeOverReaderError : public LastErrorTest, public testing::WithParamInterface<ReaderCase> {};
-
-TEST_P(TakeOverReaderError, CombinesTableTextWithReaderText) {
-  const ReaderCase& c = GetParam();
-  quil::api::setLastError(-3010);  // whatever was there before is replaced
-  QUIL_SetLastErrorWithMessage(c.readerCode, c.readerText);
-  quil::api::takeOverReaderError();
-  EXPECT_EQ(quil::api::lastErrorRecord().code, c.readerCode);
-  EXPECT_EQ(narrow(recordMessage()), narrow(c.expectedMessage));
+TEST_F(LastErrorTest, TakeOverCombinesTableTextWithReaderText) {
+  const std::u16string longText(300, u'r');
+  const struct {
+    int32_t readerCode;
+    const char16_t* readerText;  // null: the reader was given no text
+    std::u16string expectedMessage;
+  } rows[] = {
+      {-1301, u"disc read timeout", u"INDEX.XML file read error. disc read timeout"},
+      {-1301, u"", u"INDEX.XML file read error."},
+      {-1301, nullptr, u"INDEX.XML file read error."},
+      {54321, u"odd state", u"not defined error odd state"},
+      {1000, u"", u"No object found in searching."},
+      {0, u"stale", u" stale"},
+      {-1301, longText.c_str(), (u"INDEX.XML file read error. " + longText).substr(0, 255)},
+  };
+  for (const auto& c : rows) {
+    SCOPED_TRACE(narrow(c.expectedMessage));
+    quil::api::setLastError(-3010);  // whatever was there before is replaced
+    QUIL_SetLastErrorWithMessage(c.readerCode, c.readerText);
+    quil::api::takeOverReaderError();
+    EXPECT_EQ(quil::api::lastErrorRecord().code, c.readerCode);
+    EXPECT_EQ(narrow(recordMessage()), narrow(c.expectedMessage));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TakeOverReaderError,
-    testing::Values(
-        ReaderCase{"WithReaderText", -1301, u"disc read timeout", u"INDEX.XML file read error. disc read timeout"},
-        ReaderCase{"EmptyReaderText", -1301, u"", u"INDEX.XML file read error."},
-        ReaderCase{"NoReaderText", -1301, nullptr, u"INDEX.XML file read error."},
-        ReaderCase{"UnknownCode", 54321, u"odd state", u"not defined error odd state"},
-        ReaderCase{"NotFound", 1000, u"", u"No object found in searching."},
-        ReaderCase{"NoErrorButText", 0, u"stale", u" stale"},
-        ReaderCase{"CutTo255", -1301, kLongText.c_str(), (u"INDEX.XML file read error. " + kLongText).substr(0, 255)}),
-    [](const testing::TestParamInfo<ReaderCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Relaying a sibling library's Windows-level error
@@ -202,77 +171,67 @@ struct Sibling {
   uint32_t (*getOther)();
 };
 
-const Sibling kReader{"Reader",
-                      SiblingLibrary::kReader,
-                      &QUILReaderLastError::QUILLastErrorManager::get,
-                      &QUILReaderLastError::QUILLastErrorManager::set,
-                      &QUILWriterLastError::QUILLastErrorManager::set,
-                      &QUILWriterLastError::QUILLastErrorManager::get};
-const Sibling kWriter{"Writer",
-                      SiblingLibrary::kWriter,
-                      &QUILWriterLastError::QUILLastErrorManager::get,
-                      &QUILWriterLastError::QUILLastErrorManager::set,
-                      &QUILReaderLastError::QUILLastErrorManager::set,
-                      &QUILReaderLastError::QUILLastErrorManager::get};
+using ReaderError = QUILReaderLastError::QUILLastErrorManager;
+using WriterError = QUILWriterLastError::QUILLastErrorManager;
 
-class SiblingRelay : public LastErrorTest, public testing::WithParamInterface<Sibling> {};
+TEST_F(LastErrorTest, SiblingRelayMovesOnlyAnErrorTheChosenSiblingSetInsideTheScope) {
+  const Sibling siblings[] = {
+      {"Reader", SiblingLibrary::kReader, &ReaderError::get, &ReaderError::set, &WriterError::set, &WriterError::get},
+      {"Writer", SiblingLibrary::kWriter, &WriterError::get, &WriterError::set, &ReaderError::set, &ReaderError::get}};
+  for (const Sibling& s : siblings) {
+    SCOPED_TRACE(s.name);
+    SetUp();
+    RecordingOwner owner;
+    // On entry the chosen sibling's stale error is cleared, and not relayed.
+    s.set(77);
+    s.setOther(88);
+    {
+      SiblingErrorRelay relay(owner, s.library);
+      EXPECT_EQ(s.get(), 0u);
+      EXPECT_EQ(s.getOther(), 88u);
+    }
+    EXPECT_EQ(owner.calls, 0);
+    EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
 
-TEST_P(SiblingRelay, MovesOnlyAnErrorTheChosenSiblingSetInsideTheScope) {
-  const Sibling& s = GetParam();
-  const auto fresh = [this] { SetUp(); };
-  RecordingOwner owner;
-  // On entry the chosen sibling's stale error is cleared, and not relayed.
-  s.set(77);
-  s.setOther(88);
-  {
-    SiblingErrorRelay relay(owner, s.library);
-    EXPECT_EQ(s.get(), 0u);
-    EXPECT_EQ(s.getOther(), 88u);
-  }
-  EXPECT_EQ(owner.calls, 0);
-  EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
-
-  // An error set inside becomes the thread's Windows error and clears ours.
-  fresh();
-  quil::api::setLastError(-3203);
-  {
-    SiblingErrorRelay relay(owner, s.library);
-    s.set(32);
-  }
-  EXPECT_EQ(QUILPlatform_GetLastError(), 32u);
-  EXPECT_EQ(owner.calls, 1);
-  EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
-  EXPECT_EQ(recordMessage(), u"");
-
-  // Also when an exception leaves the scope.
-  fresh();
-  try {
-    SiblingErrorRelay relay(owner, s.library);
-    s.set(80);
-    throw std::runtime_error("sibling call failed");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_EQ(QUILPlatform_GetLastError(), 80u);
-  EXPECT_EQ(owner.calls, 2);
-
-  // No error of the chosen sibling, or one of the other: both errors stay.
-  for (bool otherSets : {false, true}) {
-    SCOPED_TRACE(otherSets ? "the other library's error" : "no error");
-    fresh();
-    QUILPlatform_SetLastError(1234);
+    // An error set inside becomes the thread's Windows error and clears ours.
+    SetUp();
     quil::api::setLastError(-3203);
     {
       SiblingErrorRelay relay(owner, s.library);
-      if (otherSets) s.setOther(5);
+      s.set(32);
     }
-    EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+    EXPECT_EQ(QUILPlatform_GetLastError(), 32u);
+    EXPECT_EQ(owner.calls, 1);
+    EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
+    EXPECT_EQ(recordMessage(), u"");
+
+    // Also when an exception leaves the scope.
+    SetUp();
+    try {
+      SiblingErrorRelay relay(owner, s.library);
+      s.set(80);
+      throw std::runtime_error("sibling call failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(QUILPlatform_GetLastError(), 80u);
     EXPECT_EQ(owner.calls, 2);
-    EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
-    EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
+
+    // No error of the chosen sibling, or one of the other: both errors stay.
+    for (bool otherSets : {false, true}) {
+      SCOPED_TRACE(otherSets ? "the other library's error" : "no error");
+      SetUp();
+      QUILPlatform_SetLastError(1234);
+      quil::api::setLastError(-3203);
+      {
+        SiblingErrorRelay relay(owner, s.library);
+        if (otherSets) s.setOther(5);
+      }
+      EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+      EXPECT_EQ(owner.calls, 2);
+      EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
+      EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Libraries, SiblingRelay, testing::Values(kReader, kWriter),
-                         [](const testing::TestParamInfo<Sibling>& info) { return std::string(info.param.name); });
 
 }  // namespace
