@@ -24,13 +24,63 @@ file(RELATIVE_PATH QUIL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_
 set_target_properties(${QUIL_INSTALLED_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(${QUIL_INSTALLED_TOOLS} PROPERTIES INSTALL_RPATH "$ORIGIN/${QUIL_BIN_TO_LIB}")
 
-install(TARGETS ${QUIL_INSTALLED_LIBRARIES} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS ${QUIL_INSTALLED_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Only the application's interface: the sibling and emulator-control headers
-# are the project's own seams, not something an application builds against.
+# Every shared library carries a versioned soname, so that programs depend
+# on libX.so.0 and the bare .so belongs to the -dev package.
+set_target_properties(quilplatform quilemulator quilreader quilwriter PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+
+# Three Debian packages: the runtime (the libraries), the -dev package (the
+# headers a program is told to use, the bare .so links, the CMake package,
+# the pkg-config file, the guide) and the tools (quil, quilfs, quil-mkdisc,
+# quil-utility-listen, their man pages, the completion, the Python package).
+install(TARGETS ${QUIL_INSTALLED_LIBRARIES}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+install(TARGETS ${QUIL_INSTALLED_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The application's interface, and the emulator's control header that the
+# README tells test programs to use with libquilemulator.
 install(FILES ${PROJECT_SOURCE_DIR}/include/quil/quilcoreapi.h ${PROJECT_SOURCE_DIR}/include/quil/platform_error.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quil)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/record_and_read.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  ${PROJECT_SOURCE_DIR}/include/quil/emulator_control.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quil COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/record_and_read.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+  COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/API.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
+
+# The Python package where Debian's python3 looks (with the /usr prefix);
+# from another prefix, PYTHONPATH names <prefix>/lib/python3/dist-packages.
+if(EXISTS ${PROJECT_SOURCE_DIR}/python/quil)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/quil DESTINATION lib/python3/dist-packages COMPONENT tools
+    PATTERN "__pycache__" EXCLUDE)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/PYTHON.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools OPTIONAL)
+
+# Man pages from each tool's --help, made at build time where help2man is.
+find_program(HELP2MAN help2man)
+if(HELP2MAN)
+  set(QUIL_MAN_TOOLS ${QUIL_INSTALLED_TOOLS})
+  if(TARGET quilfs)
+    list(APPEND QUIL_MAN_TOOLS quilfs)
+  endif()
+  set(QUIL_MAN_PAGES)
+  set(QUIL_MAN_NAME_quil "inspect and change a disc through libquilcoreapi")
+  set(QUIL_MAN_NAME_quilfs "mount the volume of a disc as a file system")
+  set(QUIL_MAN_NAME_quil-mkdisc "make a fresh, empty emulated disc in a folder")
+  set(QUIL_MAN_NAME_quil-utility-listen "serve the desktop utility's close-error pipe")
+  foreach(tool ${QUIL_MAN_TOOLS})
+    set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)
+    add_custom_command(OUTPUT ${page}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+      COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+              "--name=${QUIL_MAN_NAME_${tool}}" --output=${page} $<TARGET_FILE:${tool}>
+      DEPENDS ${tool} VERBATIM)
+    list(APPEND QUIL_MAN_PAGES ${page})
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${QUIL_MAN_PAGES})
+  install(FILES ${QUIL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+else()
+  message(STATUS "help2man not found: no man pages (scripts/install-deps.sh installs it)")
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/tools/quil/quil.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quil COMPONENT tools)
 
 # The CMake package. The imported targets are written here rather than
 # exported from the build targets: those carry the source tree's include
@@ -50,31 +100,62 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/quilcoreapiConfig
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/quilcoreapiConfig.cmake
   ${PROJECT_BINARY_DIR}/package/quilcoreapiConfigVersion.cmake
-  DESTINATION ${QUIL_CMAKE_PACKAGE_DIR})
+  DESTINATION ${QUIL_CMAKE_PACKAGE_DIR} COMPONENT dev)
 
 # pkg-config: the prefix is found from the .pc file's own place, so the
 # same file serves /usr, /usr/local and `cmake --install --prefix DIR`.
 file(RELATIVE_PATH QUIL_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" QUIL_PC_TO_PREFIX "${QUIL_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/quilcoreapi.pc.in ${PROJECT_BINARY_DIR}/package/quilcoreapi.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/package/quilcoreapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/package/quilcoreapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
-# `cpack -G DEB`: one package with the libraries, the tools and the
-# development files. dpkg-shlibdeps reads the dependencies off the installed
-# objects (log4cxx, Boost, pugixml, the C++ runtime), so they cannot drift
-# from what the libraries really load.
-set(QUIL_PACKAGE_CONTACT "Merrow Corporation TALVO Drive software" CACHE STRING
-  "Maintainer written into the Debian package")
+# `cpack -G DEB`: three packages, one per component, depending on each
+# other; dpkg-shlibdeps reads the rest of the dependencies off the installed
+# objects (log4cxx, Boost, pugixml, libfuse, the C++ runtime).
+# The maintainer defaults to the project's committers as the repository
+# names them (the author of the last commit), so a package says who made it.
+execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%an <%ae>
+  OUTPUT_VARIABLE QUIL_LAST_AUTHOR OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT QUIL_LAST_AUTHOR MATCHES ".+ <.+@.+>")
+  set(QUIL_LAST_AUTHOR "libquilcoreapi developers <root@localhost>")
+endif()
+set(QUIL_PACKAGE_MAINTAINER "${QUIL_LAST_AUTHOR}" CACHE STRING
+  "The Maintainer field of the Debian packages: name <address>")
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime dev tools)
 set(CPACK_PACKAGE_NAME libquilcoreapi)
-set(CPACK_PACKAGE_VENDOR "Merrow Corporation")
-set(CPACK_PACKAGE_CONTACT "${QUIL_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_VENDOR "libquilcoreapi developers")
+set(CPACK_PACKAGE_CONTACT "${QUIL_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUIL_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY ${PROJECT_NAME})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Debug information stays in the build tree; the package carries the code.
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquilcoreapi${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "handle-based file API onto a video-recording optical disc volume
+ The core library with its platform library and the disc emulator that stands
+ in for the sibling reader and writer libraries and the disc driver.")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquilcoreapi-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DEPENDS runtime)
+set(CPACK_COMPONENT_DEV_DESCRIPTION "development files for libquilcoreapi
+ The public headers, the CMake package, the pkg-config file, the guide for
+ application developers and a complete example program.")
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quil-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "python3")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "tools for discs through libquilcoreapi
+ quil (inspect and change a disc), quilfs (a disc volume as a FUSE file
+ system), quil-mkdisc (make an emulated disc), quil-utility-listen (the
+ desktop utility's end of the close-error pipe) and the Python package quil.")
+# dpkg-shlibdeps reads each package's programs in that package's staging
+# folder: the tools find the project's own libraries in the runtime's.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../runtime/usr/${CMAKE_INSTALL_LIBDIR})
+# Debug information stays in the build tree; the packages carry the code.
 set(CPACK_STRIP_FILES ON)
 include(CPack)

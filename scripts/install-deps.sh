@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev  # the libFuzzer harnesses (scripts/fuzz.sh)
   libfuse3-dev fuse3 fio rsync  # quilfs, fusermount3, and the tools its tests drive through the mount
   bindfs  # the FUSE pass-through tools/quilfs/measure.sh compares quilfs with
+  python3 python3-pytest  # the Python package and its tests
+  help2man lintian  # man pages of the tools; the check of the Debian packages
 )
 
 missing=()

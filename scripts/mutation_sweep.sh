@@ -17,6 +17,13 @@ results="$(realpath -m "${1:-mutation-results.txt}")"
 work="${2:-/tmp/quil-mutations}"
 list="$here/scripts/mutations.txt"
 
+# A mutation may make a program write without end (a read position that
+# never moves, a space account that never fills): no file may pass 2 GiB, no
+# test may run past its timeout, and the sweep stops before the disk fills.
+ulimit -f $((2 * 1024 * 1024))
+enough_room() { [ "$(df -Pk "$work" | awk 'NR == 2 { print $4 }')" -gt $((10 * 1024 * 1024)) ]; }
+
+mkdir -p "$work"
 if [ ! -d "$work/src/.git" ]; then
   rm -rf "$work"
   git clone -q "$here" "$work/src"
@@ -35,6 +42,10 @@ while IFS= read -r line; do
   [ -z "$line" ] && continue
   case "$line" in \#*) continue ;; esac
   n=$((n + 1))
+  if ! enough_room; then
+    echo "mutation_sweep: less than 10 GiB left on $work; stopping at mutation $n" >&2
+    exit 1
+  fi
   IFS='|' read -r path old new what <<<"$line"
   file="$work/src/$path"
   if ! python3 - "$file" "$old" "$new" <<'PY'
@@ -55,6 +66,7 @@ PY
   elif ! (cd "$work/build" && ctest -j2 --timeout 300 >/dev/null 2>&1); then
     verdict=caught
   fi
+  rm -rf "$work/build/test-home/tmp" && mkdir -p "$work/build/test-home/tmp"
   echo "$verdict $n $what" | tee -a "$results"
   git -C "$work/src" checkout -q -- "$path"
 done <"$list"
