@@ -67,12 +67,13 @@ if(HELP2MAN)
   set(QUIL_MAN_NAME_quil-utility-listen "serve the desktop utility's close-error pipe")
   foreach(tool ${QUIL_MAN_TOOLS})
     set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)
-    add_custom_command(OUTPUT ${page}
+    add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
       COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
               "--name=${QUIL_MAN_NAME_${tool}}" --output=${page} $<TARGET_FILE:${tool}>
+      COMMAND gzip -n -9 -f ${page}
       DEPENDS ${tool} VERBATIM)
-    list(APPEND QUIL_MAN_PAGES ${page})
+    list(APPEND QUIL_MAN_PAGES ${page}.gz)
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${QUIL_MAN_PAGES})
   install(FILES ${QUIL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
@@ -114,7 +115,7 @@ install(FILES ${PROJECT_BINARY_DIR}/package/quilcoreapi.pc DESTINATION ${CMAKE_I
 # objects (log4cxx, Boost, pugixml, libfuse, the C++ runtime).
 # The maintainer defaults to the project's committers as the repository
 # names them (the author of the last commit), so a package says who made it.
-execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%an <%ae>
+execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 "--format=%an <%ae>"
   OUTPUT_VARIABLE QUIL_LAST_AUTHOR OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 if(NOT QUIL_LAST_AUTHOR MATCHES ".+ <.+@.+>")
   set(QUIL_LAST_AUTHOR "libquilcoreapi developers <root@localhost>")
@@ -136,6 +137,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquilcoreapi${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# A shlibs file for programs built against the runtime, and the ldconfig
+# trigger that goes with shared libraries.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "handle-based file API onto a video-recording optical disc volume
  The core library with its platform library and the disc emulator that stands
  in for the sibling reader and writer libraries and the disc driver.")
@@ -156,6 +161,27 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "tools for discs through libquilcoreapi
 # dpkg-shlibdeps reads each package's programs in that package's staging
 # folder: the tools find the project's own libraries in the runtime's.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../runtime/usr/${CMAKE_INSTALL_LIBDIR})
+# What Debian asks of every package's documentation folder: the copyright
+# file and, for a native package, a compressed changelog.
+set(QUIL_DEB_DOC ${PROJECT_BINARY_DIR}/package/debian-doc)
+file(MAKE_DIRECTORY ${QUIL_DEB_DOC})
+file(WRITE ${QUIL_DEB_DOC}/copyright
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: libquilcoreapi\n\n"
+  "Files: *\nCopyright: 2026 the libquilcoreapi developers\nLicense: proprietary\n"
+  " All rights reserved by the libquilcoreapi developers.\n")
+file(WRITE ${QUIL_DEB_DOC}/changelog
+  "libquilcoreapi (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+  "  * Built from the source tree.\n\n"
+  " -- ${QUIL_PACKAGE_MAINTAINER}  Mon, 07 Dec 2026 00:00:00 +0000\n")
+execute_process(COMMAND gzip -n -9 -f -k ${QUIL_DEB_DOC}/changelog)
+foreach(component runtime dev tools)
+  string(TOUPPER ${component} upper)
+  install(FILES ${QUIL_DEB_DOC}/copyright ${QUIL_DEB_DOC}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME} COMPONENT ${component})
+endforeach()
+file(WRITE ${QUIL_DEB_DOC}/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${QUIL_DEB_DOC}/triggers)
 # Debug information stays in the build tree; the packages carry the code.
 set(CPACK_STRIP_FILES ON)
 include(CPack)
