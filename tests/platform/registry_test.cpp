@@ -30,7 +30,7 @@ const char* kExport =
 
 constexpr const char16_t* kKey = u"SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc";
 
-TEST(Registry, ReadsDwordsAndStringsWithEscapes) {
+TEST(Registry, ReadsTheExport) {
   const auto reg = Registry::fromText(kExport);
   EXPECT_EQ(reg.readDword(kKey, u"LogLevel"), 10u);
   EXPECT_EQ(reg.readString(kKey, u"LogFolder", 1024), std::u16string(u"C:\\Logs\\quil \"x\""));
@@ -41,25 +41,16 @@ TEST(Registry, ReadsDwordsAndStringsWithEscapes) {
   EXPECT_FALSE(reg.readDword(kKey, u"LogFolder"));
   EXPECT_FALSE(reg.readDword(kKey, u"Gone"));
   EXPECT_FALSE(reg.readDword(kKey, u"Binary"));
-}
-
-TEST(Registry, OnlyMachineKeysCountAndDeletionSectionsDefineNothing) {
-  const auto reg = Registry::fromText(kExport);
+  // Only machine keys count, and deletion sections define nothing.
   EXPECT_FALSE(reg.keyExists(u"SOFTWARE\\Removed"));
   EXPECT_TRUE(reg.keyExists(u"SOFTWARE\\Microsoft"));  // a parent of a defined key
   EXPECT_FALSE(reg.keyExists(u"SOFTWARE\\Nobody"));
-}
-
-TEST(Registry, SubkeysAreImmediateChildrenInFileOrder) {
-  const auto reg = Registry::fromText(kExport);
+  // Subkeys are the immediate children, in file order.
   EXPECT_EQ(reg.subkeyNames(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"),
             (std::vector<std::u16string>{u"{A}", u"B"}));
-}
-
-TEST(Registry, StringsThatDoNotFitTheBufferAreNotRead) {
-  const auto reg = Registry::fromText(kExport);
+  // A string that does not fit the buffer is not read: "First" and its NUL
+  // need 12 bytes of UTF-16.
   const auto key = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A}";
-  // "First" and its NUL need 12 bytes of UTF-16.
   EXPECT_EQ(reg.readString(key, u"DisplayName", 12), std::u16string(u"First"));
   EXPECT_FALSE(reg.readString(key, u"DisplayName", 11));
 }

@@ -1,5 +1,9 @@
 // The formatter against what the Microsoft C runtime's swprintf prints on x64
-// for the same wide format, directive by directive.
+// for the same wide format, directive by directive. What the export trace
+// lines pin already (%p of a value, NULL or a wide pointer; %ls of a pointer,
+// of NULL and cut by a precision; 0x%08X of a negative value; %lu and %llu
+// at their tops) and formatTo's appending (the writer's trace lines) are
+// checked there.
 //
 // A literal format that does not match its arguments does not compile:
 // quil::format(u"%ld", int64_t{}) is rejected by the format string's consteval
@@ -61,7 +65,6 @@ std::vector<Case> integerCases() {
   return {
       {"d_negative", format(u"%d", -42), u"-42"},
       {"i_positive", format(u"%i", 7), u"7"},
-      {"X_zero_padded_minus_one", format(u"%08X", int32_t{-1}), u"FFFFFFFF"},
       {"X_int32_min", format(u"%X", INT32_MIN), u"80000000"},
       {"x_lower", format(u"%x", 0xBEEFu), u"beef"},
       {"o_octal", format(u"%o", 8), u"10"},
@@ -72,9 +75,7 @@ std::vector<Case> integerCases() {
       {"hd_zero_padded_negative", format(u"%03hd", int16_t{-7}), u"-07"},
       {"hhd_300", format(u"%hhd", 300), u"44"},
       {"ld_int32_min", format(u"%ld", INT32_MIN), u"-2147483648"},
-      {"lu_uint32_max", format(u"%lu", UINT32_MAX), u"4294967295"},
       {"lx_uint32_max", format(u"%lx", UINT32_MAX), u"ffffffff"},
-      {"llu_uint64_max", format(u"%llu", UINT64_MAX), u"18446744073709551615"},
       {"lld_int64_min", format(u"%lld", INT64_MIN), u"-9223372036854775808"},
       {"I64d_int64_min", format(u"%I64d", INT64_MIN), u"-9223372036854775808"},
       {"I64X_high_bit", format(u"%I64X", uint64_t{0x8000000000000001}), u"8000000000000001"},
@@ -115,6 +116,8 @@ std::vector<Case> flagCases() {
       {"star_width_negative_left_justifies", format(u"[%*d]", -5, 42), u"[42   ]"},
       {"star_width_and_precision", format(u"[%*.*d]", 6, 4, 42), u"[  0042]"},
       {"star_precision_negative_is_none", format(u"[%.*d]", -1, 0), u"[0]"},
+      {"p_nullptr", format(u"%p", nullptr), u"0000000000000000"},
+      {"p_width_left", format(u"[%-18p]", static_cast<const void*>(nullptr)), u"[0000000000000000  ]"},
       {"percent", format(u"100%%"), u"100%"},
       {"percent_between_directives", format(u"%d%%%d", 1, 2), u"1%2"},
   };
@@ -142,11 +145,9 @@ std::vector<Case> stringCases() {
   const char16_t* widePtr = u"text";
   const char16_t* nullWide = nullptr;
   const char* nullNarrow = nullptr;
-  const char16_t* unterminated = kWideField.name;
   const char* unterminatedNarrow = kNarrowField.code;
   return {
       {"s_wide", format(u"%s", wide), u"abcdef"},
-      {"ls_pointer", format(u"%ls", widePtr), u"text"},
       {"ws_wide", format(u"%ws", widePtr), u"text"},
       {"s_width_right", format(u"[%6s]", u"ab"), u"[    ab]"},
       // The Microsoft runtime pads strings and characters with zeros under the 0 flag.
@@ -159,7 +160,6 @@ std::vector<Case> stringCases() {
       {"ls_star_precision_longer", format(u"%.*ls", 10, widePtr), u"text"},
       {"ls_star_precision_negative_is_none", format(u"%.*ls", -1, widePtr), u"text"},
       {"ls_star_width_and_precision", format(u"[%*.*ls]", -5, 3, wide), u"[abc  ]"},
-      {"ls_unterminated_pointer_precision", format(u"[%.*ls]", 4, unterminated), u"[ABCD]"},
       {"ls_unterminated_array", format(u"[%ls]", kWideField.name), u"[ABCD]"},
       {"hs_narrow", format(u"%hs", std::string("plain")), u"plain"},
       {"hs_utf8", format(u"%hs", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), u"caf\u00E9 \u20AC \U0001F600"},
@@ -170,9 +170,7 @@ std::vector<Case> stringCases() {
       {"S_is_narrow", format(u"%S", "narrow"), u"narrow"},
       {"lS_is_wide", format(u"%lS", widePtr), u"text"},
       {"hs_width", format(u"[%-6hs]", "ab"), u"[ab    ]"},
-      {"ls_null", format(u"%ls", nullWide), u"(null)"},
       {"hs_null", format(u"%hs", nullNarrow), u"(null)"},
-      {"ls_null_precision_cuts", format(u"[%.3ls]", nullWide), u"[(nu]"},
       {"ls_null_width", format(u"[%8ls]", nullWide), u"[  (null)]"},
   };
 }
@@ -203,20 +201,6 @@ std::vector<Case> charCases() {
 }
 INSTANTIATE_TEST_SUITE_P(Characters, Formats, testing::ValuesIn(charCases()), caseName);
 
-std::vector<Case> pointerCases() {
-  const auto* p = reinterpret_cast<const void*>(uintptr_t{0x00007FF6ABCD1234});
-  const void* null = nullptr;
-  const auto* low = reinterpret_cast<const char16_t*>(uintptr_t{0xA0});
-  return {
-      {"p_value", format(u"%p", p), u"00007FF6ABCD1234"},
-      {"p_null", format(u"%p", null), u"0000000000000000"},
-      {"p_nullptr", format(u"%p", nullptr), u"0000000000000000"},
-      {"p_wide_string_pointer", format(u"%p", low), u"00000000000000A0"},
-      {"p_width_left", format(u"[%-18p]", null), u"[0000000000000000  ]"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(Pointers, Formats, testing::ValuesIn(pointerCases()), caseName);
-
 // A format that only arrives at run time cannot be rejected by the compiler:
 // each directive the arguments cannot satisfy becomes "%!".
 std::vector<Case> runtimeCases() {
@@ -243,12 +227,5 @@ std::vector<Case> runtimeCases() {
   };
 }
 INSTANTIATE_TEST_SUITE_P(Runtime, Formats, testing::ValuesIn(runtimeCases()), caseName);
-
-TEST(FormatTo, AppendsToWhatIsAlreadyThere) {
-  std::u16string out = u"head:";
-  quil::formatTo(out, u"%d", 1);
-  quil::formatTo(out, u"/%ls", u"x");
-  EXPECT_EQ(quil::toUtf8(out), "head:1/x");
-}
 
 }  // namespace

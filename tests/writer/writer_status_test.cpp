@@ -16,67 +16,58 @@ using quil::writer::WriterStatus;
 
 std::u16string text(int32_t code) { return std::u16string(quil::api::errorText(code)); }
 
-struct FailedWrite {
-  const char* name;
-  Fault fault;
-  uint32_t status;
-  int32_t errorCode;
-  std::u16string message;
-  bool success;      // by the outcome table
-  const char* line;  // the information line the failure leaves
-};
-void PrintTo(const FailedWrite& row, std::ostream* os) { *os << row.name; }
-
-class WriterStatusTable : public DiscTest, public testing::WithParamInterface<FailedWrite> {};
-
-TEST_P(WriterStatusTable, FailedClipWriteGivesItsStatusCodeMessageAndLine) {
-  const FailedWrite& row = GetParam();
-  auto volume = openVolume();
-  auto clip = WriterFile::create(*volume, quil::files::FileNameManage(u"\\CLIP\\C0001.MXF", false), 1);
-  ASSERT_NE(clip.file, nullptr);
-
-  quil::emulator::failNext("ClipWriter::Write", 1, row.fault);
-  const size_t mark = logMark();
-  uint32_t count = 0xDEAD;
-  const WriterStatus s = clip.file->writeFile("abcd", 4, &count);
-  EXPECT_EQ(s.status(), row.status);
-  EXPECT_EQ(s.errorCode(), row.errorCode);
-  EXPECT_EQ(s.message(), row.message);
-  EXPECT_EQ(s.closeResult(), 0u);
-  EXPECT_EQ(quil::writer::writerOutcome(s).success, row.success);
-  EXPECT_EQ(count, 0xDEADu) << "the count is written only on success";
-  EXPECT_EQ(countSince(mark, row.line), 1u) << row.line;
-
-  // The object stays usable after a failure.
-  EXPECT_EQ(clip.file->writeFile("abcd", 4, &count).status(), 0u);
-  EXPECT_EQ(count, 4u);
-}
-
 // A writer exception's line names the place the writer threw from.
 constexpr const char* kThrown = "ClipWriter::Write() QUILWriterException : errcode=";
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, WriterStatusTable,
-    testing::Values(
-        FailedWrite{"CodeOfNoError", writerFault(0x82000022, 0, u"odd"), 3, 0, u" (0x82000022)", false,
-                    "ClipWriter::Write() QUILWriterException : errcode=0x82000022 QUILREPAIR_STATUS=0 what=\"odd\""},
-        FailedWrite{"NotFound", writerFault(0x86000010, 0, u"gone"), 3, 1000,
-                    u"No object found in searching. (0x86000010)", false,
-                    "QUILWriterException : errcode=0x86000010 QUILREPAIR_STATUS=0 what=\"gone\""},
-        FailedWrite{"Repaired1", writerFault(0x87000007, 1), 4, -1000, text(-1000) + u" (0x87000007)", true, kThrown},
-        FailedWrite{"Repaired2", writerFault(0x87000007, 2), 5, -1000, text(-1000) + u" (0x87000007)", false,
-                    "QUILREPAIR_STATUS=2"},
-        FailedWrite{"Repaired3", writerFault(0x8800001C, 3), 6, -4, text(-4) + u" (0x8800001C)", false,
-                    "QUILREPAIR_STATUS=3"},
-        FailedWrite{"RepairOutOfRange", writerFault(0x8800001C, 9), 7, -4, text(-4) + u" (0x8800001C)", false,
-                    "QUILREPAIR_STATUS=9"},
-        FailedWrite{"AbsentFromMap", writerFault(0x8D000001, 2), 5, -1, u"Internal SDK error. (0x8D000001)", false,
-                    "errcode=0x8D000001 QUILREPAIR_STATUS=2"},
-        FailedWrite{"StandardException", kindFault(FaultKind::kStandardException), 3, -3, text(-3), false,
-                    "invokeWriterFunction() std::exception : what=\"injected\""},
-        FailedWrite{"NonStandardObject", kindFault(FaultKind::kNonStandardObject), 3, -2, text(-2), false,
-                    "invokeWriterFunction() unknown exception"}),
-    [](const testing::TestParamInfo<FailedWrite>& info) { return std::string(info.param.name); });
+using StatusTest = DiscTest;
+
+TEST_F(StatusTest, FailedClipWriteGivesItsStatusCodeMessageAndLine) {
+  const struct {
+    const char* name;
+    Fault fault;
+    uint32_t status;
+    int32_t errorCode;
+    std::u16string message;
+    bool success;      // by the outcome table
+    const char* line;  // the information line the failure leaves
+  } rows[] = {
+      {"CodeOfNoError", writerFault(0x82000022, 0, u"odd"), 3, 0, u" (0x82000022)", false,
+       "ClipWriter::Write() QUILWriterException : errcode=0x82000022 QUILREPAIR_STATUS=0 what=\"odd\""},
+      {"NotFound", writerFault(0x86000010, 0, u"gone"), 3, 1000, u"No object found in searching. (0x86000010)", false,
+       "QUILWriterException : errcode=0x86000010 QUILREPAIR_STATUS=0 what=\"gone\""},
+      {"Repaired1", writerFault(0x87000007, 1), 4, -1000, text(-1000) + u" (0x87000007)", true, kThrown},
+      {"Repaired2", writerFault(0x87000007, 2), 5, -1000, text(-1000) + u" (0x87000007)", false, "QUILREPAIR_STATUS=2"},
+      {"Repaired3", writerFault(0x8800001C, 3), 6, -4, text(-4) + u" (0x8800001C)", false, "QUILREPAIR_STATUS=3"},
+      {"RepairOutOfRange", writerFault(0x8800001C, 9), 7, -4, text(-4) + u" (0x8800001C)", false,
+       "QUILREPAIR_STATUS=9"},
+      {"AbsentFromMap", writerFault(0x8D000001, 2), 5, -1, u"Internal SDK error. (0x8D000001)", false,
+       "errcode=0x8D000001 QUILREPAIR_STATUS=2"},
+      {"StandardException", kindFault(FaultKind::kStandardException), 3, -3, text(-3), false,
+       "invokeWriterFunction() std::exception : what=\"injected\""},
+      {"NonStandardObject", kindFault(FaultKind::kNonStandardObject), 3, -2, text(-2), false,
+       "invokeWriterFunction() unknown exception"},
+  };
+  auto volume = openVolume();
+  auto clip = WriterFile::create(*volume, quil::files::FileNameManage(u"\\CLIP\\C0001.MXF", false), 1);
+  ASSERT_NE(clip.file, nullptr);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    quil::emulator::failNext("ClipWriter::Write", 1, row.fault);
+    const size_t mark = logMark();
+    uint32_t count = 0xDEAD;
+    const WriterStatus s = clip.file->writeFile("abcd", 4, &count);
+    EXPECT_EQ(s.status(), row.status);
+    EXPECT_EQ(s.errorCode(), row.errorCode);
+    EXPECT_EQ(s.message(), row.message);
+    EXPECT_EQ(s.closeResult(), 0u);
+    EXPECT_EQ(quil::writer::writerOutcome(s).success, row.success);
+    EXPECT_EQ(count, 0xDEADu) << "the count is written only on success";
+    EXPECT_EQ(countSince(mark, row.line), 1u) << row.line;
+    // The object stays usable after a failure.
+    EXPECT_EQ(clip.file->writeFile("abcd", 4, &count).status(), 0u);
+    EXPECT_EQ(count, 4u);
+  }
+}
 
 TEST(WriterStatus, ConstructionRulesAndOutcomeTable) {
   EXPECT_EQ(WriterStatus().status(), 7u);  // not produced yet

@@ -87,14 +87,12 @@ TEST_F(VolumeTest, ChecksOfTheVolumeAndItsTree) {
   std::string discId;
   QUILWriter::QUIL_AliasRename alias;
   EXPECT_EQ(volume->checkKeldaFile(_Volume_Param{}, discId, alias), quil::writer::kKeldaGood);
-  using Row = std::pair<Fault, quil::writer::KeldaCheck>;
-  for (const auto& [fault, result] : {Row{writerFault(0x84000010, 0), quil::writer::kKeldaWriteProtect},
-                                      Row{writerFault(0x8400000F, 0), quil::writer::kKeldaUnsupported},
-                                      Row{writerFault(0x84000011, 0), quil::writer::kKeldaOtherFailure},
-                                      Row{kindFault(FaultKind::kStandardException), quil::writer::kKeldaUnsupported},
-                                      Row{kindFault(FaultKind::kNonStandardObject), quil::writer::kKeldaUnsupported}}) {
-    quil::emulator::failNext("QUILWriter::CheckKeldaFile", 1, fault);
-    EXPECT_EQ(volume->checkKeldaFile(_Volume_Param{}, discId, alias), result) << std::hex << fault.writerCode;
+  // A writer exception of the write-protect code, of the unsupported-tree
+  // code and of another code reach the volume open in volume_session_test
+  // (NotWritable, OpeningFails/UnsupportedTree and /TreeCheckFails).
+  for (const FaultKind kind : {FaultKind::kStandardException, FaultKind::kNonStandardObject}) {
+    quil::emulator::failNext("QUILWriter::CheckKeldaFile", 1, kindFault(kind));
+    EXPECT_EQ(volume->checkKeldaFile(_Volume_Param{}, discId, alias), quil::writer::kKeldaUnsupported);
   }
   bool current = false;
   quil::emulator::failNext("QUILWriter::parseDiscmeta", 1, kindFault(FaultKind::kNonStandardObject));
@@ -135,57 +133,52 @@ TEST_F(VolumeTest, NameOperationsByKind) {
   EXPECT_EQ(countSince(lockMark, "WriterVolume::lockFile() std::exception : what=\"injected\""), 1u);
 }
 
-struct CmptrCase {
-  const char* name;
-  MediumDescription medium;
-  uint32_t recInhMode;
-  const char* fault;  // a driver call made to fail, or null
-  bool result, created;
-  uint32_t privilegedEntries, dirtyMarks;
-};
-void PrintTo(const CmptrCase& c, std::ostream* os) { *os << c.name; }
+TEST_F(VolumeTest, CmptrFolderCreatedOnlyWhereItMayBeAndNoDriverStateLeftBehind) {
+  const MediumDescription rewritable = medium('S', false), writeOnce = medium('S', true),
+                          notWritable = medium('S', true, false);
+  const struct {
+    const char* name;
+    MediumDescription medium;
+    uint32_t recInhMode;
+    const char* fault;  // a driver call made to fail, or null
+    bool result, created;
+    uint32_t privilegedEntries, dirtyMarks;
+  } rows[] = {
+      {"WriteProtectedByCaller", writeOnce, 1, nullptr, true, false, 0, 0},
+      {"NotWritable", notWritable, 0, nullptr, true, false, 0, 0},
+      {"WriteOnce", writeOnce, 0, nullptr, true, true, 1, 1},
+      {"Rewritable", rewritable, 0, nullptr, true, true, 1, 0},
+      {"MarkDirtyFails", writeOnce, 0, "DeviceIoControl(GLYSCTL_MARK_VOLUME_DIRTY)", false, false, 1, 0},
+      {"EnterFails", writeOnce, 0, "DeviceIoControl(GLYSCTL_ENTER_PRIVILEGED_MODE)", false, false, 0, 0},
+      {"DeviceFails", rewritable, 0, "CreateFile(device)", false, false, 0, 0},
+  };
+  for (const auto& c : rows) {
+    SCOPED_TRACE(c.name);
+    format(c.medium);
+    quil::emulator::reset();
+    _Volume_Param param{};
+    param.recInhMode = c.recInhMode;
+    auto volume = openVolume(param);
+    ASSERT_NE(volume, nullptr);
+    const auto before = driverState();
+    if (c.fault != nullptr) quil::emulator::failNext(c.fault, 1, windowsFault(0x1F));
 
-class CmptrFolder : public DiscTest, public testing::WithParamInterface<CmptrCase> {};
-
-TEST_P(CmptrFolder, CreatedOnlyWhereItMayBeAndNoDriverStateLeftBehind) {
-  const CmptrCase& c = GetParam();
-  format(c.medium);
-  _Volume_Param param{};
-  param.recInhMode = c.recInhMode;
-  auto volume = openVolume(param);
-  const auto before = driverState();
-  if (c.fault != nullptr) quil::emulator::failNext(c.fault, 1, windowsFault(0x1F));
-
-  bool created = !c.created;
-  EXPECT_EQ(volume->checkCmptrFolder(created), c.result);
-  EXPECT_EQ(created, c.created);
-  EXPECT_EQ(fs::is_directory(disc() / "KELDA" / "CMPTR"), c.created);
-  const auto after = driverState();
-  EXPECT_FALSE(after.privileged);
-  EXPECT_EQ(after.privilegedEntries - before.privilegedEntries, c.privilegedEntries);
-  EXPECT_EQ(after.dirtyMarks - before.dirtyMarks, c.dirtyMarks);
-  EXPECT_EQ(after.lastFlushPolicy, c.dirtyMarks != 0 ? 2u : before.lastFlushPolicy);
-  if (c.created) {  // once there, it is left alone
-    EXPECT_TRUE(volume->checkCmptrFolder(created));
-    EXPECT_FALSE(created);
-    EXPECT_EQ(driverState().privilegedEntries, after.privilegedEntries);
+    bool created = !c.created;
+    EXPECT_EQ(volume->checkCmptrFolder(created), c.result);
+    EXPECT_EQ(created, c.created);
+    EXPECT_EQ(fs::is_directory(disc() / "KELDA" / "CMPTR"), c.created);
+    const auto after = driverState();
+    EXPECT_FALSE(after.privileged);
+    EXPECT_EQ(after.privilegedEntries - before.privilegedEntries, c.privilegedEntries);
+    EXPECT_EQ(after.dirtyMarks - before.dirtyMarks, c.dirtyMarks);
+    EXPECT_EQ(after.lastFlushPolicy, c.dirtyMarks != 0 ? 2u : before.lastFlushPolicy);
+    if (c.created) {  // once there, it is left alone
+      EXPECT_TRUE(volume->checkCmptrFolder(created));
+      EXPECT_FALSE(created);
+      EXPECT_EQ(driverState().privilegedEntries, after.privilegedEntries);
+    }
   }
 }
-
-const MediumDescription kRewritable = medium('S', false), kWriteOnce = medium('S', true),
-                        kNotWritable = medium('S', true, false);
-
-INSTANTIATE_TEST_SUITE_P(
-    Media, CmptrFolder,
-    testing::Values(
-        CmptrCase{"WriteProtectedByCaller", kWriteOnce, 1, nullptr, true, false, 0, 0},
-        CmptrCase{"NotWritable", kNotWritable, 0, nullptr, true, false, 0, 0},
-        CmptrCase{"WriteOnce", kWriteOnce, 0, nullptr, true, true, 1, 1},
-        CmptrCase{"Rewritable", kRewritable, 0, nullptr, true, true, 1, 0},
-        CmptrCase{"MarkDirtyFails", kWriteOnce, 0, "DeviceIoControl(GLYSCTL_MARK_VOLUME_DIRTY)", false, false, 1, 0},
-        CmptrCase{"EnterFails", kWriteOnce, 0, "DeviceIoControl(GLYSCTL_ENTER_PRIVILEGED_MODE)", false, false, 0, 0},
-        CmptrCase{"DeviceFails", kRewritable, 0, "CreateFile(device)", false, false, 0, 0}),
-    [](const testing::TestParamInfo<CmptrCase>& info) { return std::string(info.param.name); });
 
 TEST_F(VolumeTest, CmptrFolderWithoutItsParentIsAFilesystemWarning) {
   auto volume = openVolume();
@@ -321,15 +314,12 @@ TEST_F(WriterFileTest, UserDataAndGeneralFiles) {
   EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"a.txt\", " + args + "0 )"), 1u);
   EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"g.bin\", " + args + "1 )"), 1u);
 
-  uint32_t count = 0;
-  int64_t position = -1;
-  ASSERT_EQ(user.file->writeFile("hello world", 11, &count).status(), 0u);
-  ASSERT_EQ(user.file->setFilePointer(5, &position, QUILWriter::QUIL_WHENCE_BEGIN).status(), 0u);
-  ASSERT_EQ(user.file->setEndOfFile().status(), 0u);
+  // Writing, moving the pointer and setting the end of file reach the disc
+  // through the exports (volume_session_test: HandleOperationsByKind).
   EXPECT_EQ(user.file->setFileSize(3).status(), 2u);  // a user-data file is cut by its end of file
   EXPECT_EQ(user.file->close().status(), 0u);
   EXPECT_EQ(general.file->close().status(), 0u);
-  EXPECT_EQ(slurp(disc() / "USERDATA" / "a.txt"), "hello");
+  EXPECT_TRUE(fs::exists(disc() / "USERDATA" / "a.txt"));
   EXPECT_TRUE(fs::exists(disc() / "GENERAL" / "g.bin"));
 }
 
