@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include <ctime>
+
 #include <algorithm>
 
 namespace quilfs {
@@ -79,6 +81,20 @@ struct timespec timespecOf(const QUIL_SYSTEMTIME& t) {
 int64_t fileTimeOf(const struct timespec& t) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
   return (static_cast<int64_t>(t.tv_sec) + kSecondsFrom1601To1970) * 10000000LL + t.tv_nsec / 100;
+}
+
+struct timespec now() {
+  struct timespec t {};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return t;
+}
+
+bool later(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 }  // namespace quilfs

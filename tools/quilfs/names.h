@@ -50,4 +50,8 @@ struct timespec timespecOf(const QUIL_SYSTEMTIME& utc);
 // A Windows file time: 100-ns intervals since 1601-01-01 UTC.
 int64_t fileTimeOf(const struct timespec& t);
 
+struct timespec now();
+bool later(const struct timespec& a, const struct timespec& b);
+bool sameTime(const struct timespec& a, const struct timespec& b);
+
 }  // namespace quilfs

@@ -44,13 +44,6 @@ constexpr size_t kNameUnits = sizeof(FindData::name) / sizeof(QUILCHAR);
 bool isHiddenName(const std::u16string& path) { return lastName(path).substr(0, 12) == u".fuse_hidden"; }
 // Long enough for a release queued behind other requests on a loaded machine.
 constexpr auto kReleaseWait = std::chrono::seconds(3);
-// Times of an entry older than this are settled: any later change gets
-// other times, however coarse the clock's tick and though the entry keeps
-// only milliseconds.
-constexpr time_t kSettledSeconds = 2;
-// Records of cached files beyond this are dropped all at once: a file
-// without one is read afresh at its next open, which is always correct.
-constexpr size_t kMostCached = 4096;
 // The readahead the mount gets when the kernel lets the daemon raise it:
 // with the kernel's 128 KiB, reads arrive as 128-256 KiB requests; with
 // this, as 1 MiB requests, several in flight.
@@ -103,16 +96,6 @@ uint32_t accessOf(int flags) {
   }
 }
 
-struct timespec now() {
-  struct timespec t {};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return t;
-}
-
-bool later(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
 std::u16string nameOf(const FindData& entry) {
   return std::u16string(entry.name, std::find(entry.name, entry.name + kNameUnits, u'\0'));
 }
@@ -132,11 +115,11 @@ int areaOf(const std::u16string& path) {
 
 VolumeFs* self() { return static_cast<VolumeFs*>(fuse_get_context()->private_data); }
 
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 }  // namespace
+
+// A failure met on the way that did not decide the operation (a lookup
+// that found nothing) is not the operation's to report.
+void forgetRefusal() { lastRefusal = Refusal{}; }
 
 VolumeFs::VolumeFs(MountOptions options) : options_(options), owner_(getuid()), group_(getgid()) {}
 
@@ -337,86 +320,6 @@ VolumeFs::Entry VolumeFs::entryOf(const FindData& found) {
   const struct timespec created = timespecOf(found.time1);
   entry.changed = later(created, entry.written) ? created : entry.written;
   return entry;
-}
-
-bool VolumeFs::Stamp::operator==(const Stamp& other) const {
-  return size == other.size && sameTime(created, other.created) && sameTime(written, other.written);
-}
-
-VolumeFs::Stamp VolumeFs::stampOf(const FindData& found) {
-  return {found.size, timespecOf(found.time1), timespecOf(found.time3)};
-}
-
-// No change to come can leave these times as they are: they are older
-// than now by more than a clock tick.
-bool VolumeFs::settled(const Stamp& stamp) {
-  const struct timespec newest = later(stamp.created, stamp.written) ? stamp.created : stamp.written;
-  return newest.tv_sec + kSettledSeconds < now().tv_sec;
-}
-
-// The kernel keeps the pages of a file between opens only when they are
-// known to hold what the file holds now: it finds the stamp it had when the
-// pages were filled, and that stamp would show any change made since (the
-// file's times were settled when the daemon saw them, or the pages are
-// what the mount itself wrote). Every other open drops them. A file changed
-// through the library by another program is therefore read afresh at its
-// next open, as a file on NFS is.
-bool VolumeFs::keepCache(const std::u16string& path, int32_t handle) {
-  FindData found{};
-  if (findEntry(path, found) != 0) {
-    lastRefusal = Refusal{};
-    cached_.erase(path);
-    return false;
-  }
-  const Stamp stamp = stampOf(found);
-  const auto it = cached_.find(path);
-  if (it != cached_.end() && it->second.trusted && it->second.stamp == stamp) return true;
-  if (cached_.size() >= kMostCached) cached_.clear();
-  // The pages are dropped when this open completes, and filled afresh by
-  // reads after this stamp was taken. Until a request of this handle shows
-  // that the kernel has dropped them, another open must not keep them.
-  Cached record;
-  record.stamp = stamp;
-  record.settled = settled(stamp);
-  record.confirmBy = handle;
-  cached_[path] = record;
-  files_.at(handle).confirmsCache = true;
-  return false;
-}
-
-void VolumeFs::confirmCache(int32_t handle, OpenFile& file) {
-  file.confirmsCache = false;
-  const auto it = cached_.find(file.path);
-  if (it == cached_.end() || it->second.confirmBy != handle) return;
-  it->second.trusted = it->second.settled;
-  it->second.confirmBy = -1;
-}
-
-// A user-data or general file written through the mount: the kernel's
-// pages hold what was written (the library keeps those bytes as they are),
-// so the stamp after the close vouches for them. Other kinds may be
-// finished by the writer at their close, and are read afresh.
-void VolumeFs::recordWritten(const OpenFile& file) {
-  FindData found{};
-  if (file.unlinked || !isUserArea(file.path) || findEntry(file.path, found) != 0) {
-    lastRefusal = Refusal{};
-    cached_.erase(file.path);
-    return;
-  }
-  if (cached_.size() >= kMostCached) cached_.clear();
-  Cached record;
-  record.stamp = stampOf(found);
-  record.trusted = true;
-  record.settled = true;
-  cached_[file.path] = record;
-}
-
-// Removed or renamed through the mount: whatever now has the name is read
-// afresh at its next open, under any spelling of it.
-void VolumeFs::forgetCache(const std::u16string& path) {
-  for (auto it = cached_.begin(); it != cached_.end();) {
-    it = isAtOrBelow(it->first, path) ? cached_.erase(it) : std::next(it);
-  }
 }
 
 // After the kernel has taken the mount's settings (it lowers the readahead

@@ -26,6 +26,9 @@ struct MountOptions {
   bool debug = false;         // -d: also report what the daemon refuses on its own
 };
 
+// Clears the failed library call this thread's operation would report.
+void forgetRefusal();
+
 class VolumeFs {
  public:
   explicit VolumeFs(MountOptions options);
