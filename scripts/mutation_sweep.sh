@@ -46,7 +46,7 @@ while IFS= read -r line; do
     echo "mutation_sweep: less than 10 GiB left on $work; stopping at mutation $n" >&2
     exit 1
   fi
-  IFS='|' read -r path old new what <<<"$line"
+  IFS=$'\t' read -r path old new what <<<"$line"
   file="$work/src/$path"
   if ! python3 - "$file" "$old" "$new" <<'PY'
 import sys

@@ -74,8 +74,9 @@ class ReaderTest : public DiscFolder {
     if (volume > 0) QUIL_CloseVolume(volume);
     DiscFolder::TearDown();
   }
-  int32_t openVolume() {
+  int32_t openVolume(uint32_t recInhMode = 0) {
     QUIL_READER_VOLUME_PARAM p{};
+    p.volume.recInhMode = recInhMode;
     bool checkOk = false;
     return volume = QUIL_CreateVolume(root.c_str(), &p, &checkOk);
   }
@@ -171,10 +172,7 @@ TEST_F(ReaderTest, DispositionsFollowCreateFile) {
 // change on a write-inhibited volume.
 TEST_F(ReaderTest, WriteInhibitedVolumeRefusesEveryChange) {
   hostFile("USERDATA/a.txt", "abc");
-  QUIL_READER_VOLUME_PARAM p{};
-  p.volume.recInhMode = 1;
-  bool checkOk = false;
-  ASSERT_GT(volume = QUIL_CreateVolume(root.c_str(), &p, &checkOk), 0);
+  ASSERT_GT(openVolume(1), 0);
   EXPECT_FAILS(open(u"\\USERDATA\\b.txt", kWrite, kCreateNew), -1, -3012, 19);
   EXPECT_FAILS(open(u"\\USERDATA\\a.txt", kRead | kWrite, kOpenExisting), -1, -3012, 19);
   EXPECT_EQ(open(u"\\USERDATA\\a.txt", kRead, kCreateAlways), -1) << "truncation is a change too";

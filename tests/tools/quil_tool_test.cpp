@@ -45,17 +45,6 @@ class QuilTool : public ::testing::Test {
   quiltest::ScratchFolder scratch_{"quil-tool"};
 };
 
-TEST_F(QuilTool, PutAndGetLargerThanTheBuffer) {
-  std::string bytes(3 * 1024 * 1024 + 12345, '\0');
-  uint32_t x = 7;
-  for (char& c : bytes) c = static_cast<char>(x = x * 1664525u + 1013904223u, x >> 24);
-  std::ofstream(file("in.bin"), std::ios::binary) << bytes;
-  ASSERT_EQ(onDisc({"put", "--no-progress", file("in.bin").string(), "/USERDATA/copy.bin"}).status, 0);
-  const Outcome got = onDisc({"get", "--no-progress", "\\USERDATA\\copy.bin", file("back.bin").string()});
-  ASSERT_EQ(got.status, 0) << got.err;
-  EXPECT_EQ(slurp(file("back.bin")), bytes);
-}
-
 TEST_F(QuilTool, ListingFollowsTheChanges) {
   std::ofstream(file("a.txt")) << "alpha";
   ASSERT_EQ(onDisc({"mkdir", "/USERDATA/dir"}).status, 0);
@@ -92,11 +81,6 @@ TEST_F(QuilTool, LibraryFailuresNameThePathCodeAndText) {
   const Outcome locked = onDisc({"rm", "/CLIP/C0001.MXF"});
   EXPECT_EQ(locked.status, 1);
   EXPECT_EQ(locked.err.rfind("quil: \\CLIP\\C0001.MXF: -3012 Media write protected", 0), 0u) << locked.err;
-  const Outcome missing = onDisc({"get", "/USERDATA/missing.txt", file("x").string()});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err.rfind("quil: \\USERDATA\\missing.txt: ", 0), 0u) << missing.err;
-  const Outcome busy = onDisc({"record", "--no-progress", file("clip.bin").string(), "/CLIP/C0001.MXF"});
-  EXPECT_EQ(busy.status, 1) << "a clip that exists is not recorded over";
 }
 
 // `quil COMMAND HOST-FILE DISC-PATH` in a process of its own, reading its

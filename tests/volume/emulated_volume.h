@@ -56,6 +56,9 @@ inline int32_t openFile(const char16_t* path, uint32_t access, uint32_t disposit
                         uint32_t flags = 0) {
   return QUILAPI_CreateFile(0, path, access, share, nullptr, disposition, flags, nullptr);
 }
+// The last error a call left when it returned `failure`; 1 (no code) when
+// it returned anything else.
+inline int32_t refusal(int32_t result, int32_t failure = 0) { return result == failure ? QUILAPI_GetLastError() : 1; }
 bool writeAll(int32_t handle, const std::string& bytes, uint32_t chunk = 64 * 1024);
 std::string readAll(int32_t handle);
 // Records a clip whole: create, write, close.

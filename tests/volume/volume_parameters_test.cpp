@@ -19,34 +19,26 @@ _Volume_Param filled() {
   return p;
 }
 
-TEST(VolumeParameters, ModelNameFillingItsWidthIsReadWhole) {
+TEST(VolumeParameters, TextEndsAtItsFirstNulOrFillsItsWidth) {
   _Volume_Param p = filled();
   std::memset(p.modelName, 'M', sizeof p.modelName);
   std::memset(p.serialNo, 'S', sizeof p.serialNo);
-  const VolumeParameters v(p);
-  EXPECT_EQ(v.modelName(), std::string(32, 'M'));
-  EXPECT_EQ(v.serialNo(), std::string(64, 'S'));
-  EXPECT_EQ(v.quilVersion().size(), 32u);
-}
-
-TEST(VolumeParameters, TextEndsAtTheFirstNul) {
-  _Volume_Param p = filled();
-  std::memcpy(p.modelName, "PDW-U4\0XX", 9);
-  std::memcpy(p.quilVersion, "\0abc", 4);
-  const VolumeParameters v(p);
-  EXPECT_EQ(v.modelName(), "PDW-U4");
-  EXPECT_EQ(v.quilVersion(), "");
-}
-
-TEST(VolumeParameters, OwnerFieldsAreFourCharactersEach) {
-  _Volume_Param p = filled();
+  // The owner fields are four characters each.
   std::memcpy(p.ownerInfo.country, "JPNX", 4);
   std::memcpy(p.ownerInfo.organization, "AB\0\0", 4);
   std::memcpy(p.ownerInfo.user, "USER", 4);
-  const VolumeParameters v(p);
-  EXPECT_EQ(v.ownerCountry(), "JPNX");
-  EXPECT_EQ(v.ownerOrganization(), "AB");
-  EXPECT_EQ(v.ownerUser(), "USER");
+  const VolumeParameters whole(p);
+  EXPECT_EQ(whole.modelName(), std::string(32, 'M'));
+  EXPECT_EQ(whole.serialNo(), std::string(64, 'S'));
+  EXPECT_EQ(whole.quilVersion().size(), 32u);
+  EXPECT_EQ(whole.ownerCountry(), "JPNX");
+  EXPECT_EQ(whole.ownerOrganization(), "AB");
+  EXPECT_EQ(whole.ownerUser(), "USER");
+  std::memcpy(p.modelName, "PDW-U4\0XX", 9);
+  std::memcpy(p.quilVersion, "\0abc", 4);
+  const VolumeParameters cut(p);
+  EXPECT_EQ(cut.modelName(), "PDW-U4");
+  EXPECT_EQ(cut.quilVersion(), "");
 }
 
 TEST(VolumeParameters, OnlyNamingModeTwoIsFreeNaming) {
