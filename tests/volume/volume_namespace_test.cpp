@@ -110,6 +110,14 @@ INSTANTIATE_TEST_SUITE_P(
                  [] { return del(u"\\CLIP\\C0001.MXF"); }, 0},
         NameCase{"MetadataReaderNotSharingDelete", keepOpen(u"\\CLIP\\C0001M01.XML", kRead, kOpenExisting, 2),
                  [] { return del(u"\\CLIP\\C0001.MXF"); }, -8},
+        NameCase{"RenameUserDataBeingRead",
+                 [] {
+                   const int32_t w = openFile(u"\\USERDATA\\x", kWrite, kCreateAlways);
+                   ASSERT_NE(w, -1);
+                   ASSERT_NE(QUILAPI_CloseHandle(w), 0);
+                   ASSERT_NE(openFile(u"\\USERDATA\\x", kRead, kOpenExisting, 1), -1);
+                 },
+                 [] { return move(u"\\USERDATA\\x", u"\\USERDATA\\y"); }, -3010},
         NameCase{"MoveExOfClips", nothing,
                  [] { return QUILAPI_MoveFileEx(0, u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0002.MXF", 0); }, -3005}),
     [](const auto& info) { return std::string(info.param.name); });
