@@ -8,21 +8,8 @@
 #         -DGENERATOR=<generator> -DMAKE_PROGRAM=<build tool> -DC_COMPILER=<cc>
 #         [-DC_FLAGS=...] [-DLINKER_FLAGS=...] -P check_install.cmake
 
-foreach(var BUILD_DIR WORK CONSUMER VERSION LIBDIR BINDIR GENERATOR MAKE_PROGRAM C_COMPILER)
-  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
-    message(FATAL_ERROR "check_install: -D${var}=... is required")
-  endif()
-endforeach()
-
-# run(<what> COMMAND ...): the command must succeed; its output goes to OUT.
-function(run what)
-  execute_process(${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err
-    OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "check_install: ${what} failed (${result})\n${out}\n${err}")
-  endif()
-  set(OUT "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
+require_variables(BUILD_DIR WORK CONSUMER VERSION LIBDIR BINDIR GENERATOR MAKE_PROGRAM C_COMPILER)
 
 # Whatever the caller's environment holds, the installed tree must stand on
 # its own: its libraries are found through their run paths only.

@@ -7,20 +7,8 @@
 #   cmake -DBUILD_DIR=<build tree> -DWORK=<scratch folder> -DCONSUMER=<consumer source folder>
 #         -DC_COMPILER=<cc> -P check_packages.cmake
 
-foreach(var BUILD_DIR WORK CONSUMER C_COMPILER)
-  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
-    message(FATAL_ERROR "check_packages: -D${var}=... is required")
-  endif()
-endforeach()
-
-function(run what)
-  execute_process(${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err
-    OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "check_packages: ${what} failed (${result})\n${out}\n${err}")
-  endif()
-  set(OUT "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
+require_variables(BUILD_DIR WORK CONSUMER C_COMPILER)
 
 unset(ENV{LD_LIBRARY_PATH})
 file(REMOVE_RECURSE "${WORK}")

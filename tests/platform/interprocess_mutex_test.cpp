@@ -40,11 +40,11 @@ TEST_F(InterprocessMutexTest, SerialisesThreads) {
   EXPECT_EQ(counter, 8000);
 }
 
-TEST_F(InterprocessMutexTest, RecoversWhenTheHolderIsKilled) {
+// A child process that takes the mutex and waits; the test decides its fate.
+pid_t childHoldingTheMutex(const std::string& segment) {
   int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+  if (pipe(ready) != 0) return -1;
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
     m.lock();
@@ -54,16 +54,26 @@ TEST_F(InterprocessMutexTest, RecoversWhenTheHolderIsKilled) {
     _exit(0);
   }
   char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_EQ(kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const bool held = child > 0 && read(ready[0], &c, 1) == 1;
   close(ready[0]);
   close(ready[1]);
+  return held ? child : -1;
+}
 
+void endChild(pid_t child) {
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+}
+
+using Result = quil::platform::NamedInterprocessMutex::LockResult;
+
+TEST_F(InterprocessMutexTest, RecoversWhenTheHolderIsKilled) {
+  const pid_t child = childHoldingTheMutex(segment);
+  ASSERT_GT(child, 0);
+  endChild(child);
   quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
   alarm(30);  // a hang fails the test instead of blocking CI
-  using Result = quil::platform::NamedInterprocessMutex::LockResult;
   EXPECT_EQ(m.lock(), Result::kRecovered) << "the dead holder is reported as recovered";
   m.unlock();
   EXPECT_EQ(m.lock(), Result::kLocked) << "after recovery the mutex is an ordinary one again";
@@ -74,37 +84,20 @@ TEST_F(InterprocessMutexTest, RecoversWhenTheHolderIsKilled) {
 // A holder that is stopped, not dead, keeps the mutex: the wait ends at its
 // bound with a failure, and nothing is unlocked that was not taken.
 TEST_F(InterprocessMutexTest, AStoppedHolderMakesTheWaitEndAtItsBound) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
-    m.lock();
-    char c = 'x';
-    (void)!write(ready[1], &c, 1);
-    pause();
-    _exit(0);
-  }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  const pid_t child = childHoldingTheMutex(segment);
+  ASSERT_GT(child, 0);
   ASSERT_EQ(kill(child, SIGSTOP), 0);
   quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
   alarm(30);
-  using Result = quil::platform::NamedInterprocessMutex::LockResult;
   {
     quil::platform::InterprocessLock guard(m);
     EXPECT_EQ(guard.result(), Result::kFailed);
     EXPECT_FALSE(guard.held());
   }
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
+  endChild(child);
   EXPECT_EQ(m.lock(), Result::kRecovered) << "still the stopped holder's, taken over once it is gone";
   m.unlock();
   alarm(0);
-  close(ready[0]);
-  close(ready[1]);
 }
 
 }  // namespace
