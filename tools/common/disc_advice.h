@@ -3,6 +3,8 @@
 // was missing.
 #pragma once
 
+#include <stdlib.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -52,6 +54,14 @@ inline std::string discAdvice(const std::string& drive, const std::string& folde
   if (!fs::is_directory(found, ec)) return found + " does not lead to a folder: link it to a disc folder";
   if (!fs::exists(fs::path(found) / ".quil-medium", ec)) return notADisc(fs::canonical(found, ec).string());
   return "";
+}
+
+// A drive folder of this process's own in the temporary folder, made new
+// (mkdtemp): a folder a killed run left behind never stands in the way.
+// Empty when none can be made.
+inline std::string privateDriveFolder(const char* tool) {
+  std::string folder = (std::filesystem::temp_directory_path() / (std::string(tool) + "-drive-XXXXXX")).string();
+  return ::mkdtemp(folder.data()) != nullptr ? folder : std::string();
 }
 
 }  // namespace quiltools

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "common/disc_advice.h"
@@ -51,8 +53,10 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
     std::error_code ec;
     const fs::path disc = fs::absolute(choice.root, ec);
     if (ec || !fs::is_directory(disc)) throw Failure("quil: " + choice.root + ": not a folder", kUsage);
-    driveFolder_ = (fs::temp_directory_path() / ("quil-drive-" + std::to_string(getpid()))).string();
-    fs::create_directories(driveFolder_, ec);
+    driveFolder_ = quiltools::privateDriveFolder("quil");
+    if (driveFolder_.empty()) {
+      throw Failure("quil: cannot make a drive folder: " + std::string(std::strerror(errno)), kLibraryFailure);
+    }
     fs::create_directory_symlink(disc, fs::path(driveFolder_) / "q:", ec);
     if (ec) throw Failure("quil: cannot reach " + choice.root + " as a drive: " + ec.message(), kLibraryFailure);
     setenv("QUIL_DRIVES", driveFolder_.c_str(), 1);
@@ -61,8 +65,8 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
     rootPath_ = widen(choice.drive);
   }
   // "drive E", so that the failure line reads "quil: drive E: CODE TEXT".
-  shown_ = choice.root.empty() ? "drive " + (quiltools::isDriveRoot(choice.drive) ? choice.drive.substr(0, 1) : choice.drive)
-                               : choice.root;
+  const bool letter = quiltools::isDriveRoot(choice.drive);
+  shown_ = choice.root.empty() ? "drive " + (letter ? choice.drive.substr(0, 1) : choice.drive) : choice.root;
   _Volume_Param param{};
   param.maxClipReadHandles = 8;
   if (QUILAPI_CreateVolume(rootPath_.c_str(), &param) != 0) {
@@ -72,7 +76,8 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
     try {
       libraryFailure(shown_);
     } catch (const Failure& failure) {
-      const std::string advice = quiltools::discAdvice(choice.root.empty() ? choice.drive : "", choice.root, "use --root DIR");
+      const std::string advice =
+          quiltools::discAdvice(choice.root.empty() ? choice.drive : "", choice.root, "use --root DIR");
       if (advice.empty()) throw;
       throw Failure(std::string(failure.what()) + "\nquil: " + advice, failure.exitStatus);
     }

@@ -93,8 +93,8 @@ bool chooseDisc(const std::string& source, Disc& disc) {
   }
   // The driver reaches a disc by drive letter: a drive folder of this
   // process's own holds the link q: -> the disc folder.
-  disc.driveFolder = (fs::temp_directory_path() / ("quilfs-drive-" + std::to_string(getpid()))).string();
-  fs::create_directories(disc.driveFolder, ec);
+  disc.driveFolder = quiltools::privateDriveFolder("quilfs");
+  if (disc.driveFolder.empty()) ec = std::error_code(errno, std::generic_category());
   if (!ec) fs::create_directory_symlink(folder, fs::path(disc.driveFolder) / "q:", ec);
   if (ec) {
     std::fprintf(stderr, "quilfs: cannot reach %s as a drive: %s\n", source.c_str(), ec.message().c_str());
