@@ -72,7 +72,10 @@ NamedInterprocessMutex::LockResult NamedInterprocessMutex::lock(std::chrono::mil
     } else if (rc == EOWNERDEAD) {
 #if defined(__SANITIZE_THREAD__)
       // The thread sanitizer counts only a plain success of a timed lock as
-      // taking the mutex; a take-over from a dead holder is one too.
+      // taking the mutex; a take-over from a dead holder is one too. The
+      // annotation comes as a pair: the sanitizer checks that a post-lock
+      // follows its pre-lock.
+      __tsan_mutex_pre_lock(m, 0);
       __tsan_mutex_post_lock(m, 0, 0);
 #endif
     }
