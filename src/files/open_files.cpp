@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "files/allocation_fault.h"
 #include "logging/trace.h"
 
 namespace quil::files {
@@ -17,6 +18,7 @@ bool isFixed(uint32_t kind) { return kind >= IndexXml && kind <= SysProXml; }
 
 std::pair<int32_t, HandleRecord*> HandleTable::add() {
   if (next_ == std::numeric_limits<int32_t>::max()) return {-1, nullptr};
+  allocationPoint();
   // The record first: should either allocation fail, the map holds no slot
   // without a record (the close of the volume walks every slot).
   auto record = std::make_unique<HandleRecord>();
@@ -134,6 +136,7 @@ OpenFileStruct* OpenFileControl::increment(uint32_t mode, const FileNamePtr& pat
     if (t == nullptr) return nullptr;  // kind None
     OpenFileStruct** link = &t->heads[bucketOf(kind, path->clipName())];
     while (*link != nullptr) link = &(*link)->next;
+    allocationPoint();
     auto made = std::make_unique<OpenFileStruct>();
     made->fileName = path;
     made->backLink = link;
