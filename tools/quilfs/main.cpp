@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -190,6 +191,15 @@ std::string readaheadFileOf(const std::string& mountpoint) {
   return device.empty() ? std::string() : "/sys/class/bdi/" + device + "/read_ahead_kb";
 }
 
+// Whether the mount point is still in this process's mount table.
+bool stillMounted(const std::string& mountpoint) {
+  std::ifstream mounts("/proc/self/mountinfo");
+  for (std::string line; std::getline(mounts, line);) {
+    if (line.find(" " + mountpoint + " ") != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -307,9 +317,12 @@ int main(int argc, char** argv) {
     // that ended before that.
     fuse_destroy(f);
     const bool closed = volume.closeVolume();
-    // A signal is a request to unmount; anything else ending the loop
-    // with an error is a failure.
-    const bool asked = ended == 0 || ended == SIGTERM || ended == SIGINT || ended == SIGHUP;
+    // A signal is a request to unmount, and so is the end of a lazy unmount
+    // (`fusermount3 -u -z`): once its last file is closed, the kernel ends
+    // the connection, which the loop may see as aborted. Anything else
+    // ending the loop with an error is a failure.
+    const bool detached = (ended == -ECONNABORTED || ended == ECONNABORTED) && !stillMounted(canonicalMountpoint);
+    const bool asked = ended == 0 || ended == SIGTERM || ended == SIGINT || ended == SIGHUP || detached;
     status = asked && closed ? kOk : kFailure;
   }
   fuse_opt_free_args(&args);
