@@ -16,6 +16,8 @@ packages=(
   bindfs  # the FUSE pass-through tools/quilfs/measure.sh compares quilfs with
   python3 python3-pytest  # the Python package and its tests
   help2man lintian  # man pages of the tools; the check of the Debian packages
+  libudfread-dev  # disc images: their UDF file system read through libudfread
+  genisoimage udftools  # the tests make disc images with tools of others
 )
 
 missing=()

@@ -16,7 +16,8 @@ std::optional<std::string> discFolderOfDrive(char16_t letter) {
   if (!link) return std::nullopt;
   std::error_code ec;
   const fs::path target = fs::canonical(*link, ec);
-  if (ec || !fs::is_directory(target, ec)) return std::nullopt;
+  // A disc folder, or the image of a disc recorded elsewhere.
+  if (ec || !(fs::is_directory(target, ec) || fs::is_regular_file(target, ec))) return std::nullopt;
   return target.string();
 }
 
@@ -26,7 +27,7 @@ std::optional<std::string> discFolderOfRoot(std::u16string_view root) {
   if (root.empty()) return std::nullopt;
   std::error_code ec;
   const fs::path folder = fs::path(toUtf8(root));
-  if (!fs::is_directory(folder, ec)) return std::nullopt;
+  if (!fs::is_directory(folder, ec) && !fs::is_regular_file(folder, ec)) return std::nullopt;
   return fs::canonical(folder, ec).string();
 }
 

@@ -2,13 +2,19 @@
 #include "disc.h"
 
 #include "beneath.h"
+#include "disc_image.h"
 #include "text/format.h"
 #include "text/utf.h"
 
 namespace quil::emulator {
 
 std::string discIdentifier(const std::string& discFolder) {
-  const std::string text = readWholeBeneath(discFolder, discFolder + "/DISCMETA.XML").value_or(std::string());
+  std::string text;
+  if (DiscImage::isImage(discFolder)) {
+    if (const auto image = DiscImage::open(discFolder)) text = image->readWhole(u"\\DISCMETA.XML").value_or(std::string());
+  } else {
+    text = readWholeBeneath(discFolder, discFolder + "/DISCMETA.XML").value_or(std::string());
+  }
   const size_t element = text.find("<KeldaIdRef");
   if (element == std::string::npos) return std::string();
   const size_t value = text.find("value=\"", element);

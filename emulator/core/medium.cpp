@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <sstream>
 
 #include "beneath.h"
+#include "disc_image.h"
 #include "text/utf.h"
 
 namespace quil::emulator {
@@ -29,13 +31,11 @@ uint8_t MediumDescription::mediumTypeCode() const {
   return static_cast<uint8_t>(mediumType);
 }
 
-std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
-  // The description is the emulator's own file, but it lies in the disc
-  // folder all the same: a link in its place is no description.
-  const auto content = readWholeBeneath(discFolder, discFolder + "/" + std::string(kMediumFileName));
-  if (!content) return std::nullopt;
-  std::istringstream in(*content);
-  MediumDescription m;
+namespace {
+
+// The lines of a description over `m`: what the file does not say stays.
+MediumDescription parsed(const std::string& content, MediumDescription m) {
+  std::istringstream in(content);
   for (std::string line; std::getline(in, line);) {
     line = trimmed(line);
     const size_t eq = line.find('=');
@@ -54,7 +54,36 @@ std::optional<MediumDescription> MediumDescription::load(const std::string& disc
   return m;
 }
 
+// An image's description lies beside it (IMAGE.quil-medium), where one was
+// written; else the medium holds what the image holds. Whatever it says, an
+// image is never written, and its label is the UDF volume identifier.
+std::optional<MediumDescription> imageMedium(const std::string& imagePath) {
+  const auto image = DiscImage::open(imagePath);
+  if (!image) return std::nullopt;
+  MediumDescription defaults;
+  defaults.capacity = image->bytes();
+  std::ifstream side(imagePath + std::string(kMediumFileName), std::ios::binary);
+  std::ostringstream content;
+  if (side) content << side.rdbuf();
+  MediumDescription m = parsed(content.str(), defaults);
+  m.writable = false;
+  m.label = image->volumeIdentifier();
+  return m;
+}
+
+}  // namespace
+
+std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
+  if (DiscImage::isImage(discFolder)) return imageMedium(discFolder);
+  // The description is the emulator's own file, but it lies in the disc
+  // folder all the same: a link in its place is no description.
+  const auto content = readWholeBeneath(discFolder, discFolder + "/" + std::string(kMediumFileName));
+  if (!content) return std::nullopt;
+  return parsed(*content, MediumDescription{});
+}
+
 bool MediumDescription::save(const std::string& discFolder) const {
+  if (DiscImage::isImage(discFolder)) return false;  // an image is never written
   std::ostringstream text;
   text << "# The medium of this emulated disc.\n"
        << "medium=" << mediumType << "\n"

@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "beneath.h"
+#include "disc_image.h"
 #include "disc_segment.h"
 #include "text/utf.h"
 
@@ -73,14 +74,16 @@ SpaceAccount::SpaceAccount(std::string folder) : folder_(std::move(folder)), seg
 
 void SpaceAccount::refresh() {
   const auto medium = MediumDescription::load(folder_);
-  const uint64_t onDisc = usedBytes(folder_);
+  // An image is full: nothing is ever added to it.
+  const bool image = DiscImage::isImage(folder_);
+  const uint64_t onDisc = image ? (medium ? medium->capacity : 0) : usedBytes(folder_);
   DiscSegment::TableLock lock(segment_);
   SegmentSpace& space = segment_.space();
   space.capacity = medium ? medium->capacity : 0;
   // Reservations still held by open files, of this process or another, are
   // not on the disc yet: never count less than the account already does,
   // only what was added outside.
-  if (space.valid == 0 || onDisc > space.used) space.used = onDisc;
+  if (space.valid == 0 || onDisc > space.used || image) space.used = onDisc;
   space.valid = 1;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "disc.h"
+#include "disc_image.h"
 #include "quil/sibling/quilreader.h"
 #include "text/utf.h"
 
@@ -86,7 +87,8 @@ PathFacts describePath(std::u16string_view volumePath);
 // One opened disc.
 struct Volume {
   int32_t id = 0;
-  std::string folder;  // the disc folder on the host
+  std::string folder;  // the disc folder on the host, or the image file
+  std::shared_ptr<DiscImage> image;  // set for an image, which is read instead of a folder
   bool writeInhibited = false;
   MediumDescription medium;  // as it was at opening; the label is re-read when asked
   // ALIAS.XML content handed over by QUIL_NotifyVirtualAlias, shown instead of
@@ -101,7 +103,8 @@ struct OpenFile {
   PathFacts path;
   std::string host;
   uint32_t access = 0;  // kAccess* bits
-  int fd = -1;          // -1 for a file held in memory
+  int fd = -1;          // -1 for a file held in memory or read from an image
+  std::unique_ptr<ImageFile> imageFile;
   std::shared_ptr<const std::vector<uint8_t>> memory;
   uint64_t shareToken = 0;
 

@@ -56,12 +56,33 @@ struct Located {
   PathFacts facts;
   ResolvedPath resolved;
   bool parentExists = false;
+  std::optional<ImageLocation> inImage;  // where the path leads in an image
 };
+
+// A path in an image: what the folder resolver would say of it, with a host
+// text that names it for the sharing rules alone.
+Located locateInImage(const Volume& v, std::u16string_view text, Located l) {
+  l.inImage = v.image->locate(text);
+  if (!l.inImage) failRefusedPath(text, false, l.facts.userArea);
+  l.resolved.exists = l.inImage->exists;
+  l.resolved.isDirectory = l.inImage->directory;
+  l.resolved.status.st_mode = l.inImage->directory ? S_IFDIR | 0755 : S_IFREG | 0644;
+  l.resolved.host = v.folder;
+  for (const auto& name : l.inImage->raw) l.resolved.host.append("/").append(name);
+  if (l.resolved.exists) {
+    l.parentExists = true;
+  } else {
+    const auto parent = v.image->locate(l.facts.parentText());
+    l.parentExists = parent && parent->exists && parent->directory;
+  }
+  return l;
+}
 
 Located locate(const Volume& v, const QUILCHAR* path) {
   const std::u16string_view text = textArgument(path, u"the path");
   Located l;
   l.facts = describePath(text);
+  if (v.image) return locateInImage(v, text, std::move(l));
   bool throughLink = false;
   const auto resolved = resolvePath(v.folder, text, &throughLink);
   if (!resolved) failRefusedPath(text, throughLink, l.facts.userArea);
@@ -83,6 +104,7 @@ Located locate(const Volume& v, const QUILCHAR* path) {
 
 int64_t sizeOf(const OpenFile& f) {
   if (f.memory) return static_cast<int64_t>(f.memory->size());
+  if (f.imageFile) return f.imageFile->size();
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) {
     const int error = errno;
@@ -187,6 +209,12 @@ int32_t QUIL_CreateFile(int32_t volume, const QUILCHAR* path, uint32_t access, u
         ShareRegistry::instance().release(acquireShare(f->volume->folder, f->host, facts, wanted | kAccessWrite, share));
       f->shareToken = acquireShare(f->volume->folder, f->host, facts, wanted, share);
     }
+    if (l.inImage) {
+      // Only reading gets this far on an image: it is never writable.
+      f->imageFile = v->image->openFile(*l.inImage);
+      if (!f->imageFile) fail(kOpenError, name + u" cannot be read from the disc image", windowsErrorFor(user, kWinReadFault));
+      return tables.addFile(std::move(f));
+    }
     int flags = O_CLOEXEC | (writes || truncates ? O_RDWR : O_RDONLY);
     if (creates) flags |= O_CREAT | (disposition == kCreateNew ? O_EXCL : 0);
     // Reached from the disc folder without following a link, whatever was
@@ -239,6 +267,13 @@ int32_t QUIL_ReadFile(int32_t file, void* buffer, uint32_t size, uint32_t* done)
         got = std::min<size_t>(size, bytes.size() - static_cast<size_t>(f->position));
         std::copy_n(bytes.data() + f->position, got, out);
       }
+    } else if (f->imageFile) {
+      const ssize_t n = f->imageFile->read(out, size, f->position);
+      if (n < 0) {
+        fail(kReadError - f->path.family, f->path.text() + u" cannot be read from the disc image",
+             windowsErrorFor(f->path.userArea, kWinReadFault));
+      }
+      got = static_cast<size_t>(n);
     } else {
       while (got < size) {
         const ssize_t n = ::pread(f->fd, out + got, size - got, static_cast<off_t>(f->position + got));

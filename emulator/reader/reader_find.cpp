@@ -78,10 +78,42 @@ QUIL_SYSTEMTIME systemTime(const struct timespec& ts) {
   return t;
 }
 
+std::vector<FoundEntry> sortedByName(std::vector<std::pair<std::u16string, FoundEntry>> found) {
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FoundEntry> out;
+  out.reserve(found.size());
+  for (auto& f : found) out.push_back(std::move(f.second));
+  return out;
+}
+
+// "*.*" has always meant every name, with or without a dot.
+std::u16string foldedPattern(std::u16string_view pattern) {
+  return pattern == u"*.*" ? std::u16string(u"*") : foldName(pattern);
+}
+
+// A folder of an image: the entries as the image holds them, every one with
+// the image file's time (the image gives no times of its own here).
+std::vector<FoundEntry> listImage(DiscImage& image, const ImageLocation& folder, std::u16string_view pattern,
+                                  const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
+  const std::u16string folded = foldedPattern(pattern);
+  const QUIL_SYSTEMTIME time = systemTime(image.modified());
+  std::vector<std::pair<std::u16string, FoundEntry>> found;
+  for (const ImageEntry& e : image.entries(folder)) {
+    if (e.name.size() > kMaxNameUnits || !matchesLikeWindows(folded, e.folded)) continue;
+    FoundEntry entry;
+    entry.name = e.name;
+    entry.attributes = e.directory ? 0x10u : 0x80u;
+    entry.created = entry.accessed = entry.written = time;
+    entry.size = e.directory ? 0 : e.size;
+    if (atRoot && virtualAlias && e.folded == u"ALIAS.XML") entry.size = static_cast<int64_t>(virtualAlias->size());
+    found.emplace_back(e.folded, std::move(entry));
+  }
+  return sortedByName(std::move(found));
+}
+
 std::vector<FoundEntry> list(const std::string& discFolder, const std::string& folder, std::u16string_view pattern,
                              const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
-  // "*.*" has always meant every name, with or without a dot.
-  const std::u16string folded = pattern == u"*.*" ? std::u16string(u"*") : foldName(pattern);
+  const std::u16string folded = foldedPattern(pattern);
   std::vector<std::pair<std::u16string, FoundEntry>> found;
   // The folder is opened from the disc folder without following a link, and
   // its entries are examined relative to it.
@@ -126,11 +158,7 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
     if (atRoot && virtualAlias && key == u"ALIAS.XML") entry.size = static_cast<int64_t>(virtualAlias->size());
     found.emplace_back(std::move(key), std::move(entry));
   }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<FoundEntry> out;
-  out.reserve(found.size());
-  for (auto& f : found) out.push_back(std::move(f.second));
-  return out;
+  return sortedByName(std::move(found));
 }
 
 // The record's name field holds 64 units: a name of 64 has no terminating
@@ -162,18 +190,26 @@ int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DA
     const PathFacts facts = describePath(text);
     const bool user = facts.userArea;
 
-    bool throughLink = false;
-    const auto folder = resolvePath(v->folder, folderPart, &throughLink);
-    if (!folder) failRefusedPath(folderPart, throughLink, user);
-    if (!folder->exists || !folder->isDirectory) {
+    const auto noFolder = [&] {
       fail(kNotFound, u"the folder " + std::u16string(folderPart) + u" does not exist",
            windowsErrorFor(user, kWinPathNotFound));
-    }
+    };
     const bool atRoot = describePath(folderPart).components.empty();
     auto e = std::make_unique<Enumeration>();
     e->volumeId = v->id;
     e->userArea = user;
-    if (!namePart.empty()) e->entries = list(v->folder, folder->host, namePart, tables.virtualAlias(*v), atRoot);
+    if (v->image) {
+      const auto folder = v->image->locate(folderPart);
+      if (!folder) failRefusedPath(folderPart, false, user);
+      if (!folder->exists || !folder->directory) noFolder();
+      if (!namePart.empty()) e->entries = listImage(*v->image, *folder, namePart, tables.virtualAlias(*v), atRoot);
+    } else {
+      bool throughLink = false;
+      const auto folder = resolvePath(v->folder, folderPart, &throughLink);
+      if (!folder) failRefusedPath(folderPart, throughLink, user);
+      if (!folder->exists || !folder->isDirectory) noFolder();
+      if (!namePart.empty()) e->entries = list(v->folder, folder->host, namePart, tables.virtualAlias(*v), atRoot);
+    }
     if (e->entries.empty()) {
       fail(kNotFound, u"nothing matches " + std::u16string(text), windowsErrorFor(user, kWinFileNotFound));
     }

@@ -40,23 +40,77 @@ constexpr int32_t kNrtReadError = -1306;
 // through the result's pointer until its next NRT call.
 thread_local std::vector<uint8_t> tNrtBuffer;
 
-bool hasAvTree(const std::string& folder) {
-  const auto clip = resolvePath(folder, u"\\CLIP");
-  const auto index = resolvePath(folder, u"\\INDEX.XML");
+bool hasAvTree(const Volume& v) {
+  if (v.image) {
+    const auto clip = v.image->locate(u"\\CLIP");
+    const auto index = v.image->locate(u"\\INDEX.XML");
+    return clip && clip->exists && clip->directory && index && index->exists && !index->directory;
+  }
+  const auto clip = resolvePath(v.folder, u"\\CLIP");
+  const auto index = resolvePath(v.folder, u"\\INDEX.XML");
   return clip && clip->exists && clip->isDirectory && index && index->exists && !index->isDirectory;
 }
 
-// The host file of clip n's metadata; fails with 1000 when there is none.
-std::string clipMetadataFile(const Volume& v, uint32_t clip) {
+std::u16string clipMetadataPath(uint32_t clip) {
   if (clip == 0 || clip > 9999) {
     fail(kInvalidParameter, quil::format(u"clip number %lu is outside 1 to 9999", clip));
   }
-  const std::u16string path = quil::format(u"\\CLIP\\C%04luM01.XML", clip);
+  return quil::format(u"\\CLIP\\C%04luM01.XML", clip);
+}
+
+[[noreturn]] void failNoMetadata(const std::u16string& path) { fail(kNotFound, path + u" is not on the disc"); }
+
+// The host file of clip n's metadata; fails with 1000 when there is none.
+std::string clipMetadataFile(const Volume& v, uint32_t clip) {
+  const std::u16string path = clipMetadataPath(clip);
   const auto resolved = resolvePath(v.folder, path);
-  if (!resolved || !resolved->exists || resolved->isDirectory) {
-    fail(kNotFound, path + u" is not on the disc");
-  }
+  if (!resolved || !resolved->exists || resolved->isDirectory) failNoMetadata(path);
   return resolved->host;
+}
+
+// Clip n's metadata file in an image; fails with 1000 when there is none.
+std::unique_ptr<ImageFile> clipMetadataInImage(const Volume& v, uint32_t clip) {
+  const std::u16string path = clipMetadataPath(clip);
+  const auto where = v.image->locate(path);
+  if (!where || !where->exists || where->directory) failNoMetadata(path);
+  auto file = v.image->openFile(*where);
+  if (!file) fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be read from the image", clip));
+  return file;
+}
+
+// Up to `wanted` bytes of clip n's metadata into the thread's buffer; the
+// file's whole size.
+uint64_t readClipMetadata(const Volume& v, uint32_t clip, size_t wanted) {
+  size_t got = 0;
+  uint64_t size = 0;
+  if (v.image) {
+    const auto file = clipMetadataInImage(v, clip);
+    size = static_cast<uint64_t>(file->size());
+    wanted = static_cast<size_t>(std::min<uint64_t>(size, wanted));
+    tNrtBuffer.assign(wanted, 0);
+    const ssize_t n = file->read(tNrtBuffer.data(), wanted, 0);
+    got = n > 0 ? static_cast<size_t>(n) : 0;
+  } else {
+    const std::string host = clipMetadataFile(v, clip);
+    const int fd = openBeneath(v.folder, host, O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be opened", clip));
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    wanted = static_cast<size_t>(std::min<uint64_t>(size, wanted));
+    tNrtBuffer.assign(wanted, 0);
+    while (got < wanted) {
+      const ssize_t n = ::pread(fd, tNrtBuffer.data() + got, wanted - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+  }
+  if (got < wanted) fail(kNrtReadError, quil::format(u"the metadata of clip %lu could not be read whole", clip));
+  return size;
 }
 
 int32_t notify(const char* function, int32_t volume, uint32_t status, const QUILCHAR* path, const QUILCHAR* newPath) {
@@ -83,17 +137,25 @@ int32_t QUIL_CreateVolume(const QUILCHAR* root, const QUIL_READER_VOLUME_PARAM* 
     if (param == nullptr) fail(kInvalidParameter, u"the volume record is NULL");
     const auto folder = discFolderOfRoot(rootText);
     if (!folder) fail(kIoError, u"no disc is reachable at " + std::u16string(rootText));
+    auto v = std::make_shared<Volume>();
+    v->folder = *folder;
+    if (DiscImage::isImage(*folder)) {
+      std::string why;
+      v->image = DiscImage::open(*folder, &why);
+      if (!v->image) {
+        fail(kDiscCorrupted, u"the disc at " + std::u16string(rootText) + u" is the file " + quil::fromUtf8(*folder) +
+                                 u", which is no disc image: " + quil::fromUtf8(why));
+      }
+    }
     const auto medium = MediumDescription::load(*folder);
     if (!medium) fail(kDiscCorrupted, u"the disc at " + std::u16string(rootText) + u" has no medium description");
-    if (!hasAvTree(*folder)) {
+    if (!hasAvTree(*v)) {
       fail(kDiscCorrupted, u"the disc at " + std::u16string(rootText) + u" lacks the CLIP folder or INDEX.XML");
     }
     // Another process or an earlier session may have changed the disc since
     // the account was last counted.
     SpaceAccount::of(*folder).refresh();
 
-    auto v = std::make_shared<Volume>();
-    v->folder = *folder;
     v->medium = *medium;
     // The core passes its current write-protect word; a medium the drive
     // reports not writable refuses writes just as well.
@@ -137,12 +199,18 @@ int32_t QUIL_GetNRTinfo(int32_t volume, const NrtInfoRequest* request, NrtResult
   return guarded("QUIL_GetNRTinfo", 0, [&] {
     const auto v = Tables::instance().volume(volume);
     if (request == nullptr || result == nullptr) fail(kInvalidParameter, u"a metadata record is NULL");
-    const std::string host = clipMetadataFile(*v, request->value1);
-    struct stat st {};
-    if (statBeneath(v->folder, host, st) != 0) {
-      fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be examined", request->value1));
+    uint64_t size = 0;
+    if (v->image) {
+      size = static_cast<uint64_t>(clipMetadataInImage(*v, request->value1)->size());
+    } else {
+      const std::string host = clipMetadataFile(*v, request->value1);
+      struct stat st {};
+      if (statBeneath(v->folder, host, st) != 0) {
+        fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be examined", request->value1));
+      }
+      size = static_cast<uint64_t>(st.st_size);
     }
-    result->value1 = static_cast<uint32_t>(st.st_size);
+    result->value1 = static_cast<uint32_t>(size);
     result->value2 = 1;
     result->pointer = nullptr;
     return 1;
@@ -157,25 +225,8 @@ int32_t QUIL_GetNRTdata(int32_t volume, const NrtDataRequest* request, NrtResult
       fail(kInvalidParameter, quil::format(u"clip number %llu is outside 1 to 9999", request->value1));
     }
     const uint32_t clip = static_cast<uint32_t>(request->value1);
-    const std::string host = clipMetadataFile(*v, clip);
-    const int fd = openBeneath(v->folder, host, O_RDONLY);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-      if (fd >= 0) ::close(fd);
-      fail(kNrtReadError, quil::format(u"the metadata of clip %lu cannot be opened", clip));
-    }
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size, request->value2));
-    tNrtBuffer.assign(wanted, 0);
-    size_t got = 0;
-    while (got < wanted) {
-      const ssize_t n = ::pread(fd, tNrtBuffer.data() + got, wanted - got, static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (got < wanted) fail(kNrtReadError, quil::format(u"the metadata of clip %lu could not be read whole", clip));
+    const uint64_t size = readClipMetadata(*v, clip, static_cast<size_t>(std::min<uint64_t>(request->value2, SIZE_MAX)));
+    const size_t got = tNrtBuffer.size();
     result->value1 = static_cast<uint32_t>(got);
     result->value2 = got == size ? 1 : 0;
     result->pointer = tNrtBuffer.data();

@@ -108,9 +108,15 @@ Disc openDisc(const std::u16string& root) {
   // As the driver answers a drive letter with no disc: not a damaged disc.
   if (!folder) QW_FAIL(kNoDrive, "no disc at root " + quil::toUtf8(root));
   // A folder without a medium description was never formatted as a disc.
+  std::shared_ptr<quil::emulator::DiscImage> image;
+  if (quil::emulator::DiscImage::isImage(*folder)) {
+    std::string why;
+    image = quil::emulator::DiscImage::open(*folder, &why);
+    if (!image) QW_FAIL(kDiscCorrupted, *folder + " is no disc image: " + why);
+  }
   auto medium = quil::emulator::MediumDescription::load(*folder);
   if (!medium) QW_FAIL(kDiscCorrupted, "no medium description in " + *folder);
-  return Disc{*folder, std::move(*medium)};
+  return Disc{*folder, std::move(*medium), std::move(image)};
 }
 
 void requireWritable(const Disc& disc, bool userData) {
@@ -120,6 +126,18 @@ void requireWritable(const Disc& disc, bool userData) {
 }
 
 quil::emulator::ResolvedPath resolve(const Disc& disc, std::u16string_view path, bool userData) {
+  if (disc.image) {
+    // What the image holds, for the checks before a write (which an image
+    // refuses); the host text only names the entry in messages.
+    const auto found = disc.image->locate(path);
+    if (!found) QW_FAIL_WIN(kInvalidName, userData ? kWinInvalidName : 0, "invalid name " + quil::toUtf8(path));
+    quil::emulator::ResolvedPath resolved;
+    resolved.host = disc.folder + ":" + quil::toUtf8(path);
+    resolved.exists = found->exists;
+    resolved.isDirectory = found->directory;
+    resolved.status.st_mode = found->directory ? S_IFDIR | 0755 : S_IFREG | 0644;
+    return resolved;
+  }
   bool throughLink = false;
   auto resolved = quil::emulator::resolvePath(disc.folder, path, &throughLink);
   if (!resolved) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "disc.h"
+#include "disc_image.h"
 #include "quil/sibling/quilwriter.h"
 
 namespace quilwriter {
@@ -81,8 +82,9 @@ inline uint32_t codeOf(uint32_t code, int err) { return err == ELOOP ? kInvalidN
 
 // The disc behind a root, with its medium as it is described now.
 struct Disc {
-  std::string folder;
+  std::string folder;  // the disc folder, or the image file
   quil::emulator::MediumDescription medium;
+  std::shared_ptr<quil::emulator::DiscImage> image;  // set for an image: read only, never written
 };
 
 // Throws disc corrupted when the root names no emulated disc.

@@ -58,6 +58,13 @@ std::string readHostFile(const Disc& disc, const std::string& host) {
   return out;
 }
 
+// A file of the disc by its volume path, empty when it is not there.
+std::string readDiscFile(const Disc& disc, std::u16string_view path) {
+  if (disc.image) return disc.image->readWhole(path).value_or(std::string());
+  const auto found = resolve(disc, path);
+  return found.exists && !found.isDirectory ? readHostFile(disc, found.host) : std::string();
+}
+
 // A new identifier of the same form as the formatter's.
 std::string freshDiscId() {
   const auto now = std::chrono::system_clock::now().time_since_epoch().count();
@@ -138,8 +145,17 @@ struct Entry {
 
 // The entries of a folder below the disc folder, opened and examined without
 // following a link.
-std::vector<Entry> listFolder(const Disc& disc, const std::string& host) {
+std::vector<Entry> listFolder(const Disc& disc, const std::string& host, std::u16string_view path) {
   std::vector<Entry> out;
+  if (disc.image) {
+    const auto folder = disc.image->locate(path);
+    if (!folder) return out;
+    for (const auto& e : disc.image->entries(*folder)) {
+      out.push_back(Entry{quil::toUtf8(e.name), e.name, e.directory, false});
+    }
+    std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.hostName < b.hostName; });
+    return out;
+  }
   const int fd = quil::emulator::openBeneath(disc.folder, host, O_RDONLY | O_DIRECTORY);
   std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
   if (!dir) {
@@ -293,19 +309,20 @@ bool supportedExtension(const std::u16string& name) {
 std::vector<ScannedFolder> scanTree(const Disc& disc) {
   std::vector<ScannedFolder> scanned;
   ScannedFolder root{nullptr, u"", disc.folder, {}};
-  for (auto& e : listFolder(disc, disc.folder)) {
+  for (auto& e : listFolder(disc, disc.folder, u"\\")) {
     if (e.link) QW_FAIL(kUnsupportedTree, "a link, " + e.hostName + ", stands at the root of the disc");
     if (!e.directory) root.files.push_back(std::move(e));
   }
   scanned.push_back(std::move(root));
   for (const auto& folder : avFolders()) {
     // A link in the place of the folder is no folder of the AV tree.
-    const auto path = quil::emulator::resolvePath(disc.folder, volumePath(u"", folder.name));
-    if (!path || !path->exists || !path->isDirectory) {
+    const std::u16string avPath = volumePath(u"", folder.name);
+    const auto path = resolve(disc, avPath);
+    if (!path.exists || !path.isDirectory) {
       QW_FAIL(kUnsupportedTree, "the AV tree has no " + quil::toUtf8(folder.name) + " folder");
     }
-    ScannedFolder s{&folder, folder.name, path->host, {}};
-    for (auto& e : listFolder(disc, path->host)) {
+    ScannedFolder s{&folder, folder.name, path.host, {}};
+    for (auto& e : listFolder(disc, path.host, avPath)) {
       if (e.directory || e.link || !supportedExtension(e.name)) {
         QW_FAIL(kUnsupportedTree, "unsupported entry " + e.hostName + " in " + quil::toUtf8(folder.name));
       }
@@ -360,14 +377,16 @@ void CheckVolume(const std::u16string& root, bool repair, int32_t* result) {
   // A link in the place of any of them (refused by the resolver) is no
   // part of a sound tree.
   bool good = true;
-  for (const char16_t* f : kFiles) {
-    const auto p = quil::emulator::resolvePath(disc.folder, volumePath(u"", f));
-    good = good && p && p->exists && !p->isDirectory;
-  }
-  for (const char16_t* f : kFolders) {
-    const auto p = quil::emulator::resolvePath(disc.folder, volumePath(u"", f));
-    good = good && p && p->exists && p->isDirectory;
-  }
+  const auto found = [&](const char16_t* name, bool folder) {
+    if (disc.image) {
+      const auto p = disc.image->locate(volumePath(u"", name));
+      return p && p->exists && p->directory == folder;
+    }
+    const auto p = quil::emulator::resolvePath(disc.folder, volumePath(u"", name));
+    return p && p->exists && p->isDirectory == folder;
+  };
+  for (const char16_t* f : kFiles) good = good && found(f, false);
+  for (const char16_t* f : kFolders) good = good && found(f, true);
   *result = good ? 0 : static_cast<int32_t>(kDiscCorrupted);
 }
 
@@ -379,15 +398,13 @@ void CheckKeldaFile(const std::u16string& root, const _Volume_Param& param, std:
   aliasRename = QUIL_AliasRename{};
   const auto scanned = scanTree(disc);
 
-  const auto discMeta = resolve(disc, u"\\DISCMETA.XML");
-  const std::string metaText = discMeta.exists ? readHostFile(disc, discMeta.host) : std::string();
+  const std::string metaText = readDiscFile(disc, u"\\DISCMETA.XML");
   bool version100 = false;
   if (!parseDiscMetaText(metaText.data(), metaText.size(), discId, version100)) discId = freshDiscId();
 
   RenamePlanner planner(scanned);
   const auto renames = planner.plan(scanned);
-  const auto alias = resolve(disc, u"\\ALIAS.XML");
-  const std::string aliasText = alias.exists ? readHostFile(disc, alias.host) : std::string();
+  const std::string aliasText = readDiscFile(disc, u"\\ALIAS.XML");
 
   if (!disc.medium.writable) {
     // Nothing can be renamed: the disc opens write-protected and presents

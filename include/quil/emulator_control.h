@@ -80,4 +80,9 @@ QUIL_EMULATOR_API bool takeFault(const char* function, Fault& fault);
 // Records a notification call.
 QUIL_EMULATOR_API void recordNotification(JournalEntry entry);
 
+// Why the file at `path` cannot be read as a disc image, in words (for
+// example "no anchor volume descriptor at sector 256"); empty when it can.
+// What the tools print where the library can give only its code.
+QUIL_EMULATOR_API std::string imageProblem(const std::string& path);
+
 }  // namespace quil::emulator

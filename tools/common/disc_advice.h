@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "quil/emulator_control.h"
+
 namespace quiltools {
 
 inline bool isDriveRoot(const std::string& root) {
@@ -22,12 +24,18 @@ inline bool isDriveRoot(const std::string& root) {
 inline std::string discAdvice(const std::string& drive, const std::string& folder, const std::string& instead) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  // A file stands for the image of a disc: what it lacks is said in full.
+  const auto imageAdvice = [&](const std::string& file) {
+    const std::string problem = quil::emulator::imageProblem(file);
+    return problem.empty() ? std::string() : file + " is not a disc image that can be read: " + problem;
+  };
   const auto notADisc = [&](const std::string& dir) {
     return dir + " is not a disc made by quil mkdisc (it has no .quil-medium): make one with `quil mkdisc " + dir +
            "`";
   };
   if (!folder.empty()) {
-    if (!fs::is_directory(folder, ec)) return folder + " is not a folder";
+    if (fs::is_regular_file(folder, ec)) return imageAdvice(folder);
+    if (!fs::is_directory(folder, ec)) return folder + " is neither a folder nor a disc image";
     if (!fs::exists(fs::path(folder) / ".quil-medium", ec)) return notADisc(folder);
     return "";
   }
@@ -51,7 +59,10 @@ inline std::string discAdvice(const std::string& drive, const std::string& folde
     return "no link for drive " + drive + " in the drive folder " + drives + " (looked for " + link +
            "): link a disc with `ln -s DIR " + link + "`, or " + instead;
   }
-  if (!fs::is_directory(found, ec)) return found + " does not lead to a folder: link it to a disc folder";
+  if (fs::is_regular_file(found, ec)) return imageAdvice(fs::canonical(found, ec).string());
+  if (!fs::is_directory(found, ec)) {
+    return found + " does not lead to a folder: link it to a disc folder or a disc image";
+  }
   if (!fs::exists(fs::path(found) / ".quil-medium", ec)) return notADisc(fs::canonical(found, ec).string());
   return "";
 }

@@ -133,6 +133,7 @@ int info(const DiscChoice& disc) {
   uint32_t status = 0, flags = 0;
   if (QUILAPI_GetVolumeInformation(0, &status, &flags) == 0) libraryFailure("volume information");
   std::printf("root             %s\n", narrow(volume.rootPath()).c_str());
+  if (!volume.imageFile().empty()) std::printf("image            %s (UDF, read-only)\n", volume.imageFile().c_str());
   std::printf("volume status    %d\n", static_cast<int32_t>(status));
   std::printf("write protection 0x%08X%s\n", flags, flags == 0 ? " (writable)" : " (write-protected)");
   // The medium as the drive reports it.

@@ -11,6 +11,7 @@
 #include "common/settings_check.h"
 #include "common/utf.h"
 #include "common/windows_message.h"
+#include "platform/drive_folder.h"
 #include "quil/platform_error.h"
 
 namespace quiltool {
@@ -52,12 +53,15 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
     // drive folder of this process's own, with the letter Q.
     std::error_code ec;
     const fs::path disc = fs::absolute(choice.root, ec);
-    if (ec || !fs::is_directory(disc)) throw Failure("quil: " + choice.root + ": not a folder", kUsage);
+    // A disc folder, or the image of a disc recorded elsewhere (read-only).
+    if (ec || !(fs::is_directory(disc) || fs::is_regular_file(disc))) {
+      throw Failure("quil: " + choice.root + ": neither a disc folder nor a disc image", kUsage);
+    }
     driveFolder_ = quiltools::privateDriveFolder("quil");
     if (driveFolder_.empty()) {
       throw Failure("quil: cannot make a drive folder: " + std::string(std::strerror(errno)), kLibraryFailure);
     }
-    fs::create_directory_symlink(disc, fs::path(driveFolder_) / "q:", ec);
+    fs::create_symlink(disc, fs::path(driveFolder_) / "q:", ec);
     if (ec) throw Failure("quil: cannot reach " + choice.root + " as a drive: " + ec.message(), kLibraryFailure);
     setenv("QUIL_DRIVES", driveFolder_.c_str(), 1);
     rootPath_ = u"Q:";
@@ -83,6 +87,11 @@ OpenVolume::OpenVolume(const DiscChoice& choice) {
     }
   }
   open_ = true;
+  // Where the drive leads: a regular file there is a disc image.
+  const auto link = quil::platform::driveLink(rootPath_.empty() ? u'E' : rootPath_[0]);
+  std::error_code ec;
+  const fs::path target = link ? fs::canonical(*link, ec) : fs::path();
+  if (link && !ec && fs::is_regular_file(target, ec)) imageFile_ = target.string();
 }
 
 void OpenVolume::close() {

@@ -47,6 +47,9 @@ class OpenVolume {
   OpenVolume& operator=(const OpenVolume&) = delete;
 
   const std::u16string& rootPath() const { return rootPath_; }
+  // The disc image the volume reads, when the disc is one (never written);
+  // empty for a disc folder.
+  const std::string& imageFile() const { return imageFile_; }
   // Closes the volume now and reports a failure to close.
   void close();
 
@@ -54,6 +57,7 @@ class OpenVolume {
   std::u16string rootPath_;
   std::string driveFolder_;  // a private drive folder for --root, removed at the end
   std::string shown_;        // the disc as the user named it, for failure lines
+  std::string imageFile_;
   bool open_ = false;
 };
 

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
   const char* envDrive = std::getenv("QUIL_DRIVE");
   disc.drive = envDrive != nullptr && *envDrive != '\0' ? envDrive : "E:";
   auto* driveOption = app.add_option("--drive", disc.drive, "drive of the disc (default $QUIL_DRIVE, else E:)");
-  app.add_option("--root", disc.root, "a host folder holding an emulated disc, instead of a drive")
+  app.add_option("--root", disc.root,
+                 "a host folder holding an emulated disc, or the UDF image of a disc (read-only), instead of a drive")
       ->excludes(driveOption);
   TransferOptions transfer;
   bool noProgress = false;

@@ -3,8 +3,8 @@
 //
 //   quilfs DRIVE-OR-ROOT MOUNTPOINT [-o ro] [-o OPTION...] [-f] [-d] [-s]
 //
-// DRIVE-OR-ROOT is a drive ("E:") or a host folder holding an emulated
-// disc, reached as the quil tool reaches one: through a drive folder of the
+// DRIVE-OR-ROOT is a drive ("E:"), a host folder holding an emulated disc
+// or the UDF image of a disc (mounted read-only), reached as the quil tool reaches one: through a drive folder of the
 // daemon's own with the link q: -> folder. The volume is opened before the
 // mount and closed when it ends (fusermount3 -u, umount, SIGTERM, SIGINT).
 #include "volume_fs.h"
@@ -44,7 +44,8 @@ void help() {
   std::printf(
       "\n"
       "Mounts the volume of a disc through libquilcoreapi.\n"
-      "  DRIVE-OR-ROOT  a drive (E:) or a host folder holding an emulated disc\n"
+      "  DRIVE-OR-ROOT  a drive (E:), a host folder holding an emulated disc, or the\n"
+      "                 UDF image of a disc (2048-byte sectors), always mounted read-only\n"
       "  MOUNTPOINT     an empty folder\n"
       "  -o ro          mount read-only; the volume is opened write-protected\n"
       "  -f             stay in the foreground; failures go to standard error\n"
@@ -80,6 +81,12 @@ struct Disc {
   }
 };
 
+// A disc image is a file where a disc folder is a folder.
+bool isImage(const std::string& source) {
+  std::error_code ec;
+  return !isDrive(source) && fs::is_regular_file(source, ec);
+}
+
 bool chooseDisc(const std::string& source, Disc& disc) {
   if (isDrive(source)) {
     disc.rootPath = quilfs::utf16Of(source.substr(0, 2)).value();
@@ -88,15 +95,15 @@ bool chooseDisc(const std::string& source, Disc& disc) {
   }
   std::error_code ec;
   const fs::path folder = fs::absolute(source, ec);
-  if (ec || !fs::is_directory(folder)) {
-    std::fprintf(stderr, "quilfs: %s: not a drive (E:) nor a folder\n", source.c_str());
+  if (ec || !(fs::is_directory(folder) || isImage(source))) {
+    std::fprintf(stderr, "quilfs: %s: not a drive (E:), a disc folder nor a disc image\n", source.c_str());
     return false;
   }
   // The driver reaches a disc by drive letter: a drive folder of this
   // process's own holds the link q: -> the disc folder.
   disc.driveFolder = quiltools::privateDriveFolder("quilfs");
   if (disc.driveFolder.empty()) ec = std::error_code(errno, std::generic_category());
-  if (!ec) fs::create_directory_symlink(folder, fs::path(disc.driveFolder) / "q:", ec);
+  if (!ec) fs::create_symlink(folder, fs::path(disc.driveFolder) / "q:", ec);
   if (ec) {
     std::fprintf(stderr, "quilfs: cannot reach %s as a drive: %s\n", source.c_str(), ec.message().c_str());
     return false;
@@ -223,6 +230,8 @@ int main(int argc, char** argv) {
       fuse_opt_add_arg(&args, argv[i]);
     }
   }
+  // An image is never written: its mount is read-only, for the kernel too.
+  if (isImage(source)) fuse_opt_add_arg(&args, "-oro");
   Flags flags;
   if (fuse_opt_parse(&args, &flags, kOptions, nullptr) != 0) return kUsage;
   fuse_cmdline_opts cmdline{};
