@@ -93,6 +93,52 @@ ssize_t readAt(int fd, void* buffer, size_t size, uint64_t offset) {
   return static_cast<ssize_t>(got);
 }
 
+uint32_t le32(const unsigned char* at) {
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+         static_cast<uint32_t>(at[3]) << 24;
+}
+
+// What the logical volume descriptor asks for that libudfread 1.1 does not
+// read, found before libudfread is asked (which would only say "unknown
+// partition" on standard error): blocks of another size, a virtual
+// allocation table (UDF on sequentially recorded media: BD-R, DVD-R, CD-R)
+// or a sparable partition (rewritable media with sparing: DVD-RW, CD-RW).
+// Empty when nothing of the kind is found.
+std::string layoutProblem(int fd, const unsigned char* anchor) {
+  const uint32_t length = le32(anchor + 16);
+  const uint32_t first = le32(anchor + 20);
+  unsigned char sector[kSector];
+  for (uint32_t s = 0; s < std::min<uint32_t>(length / kSector, 256); ++s) {
+    if (readAt(fd, sector, kSector, (uint64_t{first} + s) * kSector) != kSector) break;
+    if (hasTag(sector, 8)) break;  // the terminating descriptor
+    if (!hasTag(sector, 6)) continue;
+    const uint32_t blockSize = le32(sector + 212);
+    if (blockSize != kSector) {
+      return "its logical blocks are " + std::to_string(blockSize) + " bytes, and only 2048-byte blocks are read";
+    }
+    const uint32_t tableLength = std::min<uint32_t>(le32(sector + 264), kSector - 440);
+    const uint32_t maps = le32(sector + 268);
+    for (uint32_t at = 440, i = 0; i < maps && at + 2 <= 440 + tableLength; ++i) {
+      const unsigned type = sector[at];
+      const unsigned size = sector[at + 1];
+      if (size < 2 || at + size > 440 + tableLength) break;
+      if (type == 2 && size >= 28) {
+        const std::string id(reinterpret_cast<const char*>(sector + at + 5), 23);
+        if (id.rfind("*UDF Virtual Partition", 0) == 0) {
+          return "it uses a virtual allocation table (UDF on sequentially recorded media), which libudfread does "
+                 "not read";
+        }
+        if (id.rfind("*UDF Sparable Partition", 0) == 0) {
+          return "it uses a sparable partition (UDF on rewritable media with sparing), which libudfread does not read";
+        }
+      }
+      at += size;
+    }
+    return std::string();
+  }
+  return std::string();
+}
+
 struct Stamp {
   dev_t device = 0;
   ino_t inode = 0;
@@ -150,16 +196,20 @@ std::shared_ptr<DiscImage> DiscImage::open(const std::string& path, std::string*
     return nullptr;
   }
 
-  // Never destroyed: volumes of other libraries may still use an image from
-  // their static destructors at exit.
+  // The images in use, so that the reader, the writer and the driver of one
+  // session read one image object: an image lives while someone holds it.
+  // Never destroyed: volumes of other libraries may still open an image
+  // from their static destructors at exit.
   static std::mutex& cacheMutex = *new std::mutex;
-  static auto& cache = *new std::map<std::string, std::pair<Stamp, std::shared_ptr<DiscImage>>>;
+  static auto& cache = *new std::map<std::string, std::pair<Stamp, std::weak_ptr<DiscImage>>>;
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
     const auto it = cache.find(path);
     if (it != cache.end() && it->second.first == stampOf(st)) {
-      ::close(fd);
-      return it->second.second;
+      if (auto held = it->second.second.lock()) {
+        ::close(fd);
+        return held;
+      }
     }
   }
 
@@ -180,6 +230,10 @@ std::shared_ptr<DiscImage> DiscImage::open(const std::string& path, std::string*
   }
   if (!hasTag(sector, 2)) {
     say(why, "no anchor volume descriptor at sector 256");
+    return nullptr;
+  }
+  if (std::string problem = layoutProblem(fd, sector); !problem.empty()) {
+    say(why, std::move(problem));
     return nullptr;
   }
   image->input_ = std::make_unique<Input>();
@@ -205,6 +259,7 @@ std::shared_ptr<DiscImage> DiscImage::open(const std::string& path, std::string*
   }
 
   std::lock_guard<std::mutex> lock(cacheMutex);
+  for (auto it = cache.begin(); it != cache.end();) it = it->second.second.expired() ? cache.erase(it) : std::next(it);
   cache[path] = {stampOf(st), image};
   return image;
 }
@@ -262,9 +317,14 @@ std::optional<ImageLocation> DiscImage::locate(std::u16string_view volumePath) {
     if (end > start) components.push_back(volumePath.substr(start, end - start));
     start = end + 1;
   }
+  // No path longer than a volume path holds: a folder that holds itself is
+  // walked that deep and no deeper.
+  size_t units = 0;
   for (const auto c : components) {
     if (!nameAllowed(c)) return std::nullopt;
+    units += 1 + c.size();
   }
+  if (units > kMaxPathUnits) return std::nullopt;
   ImageLocation where;
   where.directory = true;
   where.exists = true;
@@ -357,7 +417,14 @@ ssize_t ImageFile::read(void* buffer, size_t size, int64_t offset) {
 
 std::string imageProblem(const std::string& path) {
   std::string why;
-  return DiscImage::open(path, &why) ? std::string() : why;
+  const auto image = DiscImage::open(path, &why);
+  if (!image) return why;
+  const auto clip = image->locate(u"\\CLIP");
+  const auto index = image->locate(u"\\INDEX.XML");
+  if (!clip || !clip->exists || !clip->directory || !index || !index->exists || index->directory) {
+    return "its UDF file system holds no CLIP folder and INDEX.XML: it is no recorded disc";
+  }
+  return std::string();
 }
 
 }  // namespace quil::emulator

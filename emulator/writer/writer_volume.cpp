@@ -444,6 +444,7 @@ void setVirtualAlias(const std::vector<uint8_t>& alias) { keepVirtualAlias(alias
 void FlushVolume(const std::u16string& root) {
   EntryPoint entry("QUILWriter::FlushVolume");
   const Disc disc = openDisc(root);
+  if (disc.image) return;  // nothing of an image is ever written, so nothing waits to be flushed
   // Everything written to the disc folder's file system, including files
   // still open for recording, reaches the medium.
   const int fd = ::open(disc.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
