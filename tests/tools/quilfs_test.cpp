@@ -460,6 +460,20 @@ TEST_F(Quilfs, NotWritableAndFullDiscs) {
   EXPECT_GT(taken, static_cast<long long>(free) - 100000);
 }
 
+// The image of a disc (made by genisoimage) mounts read-only, whatever the
+// options, and shows the tree of the folder it was made from.
+TEST_F(Quilfs, ADiscImageMountsReadOnly) {
+  const fs::path d = disc("source");
+  makeTree(d / "USERDATA");
+  ASSERT_EQ(sh("genisoimage -udf -quiet -o '" + at("disc.iso").string() + "' '" + d.string() + "'").status, 0);
+  Mount& m = mount(at("disc.iso"), "image-mnt");
+  const Outcome diff = sh("diff -r --exclude=.quil-medium '" + m.at.string() + "' '" + d.string() + "'");
+  EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+  EXPECT_EQ(failure(::open((m.at / "USERDATA" / "one").c_str(), O_WRONLY)), EROFS);
+  EXPECT_EQ(failure(::mkdir((m.at / "USERDATA" / "new").c_str(), 0755)), EROFS);
+  EXPECT_EQ(unmount(m), 0);
+}
+
 // The kernel keeps a file's pages from one open to the next only while they
 // hold what the file holds. After each change (through the mount under
 // either spelling of the name, or through the library by another program)
