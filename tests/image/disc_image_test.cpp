@@ -206,6 +206,19 @@ TEST_F(DiscImage, ReadsAtAnyOffsetAndSeeks) {
     EXPECT_EQ(got, at < size ? source.substr(static_cast<size_t>(at), r.bytes) : "") << r.distance << "/" << r.method;
   }
   QUILAPI_CloseHandle(h);
+  // More clip handles than the volume keeps reader handles for (4): each
+  // read past the first round reopens its clip in the image where it was.
+  std::vector<int32_t> handles;
+  for (int i = 0; i < 6; ++i) handles.push_back(voltest::openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1));
+  for (int round = 0; round < 3; ++round) {
+    for (size_t i = 0; i < handles.size(); ++i) {
+      char got[100];
+      uint32_t done = 0;
+      ASSERT_NE(QUILAPI_ReadFile(handles[i], got, sizeof got, &done), 0) << i;
+      EXPECT_EQ(std::string(got, done), source.substr(round * 100, 100)) << i << " in round " << round;
+    }
+  }
+  for (const int32_t each : handles) QUILAPI_CloseHandle(each);
 }
 
 // Each writing export on the image gives what it gives on a disc folder
