@@ -30,6 +30,7 @@ struct ControlState {
   uint64_t failingCall = 0;      // 0: none armed
   uint64_t dyingCall = 0;        // the call at which the process kills itself; 0: none
   Fault failingFault;
+  std::map<std::string, std::deque<int>> hostFaults;  // errno values by kind of host call
 };
 
 ControlState& state() {
@@ -97,6 +98,22 @@ bool takeFault(const char* function, Fault& fault) {
   return true;
 }
 
+void failHostCalls(const std::string& call, int error, uint32_t count) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.hostFaults[call].insert(s.hostFaults[call].end(), count, error);
+}
+
+int takeHostFault(const char* call) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  const auto it = s.hostFaults.find(call);
+  if (it == s.hostFaults.end() || it->second.empty()) return 0;
+  const int error = it->second.front();
+  it->second.pop_front();
+  return error;
+}
+
 void recordNotification(JournalEntry entry) {
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -135,6 +152,7 @@ void reset() {
   s.callLog.clear();
   s.failingCall = 0;
   s.dyingCall = 0;
+  s.hostFaults.clear();
 }
 
 }  // namespace quil::emulator

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "quil/emulator_control.h"
 #include "reader_core.h"
 #include "share_registry.h"
 #include "text/format.h"
@@ -322,7 +323,11 @@ int32_t QUIL_WriteFile(int32_t file, const void* buffer, uint32_t size, uint32_t
     uint64_t written = 0;
     int error = 0;
     while (written < writable) {
-      const ssize_t n = ::pwrite(f->fd, in + written, writable - written, static_cast<off_t>(position + written));
+      const int hostFault = takeHostFault("write");
+      if (hostFault != 0) errno = hostFault;
+      const ssize_t n = hostFault != 0 ? -1
+                                       : ::pwrite(f->fd, in + written, writable - written,
+                                                  static_cast<off_t>(position + written));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         error = n < 0 ? errno : EIO;

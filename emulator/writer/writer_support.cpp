@@ -222,8 +222,11 @@ SpaceWrite writeWithinSpace(int fd, int64_t position, const void* buffer, uint64
   }
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   while (out.written < writable) {
-    const ssize_t n = ::pwrite(fd, bytes + out.written, writable - out.written,
-                               position + static_cast<int64_t>(out.written));
+    const int hostFault = quil::emulator::takeHostFault("write");
+    if (hostFault != 0) errno = hostFault;
+    const ssize_t n = hostFault != 0 ? -1
+                                     : ::pwrite(fd, bytes + out.written, writable - out.written,
+                                                position + static_cast<int64_t>(out.written));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       out.error = n < 0 ? errno : EIO;

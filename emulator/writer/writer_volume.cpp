@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "disc_segment.h"
+#include "quil/emulator_control.h"
 #include "share_registry.h"
 #include "text/utf.h"
 #include "writer_support.h"
@@ -449,8 +450,9 @@ void FlushVolume(const std::u16string& root) {
   // still open for recording, reaches the medium.
   const int fd = ::open(disc.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) QW_FAIL(kWriteError, "cannot open " + disc.folder + ": " + std::to_string(errno));
-  const int rc = ::syncfs(fd);
-  const int err = errno;
+  const int hostFault = quil::emulator::takeHostFault("sync");
+  const int rc = hostFault != 0 ? -1 : ::syncfs(fd);
+  const int err = hostFault != 0 ? hostFault : errno;
   ::close(fd);
   if (rc != 0) QW_FAIL(kWriteError, "cannot flush " + disc.folder + ": " + std::to_string(err));
 }

@@ -56,6 +56,15 @@ QUIL_EMULATOR_API void failCallNumber(uint64_t n, const Fault& fault);
 // begins, as a process killed (or a machine losing power) at that point.
 QUIL_EMULATOR_API void dieAtCallNumber(uint64_t n);
 
+// Host faults: the next `count` host calls of a kind fail with the errno
+// `error`, as a host disc that fails or fills under the emulated one would:
+// "write" (a write of a disc file's bytes) and "sync" (the flush of the
+// disc's file system).
+QUIL_EMULATOR_API void failHostCalls(const std::string& call, int error, uint32_t count = 1);
+// Used by the sibling libraries at those calls: the errno pending for the
+// kind, consumed by asking; 0 when none.
+QUIL_EMULATOR_API int takeHostFault(const char* call);
+
 // Reads and clears the journal of notification calls.
 QUIL_EMULATOR_API std::vector<JournalEntry> takeJournal();
 

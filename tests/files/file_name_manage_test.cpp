@@ -1,5 +1,7 @@
 // Path classification: every path the volume can be asked about, in strict
-// and free naming, with the four names the rest of the library keys on.
+// and free naming, with the four names the rest of the library keys on. The
+// names made from a root file's kind are checked with the fixed records of
+// the open-file table (open_files_test).
 #include "files/file_name_manage.h"
 
 #include <gtest/gtest.h>
@@ -89,29 +91,6 @@ TEST(Classification, GivesKindAndNames) {
     EXPECT_EQ(f.fileName(), c.fileName);
     EXPECT_EQ(f.notifyPath(), c.notifyPath);
     EXPECT_EQ(f.freeNaming(), c.freeNaming);
-  }
-}
-
-TEST(FromKind, NamesTheRootFile) {
-  const struct {
-    uint32_t kind;
-    FileKind expected;
-    std::u16string fileName;
-  } rows[] = {{1, IndexXml, u"INDEX.XML"}, {2, AliasXml, u"ALIAS.XML"}, {3, DiscMetaXml, u"DISCMETA.XML"},
-              {4, MediaProXml, u"MEDIAPRO.XML"}, {5, SysProXml, u"SYSPRO.XML"}, {0, None, u""},
-              {6, None, u""}, {14, None, u""}, {99, None, u""}};
-  for (const auto& c : rows) {
-    for (bool freeNaming : {false, true}) {
-      SCOPED_TRACE(testing::Message() << c.kind << (freeNaming ? " free" : " strict"));
-      const FileNameManage f(static_cast<FileKind>(c.kind), freeNaming);
-      EXPECT_EQ(f.fileKind(), c.expected);
-      EXPECT_EQ(f.fileName(), c.fileName);
-      const std::u16string rooted = c.fileName.empty() ? u"" : u"\\" + c.fileName;
-      EXPECT_EQ(f.path(), rooted);
-      EXPECT_EQ(f.notifyPath(), rooted);
-      EXPECT_TRUE(f.clipName().empty());
-      EXPECT_EQ(f.freeNaming(), freeNaming);
-    }
   }
 }
 

@@ -1,6 +1,9 @@
 // The open-file table where the exports' sharing tables do not reach: records
-// sharing a hash chain, free-naming case, the fixed records of the root
-// files, and the counts and reader shares the sharing questions answer.
+// sharing a hash chain, handles leaving a record out of order, free-naming
+// case and the fixed records of the root files. The counts, the reader
+// shares and the pending delete the sharing questions answer are checked
+// through the exports (volume_session_test: Sharing; volume_namespace_test:
+// NameTable and UserDataDeleteRefusedBySharingHappensAtClose).
 #include "files/open_files.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +20,8 @@ using Handles = std::vector<HandleRecord*>;
 class OpenFiles : public testing::Test {
  protected:
   // Counts a new handle on `path` in `control` and returns it.
-  HandleRecord* open(OpenFileControl& control, uint32_t mode, const FileNamePtr& path, uint32_t share = 7) {
+  HandleRecord* open(OpenFileControl& control, uint32_t mode, const FileNamePtr& path) {
     HandleRecord& h = handles_.emplace_back();
-    h.shareMode = share;
     h.openFile = control.increment(mode, path, &h);
     return &h;
   }
@@ -91,80 +93,28 @@ TEST_F(OpenFiles, ClipNamesCompareCaseSensitivelyAfterClassification) {
   EXPECT_EQ(c->openFile->readers.size(), 2u);
 }
 
-TEST_F(OpenFiles, KindWideCountsSumEveryRecordOfTheKind) {
-  for (const char16_t* p : {u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0001.MXF", u"\\CLIP\\C0513.MXF", u"\\EDIT\\E0001E01.SMI"})
-    open(strict_, kReading, path(p));
-  open(strict_, kWriting, path(u"\\CLIP\\C0003.MXF"));
-  struct Row {
-    uint32_t mode, kind, n;
-    bool expected;
-  };
-  const Row rows[] = {
-      {kReading, Clip, 3, true},        {kReading, Clip, 4, false},        {kWriting, Clip, 1, true},
-      {kWriting, Clip, 2, false},       {kReading, ClipNrtMeta, 1, false}, {kReading, Editlist, 1, true},
-      {kReading, IndexXml, 1, false},   {kReading, None, 1, false},        {2, Clip, 1, false},
-      {kReading, ClipNrtMeta, 0, true},
-  };
-  for (const Row& r : rows) {
-    EXPECT_EQ(strict_.isOpen(r.mode, r.kind, nullptr, r.n), r.expected)
-        << "mode " << r.mode << " kind " << r.kind << " n " << r.n;
-  }
-}
-
+// The names are those the exports open by path; the record is made from the
+// kind alone, in either naming, and every open of the name reaches it.
 TEST_F(OpenFiles, TheFiveRootFilesHaveFixedRecords) {
-  for (uint32_t k = IndexXml; k <= SysProXml; ++k) {
-    const FileNameManage byKind(static_cast<FileKind>(k), false);
-    OpenFileStruct* fixed = strict_.find(byKind);
-    ASSERT_NE(fixed, nullptr) << k;
-    EXPECT_EQ(fixed->fileName->fileName(), byKind.fileName());
-    HandleRecord* h = open(strict_, kWriting, path(u"/" + byKind.fileName()));
-    EXPECT_EQ(h->openFile, fixed);
-    EXPECT_TRUE(strict_.isOpen(kWriting, k, nullptr, 1));
-    close(strict_, kWriting, h);  // the record outlives its last handle
-    EXPECT_EQ(strict_.find(byKind), fixed);
-    EXPECT_EQ(fixed->fileName->fileKind(), k);
-  }
-}
-
-TEST_F(OpenFiles, CollectReadersRefusesAReaderThatDoesNotShareWriteAndDelete) {
-  const std::pair<std::vector<uint32_t>, bool> rows[] = {  // the readers' shares in opening order, refused
-      {{}, false}, {{6}, false}, {{7, 0x7FFFFFFF}, false}, {{2}, true},
-      {{4}, true}, {{1}, true},  {{6, 5}, true},           {{6, 6, 3}, true},
-  };
-  for (const auto& [shares, refused] : rows) {
-    SCOPED_TRACE(testing::PrintToString(shares));
-    OpenFileControl control(false);
-    const FileNamePtr one = path(u"\\CLIP\\C0001.MXF");
-    Handles readers;
-    for (uint32_t share : shares) readers.push_back(open(control, kReading, one, share));
-    open(control, kWriting, one, 0);                         // writers are never gathered
-    open(control, kReading, path(u"\\CLIP\\C0002.MXF"), 6);  // another file of the kind
-
-    Handles out;
-    EXPECT_EQ(control.collectReaders(out, Clip, one.get()), refused);
-    if (!refused) {
-      EXPECT_EQ(out, readers);
-    }
-    out.clear();
-    EXPECT_EQ(control.collectReaders(out, Clip, nullptr), refused);
-    if (!refused) {
-      EXPECT_EQ(out.size(), readers.size() + 1);
+  const std::u16string names[] = {u"INDEX.XML", u"ALIAS.XML", u"DISCMETA.XML", u"MEDIAPRO.XML", u"SYSPRO.XML"};
+  for (const bool freeNaming : {false, true}) {
+    OpenFileControl& control = freeNaming ? free_ : strict_;
+    for (uint32_t k = IndexXml; k <= SysProXml; ++k) {
+      SCOPED_TRACE(testing::Message() << k << (freeNaming ? " free" : " strict"));
+      const std::u16string& name = names[k - IndexXml];
+      OpenFileStruct* fixed = control.find(FileNameManage(static_cast<FileKind>(k), freeNaming));
+      ASSERT_NE(fixed, nullptr);
+      EXPECT_EQ(fixed->fileName->fileKind(), k);
+      EXPECT_EQ(fixed->fileName->fileName(), name);
+      EXPECT_EQ(fixed->fileName->path(), u"\\" + name);
+      EXPECT_EQ(fixed->fileName->notifyPath(), u"\\" + name);
+      HandleRecord* h = open(control, kWriting, classifyPath(u"/" + name, freeNaming));
+      EXPECT_EQ(h->openFile, fixed);
+      EXPECT_TRUE(control.isOpen(kWriting, k, nullptr, 1));
+      close(control, kWriting, h);  // the record outlives its last handle
+      EXPECT_EQ(control.find(*fixed->fileName), fixed);
     }
   }
-}
-
-TEST_F(OpenFiles, DeletePendingNeedsAWriterAndKindNoneIsNotCounted) {
-  const FileNamePtr read = path(u"\\USERDATA\\notes.txt"), written = path(u"\\USERDATA\\log.txt");
-  open(strict_, kReading, read);
-  open(strict_, kWriting, written);
-  EXPECT_FALSE(strict_.markDeletePending(*read));
-  EXPECT_FALSE(strict_.find(*read)->deletePending);
-  EXPECT_FALSE(strict_.markDeletePending(*path(u"\\USERDATA\\other.txt")));
-  EXPECT_TRUE(strict_.markDeletePending(*written));
-  EXPECT_TRUE(strict_.find(*written)->deletePending);
-
-  HandleRecord h;
-  EXPECT_EQ(strict_.increment(kReading, path(u"\\CLIP\\X.TXT"), &h), nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 // same disc, and every byte the run was told was written reads back.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "quil/platform_error.h"
+#include "text/utf.h"
 #include "volume/emulated_volume.h"
 
 namespace voltest {
@@ -238,6 +241,62 @@ TEST_F(FaultSweep, EveryAllocationOfAnOpenFailingInTurn) {
   }
   EXPECT_GT(runs, 10u) << "the script's opens pass that many allocation points";
   std::printf("allocation sweep: %zu runs\n", runs);
+}
+
+}  // namespace
+}  // namespace voltest
+
+namespace voltest {
+namespace {
+
+// The host disc under the emulated one failing or filling: a write of a
+// file's bytes or the flush at a written close fails on the host. The caller
+// gets a code and a message, what was closed before reads back, the volume
+// closes and opens again, and the space account agrees with the host folder.
+class HostFaults : public EmulatedVolume {};
+
+TEST_F(HostFaults, FailingWritesAndFlushesLoseNothingClosed) {
+  // User data reports the Windows error (1117: I/O device error, 112: disc
+  // full), a clip the library's code; a failing flush is the flush's.
+  const struct { const char* call; int error; const char16_t* path; int32_t code; uint32_t windows; } rows[] = {
+      {"write", EIO, u"\\USERDATA\\eio.bin", 0, 1117},
+      {"write", ENOSPC, u"\\USERDATA\\full.bin", 0, 112},
+      {"write", EIO, u"\\CLIP\\C0002.MXF", -1400, 0},
+      {"sync", EIO, u"\\USERDATA\\flushed.bin", -1400, 0}};
+  ASSERT_EQ(openVolume(), 0);
+  const std::string kept = pattern(300000, 7);
+  record(u"\\CLIP\\C0001.MXF", kept);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.call) + " " + std::strerror(row.error));
+    quil::emulator::failHostCalls(row.call, row.error);
+    QUILAPI_SetLastError(0);
+    QUILPlatform_SetLastError(0);
+    const int32_t h = openFile(row.path, kWrite, kCreateNew);
+    ASSERT_NE(h, -1);
+    const bool written = writeAll(h, pattern(200000, 8));
+    EXPECT_NE(QUILAPI_CloseHandle(h), 0);
+    EXPECT_EQ(written, row.call != std::string("write"));
+    if (written) {
+      EXPECT_EQ(QUILAPI_FlushVolume(0), 0);
+    }
+    EXPECT_EQ(QUILAPI_GetLastError(), row.code);
+    if (row.code != 0) {
+      QUILCHAR message[512] = {};
+      uint32_t length = 0;
+      QUILAPI_GetLastErrorWithMessage(message, 512, &length);
+      EXPECT_EQ(quil::toUtf8(message), "File write error. (0x8200000D)");
+    } else {
+      EXPECT_EQ(QUILPlatform_GetLastError(), row.windows);
+    }
+    ASSERT_EQ(QUILAPI_CloseVolume(0), -1);
+    ASSERT_EQ(openVolume(), 0);
+    const int32_t again = openFile(u"\\CLIP\\C0001.MXF", kRead, kOpenExisting, 1);
+    EXPECT_EQ(readAll(again), kept);
+    QUILAPI_CloseHandle(again);
+    uint64_t total = 0, free = 0;
+    ASSERT_NE(QUILAPI_GetVolumeCapacity(0, &total, &free), 0);
+    EXPECT_EQ(total - free, quil::emulator::usedBytes(host("").string()));
+  }
 }
 
 }  // namespace
