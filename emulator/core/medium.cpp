@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <tuple>
 #include <fstream>
 #include <sstream>
 
@@ -75,11 +78,28 @@ std::optional<MediumDescription> imageMedium(const std::string& imagePath) {
 
 std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
   if (DiscImage::isImage(discFolder)) return imageMedium(discFolder);
+  // Asked at every writer call and driver control: the file is read again
+  // only when it changed (a save replaces it, so a new inode at least).
+  const std::string file = discFolder + "/" + std::string(kMediumFileName);
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  auto stamp = std::make_tuple(st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                                     st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  static std::mutex& mutex = *new std::mutex;
+  static auto& known = *new std::map<std::string, std::pair<decltype(stamp), MediumDescription>>;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = known.find(file);
+    if (it != known.end() && it->second.first == stamp) return it->second.second;
+  }
   // The description is the emulator's own file, but it lies in the disc
   // folder all the same: a link in its place is no description.
-  const auto content = readWholeBeneath(discFolder, discFolder + "/" + std::string(kMediumFileName));
+  const auto content = readWholeBeneath(discFolder, file);
   if (!content) return std::nullopt;
-  return parsed(*content, MediumDescription{});
+  MediumDescription m = parsed(*content, MediumDescription{});
+  std::lock_guard<std::mutex> lock(mutex);
+  known[file] = {stamp, m};
+  return m;
 }
 
 bool MediumDescription::save(const std::string& discFolder) const {

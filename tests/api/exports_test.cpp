@@ -10,6 +10,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quil/quilcoreapi.h"
@@ -149,13 +150,41 @@ TEST(ExportTrace, OutValues) {
   EXPECT_TRACE(QUILAPI_GetVolumeCapacity, (0, &a, &b), 0, "(0, " + P(&a) + ", " + P(&b) + ")",
                " return=0 (11, 18446744073709551615)");
 
-  QUILCHAR text[256];
-  uint32_t required = 0;
-  EXPECT_TRACE(QUILAPI_GetLastErrorWithMessage, (text, 256, &required), -3010,
-               "(" + P(text) + " 256 " + P(&required) + ")", " return=-3010 (\"file sharing violation\", 23)", -3010,
-               'D', 0, -3010);
+  // The message against buffers of every cut, each filled with '#' first: a
+  // missing terminator would show in the exit line, a write past the given
+  // length in the unit after it. The required length counts the terminator
+  // (and is 1 for no message: LastError.EachThreadHasItsOwn).
+  QUILCHAR text[257];
+  const struct {
+    uint32_t length;
+    std::string shown;
+  } cuts[] = {{256, "file sharing violation"}, {23, "file sharing violation"}, {22, "file sharing violatio"}, {1, ""}};
+  for (const auto& c : cuts) {
+    std::fill(std::begin(text), std::end(text), u'#');
+    uint32_t required = 0;
+    EXPECT_TRACE(QUILAPI_GetLastErrorWithMessage, (text, c.length, &required), -3010,
+                 "(" + P(text) + " " + std::to_string(c.length) + " " + P(&required) + ")",
+                 " return=-3010 (\"" + c.shown + "\", 23)", -3010, 'D', 0, -3010);
+    EXPECT_EQ(text[c.length], u'#') << "written past a length of " << c.length;
+  }
   EXPECT_TRACE(QUILAPI_GetLastErrorWithMessage, (text, 5, nullptr), -3010, "(" + P(text) + " 5 " + kNull + ")",
                " return=-3010 (\"file\", NULL)", -3010, 'D', 0, -3010);
+}
+
+// The last error is the calling thread's own: a new thread starts with none,
+// and what it sets leaves the other threads' alone.
+TEST(LastError, EachThreadHasItsOwn) {
+  QUILAPI_SetLastError(-4);
+  int32_t seen = 1;
+  uint32_t seenRequired = 0, required = 0;
+  std::thread([&] {
+    seen = QUILAPI_GetLastErrorWithMessage(nullptr, 0, &seenRequired);
+    QUILAPI_SetLastError(-3010);
+  }).join();
+  EXPECT_EQ(seen, 0);
+  EXPECT_EQ(seenRequired, 1u);
+  EXPECT_EQ(QUILAPI_GetLastErrorWithMessage(nullptr, 0, &required), -4);
+  EXPECT_EQ(required, 39u) << "the message of -4 is kept";
 }
 
 // A name that fills all 64 units without a NUL. The attributes that follow

@@ -1,15 +1,15 @@
-// The calling thread's last error, the take-over of the reader's error and
-// the relay of a sibling library's Windows-level error.
+// The code table and its short texts, the take-over of the reader's error
+// and the relay of a sibling library's Windows-level error. (Copying the
+// message into a caller's buffer, its required length and the record of
+// each thread are checked through the exports: exports_test, OutValues and
+// LastError.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <utility>
 
 #include "api/error_table.h"
 #include "api/last_error.h"
@@ -22,6 +22,9 @@ namespace {
 using quil::api::ClearQUILLastErrorIf;
 using quil::api::SiblingErrorRelay;
 using quil::api::SiblingLibrary;
+using quil::api::errorText;
+using quil::api::isKnownError;
+using quil::api::shortErrorText;
 
 std::string narrow(std::u16string_view text) {
   std::string out;
@@ -44,80 +47,61 @@ class LastErrorTest : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------
-// Reading code and message into a caller's buffer
+// The code table
 
-TEST_F(LastErrorTest, CopiesCutTextAndReportsFullLength) {
+// Known codes: one or two of every family, chosen where a slip is most
+// likely (the family's first row, an odd one out such as -1099, -2015,
+// -3101, -4001, the one positive code), and the codes of the short-text
+// table. Unknown codes: gaps inside a family (-1013, -3000), a positive code
+// other than 1000, and the extremes of the 32-bit range. A code with a table
+// text but no short one (-5, -4, -3001, -3011) makes the operation log take
+// the variant without the text piece.
+TEST(ErrorTable, TextAndShortTextOfEachCode) {
+  constexpr std::u16string_view kUnknown = u"not defined error";
   const struct {
     int32_t code;
-    uint32_t bufferLength;
-    std::u16string_view expectedText;  // what lands in the buffer before the NUL
-    uint32_t expectedRequired;
+    std::u16string_view text;
+    std::optional<std::u16string_view> shortText = std::nullopt;
   } rows[] = {
-      {-4, 10, u"API call ", 39},                                 // a short buffer keeps the first nine
-      {-4, 39, u"API call was passed an invalid handle.", 39},    // an exact fit
-      {-4, 38, u"API call was passed an invalid handle", 39},     // one short of a fit
-      {-4, 1, u"", 39},                                           // length one gives only the NUL
-      {12345, 256, u"not defined error", 18},
-      {0, 256, u"", 1},
-      {1000, 256, u"No object found in searching.", 30},
+      {0, u""},
+      {-4, u"API call was passed an invalid handle."},
+      {-5, u"API call was passed some other invalid parameter."},
+      {-9, u"API call was passed a invalid filename"},
+      {-1012, u"Input/output error: playlist"},
+      {-1099, u"API call was denied because IO retry over"},
+      {-1110, u"Proxy file open error."},
+      {-1301, u"INDEX.XML file read error."},
+      {-1307, u"Picture pointer file read error."},
+      {-1512, u"PlayList file seek error."},
+      {-2002, u"error in DISCMETA.XML content"},
+      {-2015, u"AV file data error"},
+      {-3001, u"Volume is already created"},
+      {-3002, u"Disc Corrupted", u"The volume is corrupted."},
+      {-3003, u"No free space on the disc", u"The disc has no space to write."},
+      {-3005, u"API call is invalid operation", u"The operation is illegal."},
+      {-3007, u"Unsupported Files", u"The file is unsupported."},
+      {-3008, u"File is already existed", u"The filename already exists."},
+      {-3010, u"file sharing violation", u"File sharing violation error occurred."},
+      {-3011, u"Invalid file access"},
+      {-3012, u"Media write protected", u"The disc is write-protected."},
+      {-3101, u"File System driver's command error"},
+      {-3208, u"SetEndOfFile error"},
+      {-4001, u"DISCMETA.XML content error but cannot rewrite."},
+      {-9999, u"Not implemented."},
+      {1000, u"No object found in searching.", u"The file is not found."},
+      {12345, kUnknown}, {-3000, kUnknown}, {-1013, kUnknown}, {-3013, kUnknown}, {-3209, kUnknown},
+      {1, kUnknown}, {999, kUnknown}, {INT32_MIN, kUnknown}, {INT32_MAX, kUnknown},
   };
-  for (const auto& c : rows) {
-    SCOPED_TRACE(testing::Message() << c.code << " in " << c.bufferLength);
-    quil::api::setLastError(c.code);
-    // The sentinel shows whether anything past the terminating NUL was touched.
-    char16_t buffer[300];
-    std::fill(std::begin(buffer), std::end(buffer), u'#');
-    uint32_t required = 0;
-    EXPECT_EQ(quil::api::getLastErrorWithMessage(buffer, c.bufferLength, &required), c.code);
-    EXPECT_EQ(required, c.expectedRequired);
-    const size_t n = c.expectedText.size();
-    EXPECT_EQ(narrow(std::u16string_view(buffer, n)), narrow(c.expectedText));
-    EXPECT_EQ(buffer[n], u'\0');
-    EXPECT_EQ(buffer[n + 1], u'#');
-    // Reading does not clear the record.
-    EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, 0, nullptr), c.code);
-  }
-}
-
-// A message of the caller's keeps at most 255 characters; with no buffer
-// (or a null one of any length) only its length is reported.
-TEST_F(LastErrorTest, MessageKeepsAtMost255Characters) {
-  using Cut = std::pair<size_t, size_t>;  // the message's length, what is kept
-  for (const auto& [length, kept] : {Cut{0, 0}, {254, 254}, {255, 255}, {256, 255}, {1000, 255}}) {
-    SCOPED_TRACE(length);
-    const std::u16string message(length, u'm');
-    quil::api::setLastError(-3, message);
-    EXPECT_EQ(quil::api::lastErrorRecord().code, -3);
-    EXPECT_EQ(recordMessage(), message.substr(0, kept));
-    for (const uint32_t bufferLength : {0u, 8u}) {
-      uint32_t required = 0;
-      EXPECT_EQ(quil::api::getLastErrorWithMessage(nullptr, bufferLength, &required), -3);
-      EXPECT_EQ(required, kept + 1);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.code);
+    EXPECT_EQ(isKnownError(r.code), r.text != kUnknown);
+    EXPECT_EQ(narrow(errorText(r.code)), narrow(r.text));  // every text is ASCII
+    const auto shortText = shortErrorText(r.code);
+    ASSERT_EQ(shortText.has_value(), r.shortText.has_value());
+    if (shortText) {
+      EXPECT_EQ(narrow(*shortText), narrow(*r.shortText));
     }
   }
-}
-
-TEST_F(LastErrorTest, EachThreadHasItsOwnRecord) {
-  quil::api::setLastError(-4);
-  int32_t seenCode = -1;
-  std::u16string seenMessage = u"unset";
-  uint32_t seenRequired = 0;
-  int32_t afterSet = 0;
-  std::thread other([&] {
-    seenCode = quil::api::lastErrorRecord().code;
-    seenMessage = recordMessage();
-    quil::api::getLastErrorWithMessage(nullptr, 0, &seenRequired);
-    quil::api::setLastError(-3010);
-    afterSet = quil::api::lastErrorRecord().code;
-  });
-  other.join();
-  EXPECT_EQ(seenCode, 0);
-  EXPECT_EQ(seenMessage, u"");
-  EXPECT_EQ(seenRequired, 1u);
-  EXPECT_EQ(afterSet, -3010);
-  // The other thread's set left this thread's record alone.
-  EXPECT_EQ(quil::api::lastErrorRecord().code, -4);
-  EXPECT_EQ(narrow(recordMessage()), "API call was passed an invalid handle.");
 }
 
 // ---------------------------------------------------------------------------
@@ -136,6 +120,7 @@ TEST_F(LastErrorTest, TakeOverCombinesTableTextWithReaderText) {
       {54321, u"odd state", u"not defined error odd state"},
       {1000, u"", u"No object found in searching."},
       {0, u"stale", u" stale"},
+      // The message keeps at most 255 characters.
       {-1301, longText.c_str(), (u"INDEX.XML file read error. " + longText).substr(0, 255)},
   };
   for (const auto& c : rows) {
@@ -174,62 +159,51 @@ struct Sibling {
 using ReaderError = QUILReaderLastError::QUILLastErrorManager;
 using WriterError = QUILWriterLastError::QUILLastErrorManager;
 
+// Each case starts with Windows error 1234 and our -3203 on the thread.
 TEST_F(LastErrorTest, SiblingRelayMovesOnlyAnErrorTheChosenSiblingSetInsideTheScope) {
   const Sibling siblings[] = {
       {"Reader", SiblingLibrary::kReader, &ReaderError::get, &ReaderError::set, &WriterError::set, &WriterError::get},
       {"Writer", SiblingLibrary::kWriter, &WriterError::get, &WriterError::set, &ReaderError::set, &ReaderError::get}};
+  const struct {
+    const char* what;
+    bool stale;       // both siblings have an error before the scope (77 chosen, 88 other)
+    uint32_t chosen;  // what the chosen sibling sets inside (0: nothing)
+    uint32_t other;   // what the other sibling sets inside (0: nothing)
+    bool throws;
+    uint32_t windows;  // the thread's Windows error after the scope
+  } cases[] = {
+      {"a stale error is cleared on entry, and not relayed", true, 0, 0, false, 1234},
+      {"an error set inside", false, 32, 0, false, 32},
+      {"an error set inside, then an exception", false, 80, 0, true, 80},
+      {"no error", false, 0, 0, false, 1234},
+      {"the other library's error", false, 0, 5, false, 1234},
+  };
   for (const Sibling& s : siblings) {
-    SCOPED_TRACE(s.name);
-    SetUp();
-    RecordingOwner owner;
-    // On entry the chosen sibling's stale error is cleared, and not relayed.
-    s.set(77);
-    s.setOther(88);
-    {
-      SiblingErrorRelay relay(owner, s.library);
-      EXPECT_EQ(s.get(), 0u);
-      EXPECT_EQ(s.getOther(), 88u);
-    }
-    EXPECT_EQ(owner.calls, 0);
-    EXPECT_EQ(QUILPlatform_GetLastError(), 0u);
-
-    // An error set inside becomes the thread's Windows error and clears ours.
-    SetUp();
-    quil::api::setLastError(-3203);
-    {
-      SiblingErrorRelay relay(owner, s.library);
-      s.set(32);
-    }
-    EXPECT_EQ(QUILPlatform_GetLastError(), 32u);
-    EXPECT_EQ(owner.calls, 1);
-    EXPECT_EQ(quil::api::lastErrorRecord().code, 0);
-    EXPECT_EQ(recordMessage(), u"");
-
-    // Also when an exception leaves the scope.
-    SetUp();
-    try {
-      SiblingErrorRelay relay(owner, s.library);
-      s.set(80);
-      throw std::runtime_error("sibling call failed");
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_EQ(QUILPlatform_GetLastError(), 80u);
-    EXPECT_EQ(owner.calls, 2);
-
-    // No error of the chosen sibling, or one of the other: both errors stay.
-    for (bool otherSets : {false, true}) {
-      SCOPED_TRACE(otherSets ? "the other library's error" : "no error");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << s.name << ": " << c.what);
       SetUp();
       QUILPlatform_SetLastError(1234);
       quil::api::setLastError(-3203);
-      {
-        SiblingErrorRelay relay(owner, s.library);
-        if (otherSets) s.setOther(5);
+      if (c.stale) {
+        s.set(77);
+        s.setOther(88);
       }
-      EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
-      EXPECT_EQ(owner.calls, 2);
-      EXPECT_EQ(quil::api::lastErrorRecord().code, -3203);
-      EXPECT_EQ(narrow(recordMessage()), "DeleteFile error");
+      RecordingOwner owner;
+      try {
+        SiblingErrorRelay relay(owner, s.library);
+        EXPECT_EQ(s.get(), 0u);
+        EXPECT_EQ(s.getOther(), c.stale ? 88u : 0u);
+        if (c.chosen != 0) s.set(c.chosen);
+        if (c.other != 0) s.setOther(c.other);
+        if (c.throws) throw std::runtime_error("sibling call failed");
+      } catch (const std::runtime_error&) {
+      }
+      // A relayed error becomes the thread's Windows error and clears ours.
+      const bool relayed = c.windows != 1234;
+      EXPECT_EQ(QUILPlatform_GetLastError(), c.windows);
+      EXPECT_EQ(owner.calls, relayed ? 1 : 0);
+      EXPECT_EQ(quil::api::lastErrorRecord().code, relayed ? 0 : -3203);
+      EXPECT_EQ(narrow(recordMessage()), relayed ? "" : "DeleteFile error");
     }
   }
 }

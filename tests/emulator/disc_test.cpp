@@ -13,7 +13,6 @@
 #include "disc_folder.h"
 #include "quil/platform_error.h"
 #include "quil/sibling/quildriver.h"
-#include "quil/sibling/quilwriter.h"
 #include "share_registry.h"
 
 namespace {
@@ -23,6 +22,9 @@ using namespace quil::emulator;
 using namespace std::string_view_literals;
 
 using DiscTest = DiscFolder;
+
+// One unit longer than a name may be.
+const std::u16string kOverlongName = u"\\USERDATA\\" + std::u16string(256, u'n');
 
 struct PathCase {
   std::u16string_view path;
@@ -51,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{u"\\USERDATA\\..\\..\\etc\\passwd", false, "", false},
                       PathCase{u"\\USERDATA\\.", false, "", false},
                       PathCase{u"\\C:\\x", false, "", false},
-                      PathCase{u"\\USERDATA\\a\u0001b", false, "", false},
+                      PathCase{u"\\USERDATA\\a\u001Fb", false, "", false},  // the last control character
+                      PathCase{kOverlongName, false, "", false},
                       PathCase{u"\\USERDATA\\a\0b"sv, false, "", false},
                       PathCase{u"\\USERDATA\\trailing.", false, "", false},
                       PathCase{u"\\USERDATA\\what?", false, "", false},
@@ -65,7 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
 // The name index behind case-insensitive lookups follows the folder: the
 // emulator's own changes and changes made behind its back alike.
 TEST_F(DiscTest, LookupsInAnotherCaseFollowEveryChangeOfTheFolder) {
-  namespace fs = std::filesystem;
   const auto resolved = [&](std::u16string_view path) {
     const auto r = resolvePath(folder, path);
     return r && r->exists ? r->host.substr(folder.size()) : std::string("-");
@@ -93,19 +95,17 @@ TEST_F(DiscTest, LookupsInAnotherCaseFollowEveryChangeOfTheFolder) {
   EXPECT_TRUE(throughLink);
 }
 
+// Readers that share reading coexist in reader_test, and an open that
+// shares nothing blocks a delete in writer_test's refusals.
 TEST_F(DiscTest, SharingFollowsWindowsRules) {
   auto& reg = ShareRegistry::instance();
   const std::string f = host("USERDATA/x");
   const uint64_t reader = reg.acquire(folder, f, kAccessRead, kShareRead);
   ASSERT_NE(reader, 0u);
   EXPECT_EQ(reg.acquire(folder, f, kAccessWrite, kShareRead | kShareWrite), 0u) << "the reader does not share write";
-  const uint64_t second = reg.acquire(folder, f, kAccessRead, kShareRead);
-  EXPECT_NE(second, 0u);
   const uint64_t attributes = reg.acquire(folder, f, 0, 0);
   EXPECT_NE(attributes, 0u) << "an open for attributes only takes no part in sharing";
-  EXPECT_TRUE(reg.blocksDelete(folder, f));
   reg.release(reader);
-  reg.release(second);
   reg.release(attributes);
   const uint64_t writer = reg.acquire(folder, f, kAccessWrite, kShareRead | kShareWrite | kShareDelete);
   EXPECT_EQ(reg.acquire(folder, f, kAccessRead, kShareRead), 0u) << "a reader must share the writer's write";
@@ -162,14 +162,13 @@ TEST_F(DiscTest, ConcurrentSavesOfTheMediumNeverFailOrTear) {
 
 // What the core never asks of the driver; the control codes it uses, and
 // faults injected into them, are checked through the writer volume and the
-// exports.
+// exports, and a drive with no link in the drive folder through the quil
+// tool (FirstUseProblemsSayWhatToFix).
 TEST_F(DiscTest, DriverRefusals) {
   const std::string drives = folder + "-drives";
   fs::create_directories(drives);
   fs::create_directory_symlink(folder, drives + "/e:");
   setenv("QUIL_DRIVES", drives.c_str(), 1);
-  EXPECT_EQ(QUILDriver_Open(u"\\\\.\\Q:"), -1);
-  EXPECT_EQ(QUILPlatform_GetLastError(), 2u);
   EXPECT_EQ(QUILDriver_Open(u"E:"), -1);
   const int32_t dev = QUILDriver_Open(u"\\\\.\\e:");
   ASSERT_NE(dev, -1);

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "logging/log_file_manager.h"
+#include "logging/log_file_name.h"
 #include "logging/test_log_folder.h"
 #include "quil/platform_error.h"
 #include "text/utf.h"
@@ -26,16 +27,8 @@ namespace {
 using quiltest::TestLogFolder;
 using quiltest::timeAt;
 
-constexpr const char* kHeaderPrefix = "#Date=";
-
 std::string name(const quil::platform::LocalTime& t, int index = 0) {
   return "QUILSVC_" + quiltest::dateKey(t) + (index == 0 ? "" : "_" + std::to_string(index)) + ".log";
-}
-
-int headerCount(const std::vector<std::string>& lines) {
-  int n = 0;
-  for (const auto& l : lines) n += l.rfind(kHeaderPrefix, 0) == 0 ? 1 : 0;
-  return n;
 }
 
 class LogFileManagerTest : public ::testing::Test {
@@ -61,39 +54,29 @@ TEST_F(LogFileManagerTest, FirstLineCreatesTheDaysFileWithItsHeader) {
             (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=2.1.0", "first line"}));
 }
 
+// A file larger than the limit moves the next line on, to _2 and then _3,
+// each begun with the header; a file of exactly the limit is not larger.
 TEST_F(LogFileManagerTest, SizeBeyondTheLimitMovesToIndexTwoThenThree) {
-  folder.writeSettings("\"MaxLogFileSize\"=dword:00000096\n");  // 150 bytes: a header and two lines
-  auto m = start();
-  const auto t = timeAt(2026, 3, 7);
-  const std::u16string line(60, u'a');
-  for (int i = 0; i < 6; ++i) m->writeLine(t, line);
-  const auto files = folder.fileNames();
-  ASSERT_EQ(files, (std::vector<std::string>{name(t), name(t, 2), name(t, 3)}));
-  size_t total = 0;
-  for (const auto& f : files) {
-    const auto lines = folder.lines(f);
-    EXPECT_EQ(headerCount(lines), 1) << f;
-    EXPECT_EQ(lines.front().rfind(kHeaderPrefix, 0), 0u) << f;
-    total += lines.size() - 1;
-  }
-  EXPECT_EQ(total, 6u);
-}
-
-TEST_F(LogFileManagerTest, ExactlyAtTheLimitIsNotTooLarge) {
-  folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");
+  folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");  // 100 bytes
   auto m = start();
   const auto t = timeAt(2026, 3, 7);
   m->writeLine(t, u"x");
-  const size_t header = folder.lines(name(t))[0].size() + 1;
+  const std::string header = folder.lines(name(t))[0];
   // Fill the file to exactly 100 bytes: not larger, so the next line stays.
-  m->writeLine(t, std::u16string(100 - header - 2 - 1, u'b'));
+  const std::string fill(100 - (header.size() + 1) - 2 - 1, 'b');
+  m->writeLine(t, std::u16string(fill.begin(), fill.end()));
   struct stat st {};
   ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
   ASSERT_EQ(st.st_size, 100);
   m->writeLine(t, u"still here");
   EXPECT_EQ(folder.fileNames().size(), 1u);
   m->writeLine(t, u"now moved");
-  EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2)}));
+  m->writeLine(t, std::u16string(60, u'c'));  // _2 is not larger than the limit yet
+  m->writeLine(t, u"moved again");
+  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2), name(t, 3)}));
+  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{header, "x", fill, "still here"}));
+  EXPECT_EQ(folder.lines(name(t, 2)), (std::vector<std::string>{header, "now moved", std::string(60, 'c')}));
+  EXPECT_EQ(folder.lines(name(t, 3)), (std::vector<std::string>{header, "moved again"}));
 }
 
 // What a line learns about its file without asking the file system (the
@@ -106,16 +89,6 @@ class FileChecks : public LogFileManagerTest, public ::testing::WithParamInterfa
     o.watchFolder = GetParam();
     return QUILLogger::LogFileManagerSVC::start(o);
   }
-  // A removal reaches a watching manager through its notification thread;
-  // the test waits for it rather than racing it.
-  static void awaitNotice(const QUILLogger::LogFileManager& m, uint64_t before) {
-    if (!GetParam()) return;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (m.folderEvents() == before && std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_NE(m.folderEvents(), before) << "the removal was never noticed";
-  }
   // A manager that has written "one" on kDay, so that its file exists.
   std::shared_ptr<QUILLogger::LogFileManager> startWithALine() {
     folder.writeSettings("");
@@ -123,12 +96,18 @@ class FileChecks : public LogFileManagerTest, public ::testing::WithParamInterfa
     m->writeLine(kDay, u"one");
     return m;
   }
-  // Makes a change in the folder from outside and waits until the manager can know of it.
+  // Makes a change in the folder from outside and waits until the manager can
+  // know of it: a watching manager learns through its notification thread,
+  // and the test waits for that rather than racing it.
   template <class Change>
   static void changeFromOutside(const QUILLogger::LogFileManager& m, Change change) {
     const uint64_t before = m.folderEvents();
     change();
-    awaitNotice(m, before);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (GetParam() && m.folderEvents() == before && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(!GetParam() || m.folderEvents() != before) << "the change was never noticed";
   }
   static inline const auto kDay = timeAt(2026, 3, 7);
   static inline const std::string kDayHeader = "#Date=2026/03/07, Source=QUILSVC, Version=";
@@ -276,11 +255,65 @@ TEST_F(LogFileManagerTest, ASwitchAlsoRemovesTheExcess) {
   EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t, 4), name(t, 5)}));
 }
 
+// The names the parser takes, and their order. The names the manager builds
+// (the day's file, "_2" and on, the two-digit month and day) and the near
+// misses it must leave alone ("_1", "_02", "_2a", another case, a short
+// date) are checked on real folders above
+// (SizeBeyondTheLimitMovesToIndexTwoThenThree,
+// OldestFilesGoFirstWhenThereAreTooMany).
+TEST(LogFileName, RecognisesOnlyNamesTheManagerBuilds) {
+  const struct {
+    const char16_t* name;
+    bool valid;
+    const char16_t* dateKey;
+    uint32_t index;
+  } rows[] = {
+      {u"QUILSVC_20261206.log", true, u"20261206", 0},
+      {u"QUILSVC_20261206_2.log", true, u"20261206", 2},
+      {u"C:\\logs\\QUILSVC_20261206_3.log", true, u"20261206", 3},
+      {u"/var/log/QUILSVC_20261206_3.log", true, u"20261206", 3},
+      // The separator after the date is not checked.
+      {u"QUILSVC_20261206-4.log", true, u"20261206", 4},
+      {u"QUILSVC_20261206_0.log", false, u"", 0},
+      {u"QUILSVC_20261206_.log", false, u"", 0},
+      {u"QUILSVC_2026120x.log", false, u"", 0},
+      {u"QUILSVC_20261206.LOG", false, u"", 0},
+      {u"QUILSVC_20261206.log.bak", false, u"", 0},
+      {u"", false, u"", 0},
+  };
+  for (const auto& c : rows) {
+    SCOPED_TRACE(quil::toUtf8(c.name));
+    const auto info = QUILLogger::parseLogFileName(c.name, u"QUILSVC_");
+    EXPECT_EQ(info.valid, c.valid);
+    if (c.valid) {
+      EXPECT_EQ(info.dateKey, c.dateKey);
+      EXPECT_EQ(info.index, c.index);
+    }
+  }
+}
+
+TEST(LogFileName, OrderIsOldestDayThenLowestIndex) {
+  QUILLogger::LogFileSet set;
+  for (const char16_t* n : {u"QUILSVC_20261206_3.log", u"QUILSVC_20261205_2.log", u"QUILSVC_20261206.log",
+                            u"QUILSVC_20261206_10.log", u"QUILSVC_20261205.log"}) {
+    set.insert(QUILLogger::parseLogFileName(n, u"QUILSVC_"));
+  }
+  std::vector<std::u16string> order;
+  for (const auto& f : set) order.push_back(f.logName);
+  EXPECT_EQ(order, (std::vector<std::u16string>{u"QUILSVC_20261205.log", u"QUILSVC_20261205_2.log",
+                                                u"QUILSVC_20261206.log", u"QUILSVC_20261206_3.log",
+                                                u"QUILSVC_20261206_10.log"}));
+}
+
+// The values read, and where a line then goes: into the folder given, which
+// gets its trailing separator, or with logging off nowhere at all (no
+// folder read, no file opened, not even in the working directory).
 TEST(LogSettings, RegistryValuesFollowTheirRules) {
   const struct {
     const char* label;
     std::string values;
     uint32_t level, num, size;
+    bool off = false;
   } rows[] = {
       {"defaults", "", 1, 32, 0xA00000},
       {"zeros mean defaults",
@@ -289,7 +322,8 @@ TEST(LogSettings, RegistryValuesFollowTheirRules) {
       {"as read", "\"LogLevel\"=dword:00000002\n\"MaxLogFileNum\"=dword:00000005\n\"MaxLogFileSize\"=dword:00001000\n",
        2, 5, 0x1000},
       // Logging off: nothing else is read.
-      {"off", "\"LogLevel\"=dword:10000000\n\"MaxLogFileNum\"=dword:00000005\n", 0, 32, 0xA00000},
+      {"off", "\"LogLevel\"=dword:10000000\n\"MaxLogFileNum\"=dword:00000005\n", 0, 32, 0xA00000, true},
+      {"off, every top bit", "\"LogLevel\"=dword:F0000000\n", 0, 32, 0xA00000, true},
   };
   for (const auto& c : rows) {
     SCOPED_TRACE(c.label);
@@ -300,24 +334,11 @@ TEST(LogSettings, RegistryValuesFollowTheirRules) {
     EXPECT_EQ(m->maxLogFileNum(), c.num);
     EXPECT_EQ(m->maxLogFileSize(), c.size);
     EXPECT_TRUE(m->isEnabled());
+    m->writeLine(timeAt(2026, 3, 7), u"x");
+    EXPECT_EQ(m->folder(), c.off ? std::u16string() : quil::fromUtf8(folder.dir()) + u"/");
+    EXPECT_EQ(folder.fileNames().size(), c.off ? 0u : 1u);
+    EXPECT_EQ(m->currentLogName().empty(), c.off);
   }
-}
-
-TEST_F(LogFileManagerTest, LoggingOffWritesNothingAndReadsNoFolder) {
-  folder.writeSettings("\"LogLevel\"=dword:F0000000\n");
-  auto m = start();
-  m->writeLine(timeAt(2026, 3, 7), u"nothing");
-  EXPECT_TRUE(folder.fileNames().empty());
-  EXPECT_TRUE(m->folder().empty());
-  EXPECT_TRUE(m->currentLogName().empty()) << "no file opened anywhere, not even in the working directory";
-}
-
-TEST_F(LogFileManagerTest, FolderWithoutTrailingSeparatorGetsOne) {
-  folder.writeSettings("");
-  auto m = start();
-  EXPECT_EQ(m->folder(), quil::fromUtf8(folder.dir()) + u"/");
-  m->writeLine(timeAt(2026, 3, 7), u"inside");
-  EXPECT_EQ(folder.fileNames().size(), 1u);
 }
 
 TEST_F(LogFileManagerTest, MissingSettingsKeyUsesTheInstallationFolder) {
@@ -329,26 +350,12 @@ TEST_F(LogFileManagerTest, MissingSettingsKeyUsesTheInstallationFolder) {
 
 TEST_F(LogFileManagerTest, NonAsciiTextReachesTheFileAsUtf8UnderTheCLocale) {
   std::setlocale(LC_ALL, "C");
-  const std::string sub = folder.dir() + "/Ünïcødé 日本";
-  folder.writeSettings("\"LogFolder\"=\"" + sub + "\"\n", false);
+  const std::string sub = "Ünïcødé 日本";
+  folder.writeSettings("\"LogFolder\"=\"" + folder.dir() + "/" + sub + "\"\n", false);
   auto m = start();
   m->writeLine(timeAt(2026, 3, 7), u"clip \u00c9t\u00e9 \u6620\u50cf \U0001F3A5 \xD800 end");
-  std::ifstream in(sub + "/QUILSVC_20260307.log", std::ios::binary);
-  std::string header, line;
-  std::getline(in, header);
-  std::getline(in, line);
-  EXPECT_EQ(line, "clip \xC3\x89t\xC3\xA9 \xE6\x98\xA0\xE5\x83\x8F \xF0\x9F\x8E\xA5 \xEF\xBF\xBD end");
-}
-
-TEST_F(LogFileManagerTest, NewFilesAreReadableAndWritableByEveryone) {
-  folder.writeSettings("");
-  auto m = start();
-  const mode_t old = ::umask(022);
-  m->writeLine(timeAt(2026, 3, 7), u"x");
-  ::umask(old);
-  struct stat st {};
-  ASSERT_EQ(stat((folder.dir() + "/QUILSVC_20260307.log").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0066, 0066u);
+  EXPECT_EQ(folder.lines(sub + "/QUILSVC_20260307.log").at(1),
+            "clip \xC3\x89t\xC3\xA9 \xE6\x98\xA0\xE5\x83\x8F \xF0\x9F\x8E\xA5 \xEF\xBF\xBD end");
 }
 
 // A link or a FIFO planted under the day's name in a folder others can
@@ -374,17 +381,6 @@ TEST_F(LogFileManagerTest, APlantedLinkOrFifoUnderTheDaysNameIsNeverWrittenThrou
   ::unlink(target.c_str());
 }
 
-TEST_F(LogFileManagerTest, StoringALineKeepsTheThreadsErrors) {
-  folder.writeSettings("");
-  auto m = start();
-  QUILPlatform_SetLastError(1234);
-  errno = EAGAIN;
-  m->writeLine(timeAt(2026, 3, 7), u"x");
-  EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
-  EXPECT_EQ(errno, EAGAIN);
-  EXPECT_EQ(folder.fileNames().size(), 1u);
-}
-
 TEST_F(LogFileManagerTest, DebugOutputCopiesLinesToStandardError) {
   folder.writeSettings("\"LogLevel\"=dword:01000001\n");
   auto m = start();
@@ -396,10 +392,22 @@ TEST_F(LogFileManagerTest, DebugOutputCopiesLinesToStandardError) {
   EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "to the debugger \xC3\xA9");
 }
 
-TEST_F(LogFileManagerTest, DetachedManagerDropsLinesAndClosesItsFile) {
+// Storing a line leaves the thread's errors as they were and makes a file
+// everyone may read and write whatever the umask; once the manager is
+// detached, lines are dropped.
+TEST_F(LogFileManagerTest, StoredLineKeepsTheThreadsErrorsAndDetachingDropsTheNext) {
   folder.writeSettings("");
   auto m = start();
+  QUILPlatform_SetLastError(1234);
+  errno = EAGAIN;
+  const mode_t old = ::umask(022);
   m->writeLine(timeAt(2026, 3, 7), u"kept");
+  ::umask(old);
+  EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
+  EXPECT_EQ(errno, EAGAIN);
+  struct stat st {};
+  ASSERT_EQ(stat((folder.dir() + "/QUILSVC_20260307.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0066, 0066u);
   m->detachAppenders();
   m->writeLine(timeAt(2026, 3, 7), u"dropped");
   EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "kept");

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,19 +36,6 @@ std::string payload(int writer, int line) {
   std::string text = "P" + std::to_string(writer) + " L" + std::to_string(line) + " ";
   for (int k = 0; k < 40; ++k) text.push_back(static_cast<char>('a' + (writer * 7 + line + k) % 26));
   return text;
-}
-
-std::vector<std::string> splitLines(const std::string& bytes) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\n') {
-      out.push_back(bytes.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  if (start < bytes.size()) out.push_back(bytes.substr(start));  // an unfinished last line
-  return out;
 }
 
 std::string readAll(int fd) {
@@ -136,8 +123,7 @@ TEST(LogLoad, ProcessesAndThreadsWithRemovalAndAKilledWriter) {
     contents.emplace_back(removedNames[i], readAll(removed[i]));
     ::close(removed[i]);
   }
-  const auto present = folder.fileNames();
-  for (const auto& name : present) {
+  for (const auto& name : folder.fileNames()) {
     const int fd = ::open((folder.dir() + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     contents.emplace_back(name, readAll(fd));
@@ -145,21 +131,19 @@ TEST(LogLoad, ProcessesAndThreadsWithRemovalAndAKilledWriter) {
   }
 
   // Every file is one the manager names: never index 1, and it begins with
-  // its header. (A name may come back once its file was removed from
-  // outside: the next file is chosen from what the folder holds.)
+  // its header, the only one in it. (A name may come back once its file was
+  // removed from outside: the next file is chosen from what the folder
+  // holds.) Every other line is one a writer wrote, whole, at most once.
+  std::map<std::pair<int, int>, int> seen;
+  size_t total = 0;
   for (const auto& [name, bytes] : contents) {
     EXPECT_EQ(name.find("_1.log"), std::string::npos) << name;
     if (!bytes.empty()) {
       EXPECT_EQ(bytes.rfind("#Date=2026/12/06, Source=QUILSVC", 0), 0u) << name << " (" << contents.size() << " files, " << removed.size() << " removed): " << bytes.substr(0, 300);
     }
-  }
-
-  std::map<std::pair<int, int>, int> seen;
-  size_t total = 0;
-  for (const auto& [name, bytes] : contents) {
-    const auto lines = splitLines(bytes);
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const std::string& line = lines[i];
+    std::istringstream in(bytes);
+    size_t i = 0;
+    for (std::string line; std::getline(in, line); ++i) {
       if (line.rfind("#Date=", 0) == 0) {
         EXPECT_EQ(i, 0u) << name << ": a header inside the file";
         continue;

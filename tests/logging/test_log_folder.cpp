@@ -14,15 +14,12 @@ namespace quiltest {
 
 namespace {
 std::atomic<int> gSerial{0};
-
-std::string tempRoot() {
-  const char* env = std::getenv("QUIL_TEST_TMP");
-  return env != nullptr && *env != '\0' ? env : "/tmp";
-}
 }  // namespace
 
 TestLogFolder::TestLogFolder() : serial_(gSerial++) {
-  base_ = tempRoot() + "/logtest-" + std::to_string(getpid()) + "-" + std::to_string(serial_);
+  const char* root = std::getenv("QUIL_TEST_TMP");
+  base_ = std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/logtest-" + std::to_string(getpid()) + "-" +
+          std::to_string(serial_);
   std::filesystem::remove_all(base_);
   dir_ = base_ + "/log";
   std::filesystem::create_directories(dir_);
@@ -81,15 +78,7 @@ void TestLogFolder::touch(const std::string& name, size_t bytes) const {
 
 quil::platform::LocalTime timeAt(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
                                  uint16_t second, uint32_t micro) {
-  quil::platform::LocalTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  t.microsecond = micro;
-  return t;
+  return {year, month, day, hour, minute, second, micro};
 }
 
 std::string dateKey(const quil::platform::LocalTime& t) {

@@ -17,9 +17,8 @@ class TestLogFolder {
   TestLogFolder(const TestLogFolder&) = delete;
   TestLogFolder& operator=(const TestLogFolder&) = delete;
 
-  // The folder the logs go to (no trailing slash) and the registry file.
+  // The folder the logs go to (no trailing slash).
   const std::string& dir() const { return dir_; }
-  const std::string& registryPath() const { return registryPath_; }
 
   // Writes the registry: the given value lines under the settings key, plus
   // LogFolder pointing at dir() unless the lines name one themselves.

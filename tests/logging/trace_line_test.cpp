@@ -15,7 +15,8 @@ namespace {
 
 using quiltest::timeAt;
 
-const auto kTime = timeAt(2026, 12, 6, 9, 5, 7, 42123);
+// 42999 microseconds: the milliseconds are cut, not rounded.
+const auto kTime = timeAt(2026, 12, 6, 9, 5, 7, 42999);
 
 template <class... A>
 std::string line(uint32_t level, const char16_t* file, const char16_t* function, int32_t lineNo,
@@ -27,10 +28,12 @@ std::string line(uint32_t level, const char16_t* file, const char16_t* function,
 
 std::string pid() { return "PID:" + std::to_string(getpid()) + " "; }
 
-// The layout of a debug line with its pid and source position, the
-// operation-log line without them, and the cut at 4096 characters are
-// pinned through the exports (exports_test: ExportTrace, OperationLog).
-// Here: the letters the exports never print, and each piece of the prefix.
+// The layout of a debug line with its pid and source position (the base
+// name after a '/'), the operation-log line without them, the line break
+// that ends every format, and the cut of an overlong line at 4096
+// characters (which leaves a line of exactly 4096 whole) are pinned through
+// the exports (exports_test: ExportTrace, OperationLog). Here: the letters
+// the exports never print, and each piece of the prefix.
 TEST(TraceLine, LevelPicksTheLetterAndWhetherThePidShows) {
   const struct {
     uint32_t level;
@@ -45,9 +48,8 @@ TEST(TraceLine, LevelPicksTheLetterAndWhetherThePidShows) {
   }
 }
 
-TEST(TraceLine, SourcePositionPieces) {
-  // Base name after the last separator of either kind; a name without one is whole.
-  EXPECT_EQ(line(2, u"a/b/QUILCOREAPI", u"F", 9, u"m"), "[I] [09:05:07:042.000] " + pid() + "QUILCOREAPI:9 F() m");
+TEST(TraceLine, SourcePositionLineBreaksAndAnOverlongPrefix) {
+  // Base name after a backslash too; a name without a separator is whole.
   EXPECT_EQ(line(2, u"plain.cpp", u"F", 9, u"m"), "[I] [09:05:07:042.000] " + pid() + "plain.cpp:9 F() m");
   EXPECT_EQ(line(2, u"dir\\", u"F", 9, u"m"), "[I] [09:05:07:042.000] " + pid() + ":9 F() m");
   // A null source with a line number: the colon follows the pid's space.
@@ -57,32 +59,15 @@ TEST(TraceLine, SourcePositionPieces) {
   // Line 0 prints no number; a null function leaves out the parentheses.
   EXPECT_EQ(line(4, u"x.cpp", nullptr, 0, u"m"), "[E] [09:05:07:042.000] " + pid() + "x.cpp m");
   EXPECT_EQ(line(4, nullptr, nullptr, 0, u"m"), "[E] [09:05:07:042.000] " + pid() + "m");
-}
-
-TEST(TraceLine, LineBreaksBecomeSpacesAndTrailingSpaceGoes) {
+  // CR and LF inside become spaces; trailing white space of any kind goes.
   EXPECT_EQ(line(5, nullptr, nullptr, 0, u"a\r\nb\n"), "[1] [09:05:07:042.000] a  b");
   EXPECT_EQ(line(5, nullptr, nullptr, 0, u"tabs\t \t\n\n"), "[1] [09:05:07:042.000] tabs");
   EXPECT_EQ(line(5, nullptr, nullptr, 0, u"\n"), "[1] [09:05:07:042.000]");
-}
-
-TEST(TraceLine, ALineOfExactly4096CharactersStaysWhole) {
-  const std::u16string fits(4096 - 23, u'y');
-  EXPECT_EQ(line(5, nullptr, nullptr, 0, u"%ls", fits), "[1] [09:05:07:042.000] " + std::string(4096 - 23, 'y'));
-}
-
-TEST(TraceLine, OverlongPrefixIsWrittenCutWithoutTheMessage) {
-  const std::u16string function(5000, u'f');
-  const std::string l = line(1, u"a.cpp", function.c_str(), 1, u"MESSAGE");
-  EXPECT_EQ(l.size(), 4096u);
-  EXPECT_EQ(l.find("MESSAGE"), std::string::npos);
-  EXPECT_EQ(l.back(), 'f');
-}
-
-TEST(TraceLine, MillisecondsComeFromMicroseconds) {
-  quil::platform::LocalTime t = timeAt(2026, 1, 1, 23, 59, 59, 999999);
-  const quil::fmt_detail::Arg none{};
-  EXPECT_EQ(quil::toUtf8(QUILLogger::buildTraceLine(t, 5, nullptr, nullptr, 0, u"x", &none, 0)),
-            "[1] [23:59:59:999.000] x");
+  // A prefix that alone passes 4096 characters is written cut, without the message.
+  const std::string overlong = line(1, u"a.cpp", std::u16string(5000, u'f').c_str(), 1, u"MESSAGE");
+  EXPECT_EQ(overlong.size(), 4096u);
+  EXPECT_EQ(overlong.find("MESSAGE"), std::string::npos);
+  EXPECT_EQ(overlong.back(), 'f');
 }
 
 // The filter, by LogLevel, for each kind of line: debug (1, flag 0), other

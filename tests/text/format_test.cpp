@@ -1,15 +1,18 @@
 // The formatter against what the Microsoft C runtime's swprintf prints on x64
 // for the same wide format, directive by directive. What the export trace
-// lines pin already (%p of a value, NULL or a wide pointer; %ls of a pointer,
-// of NULL and cut by a precision; 0x%08X of a negative value; %lu and %llu
-// at their tops) and formatTo's appending (the writer's trace lines) are
-// checked there.
+// and operation-log lines pin already (%p of a value, NULL or a wide pointer;
+// %ls of a pointer, of NULL and cut by a precision shorter or longer than
+// the text; %d and 0x%08X of negative values; %s of a string; %c of the root
+// path, empty or not, as the drive; %lu and %llu at their tops) and
+// formatTo's appending (the writer's trace lines) are checked there.
 //
 // A literal format that does not match its arguments does not compile:
 // quil::format(u"%ld", int64_t{}) is rejected by the format string's consteval
 // constructor, which cannot be probed with a requires-expression. The static
 // checks below therefore exercise the check that constructor runs, and the
-// runtime entry point is tested for the "%!" it prints instead.
+// runtime entry point is tested for the "%!" it prints instead; the argument
+// types those checks turn away are not repeated at run time, where the same
+// accepts() decides.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -63,13 +66,10 @@ std::string caseName(const testing::TestParamInfo<Case>& info) { return info.par
 
 std::vector<Case> integerCases() {
   return {
-      {"d_negative", format(u"%d", -42), u"-42"},
       {"i_positive", format(u"%i", 7), u"7"},
-      {"X_int32_min", format(u"%X", INT32_MIN), u"80000000"},
       {"x_lower", format(u"%x", 0xBEEFu), u"beef"},
       {"o_octal", format(u"%o", 8), u"10"},
       {"u_of_negative_int", format(u"%u", -1), u"4294967295"},
-      {"hd_70000_wraps", format(u"%hd", 70000), u"4464"},
       {"hd_40000_goes_negative", format(u"%hd", 40000), u"-25536"},
       {"hu_minus_one", format(u"%hu", -1), u"65535"},
       {"hd_zero_padded_negative", format(u"%03hd", int16_t{-7}), u"-07"},
@@ -89,7 +89,6 @@ std::vector<Case> flagCases() {
   return {
       {"width_right", format(u"[%5d]", 42), u"[   42]"},
       {"width_left", format(u"[%-5d]", 42), u"[42   ]"},
-      {"plus_positive", format(u"%+d", 5), u"+5"},
       {"plus_negative", format(u"%+d", -5), u"-5"},
       {"plus_zero", format(u"%+d", 0), u"+0"},
       {"plus_ignored_on_unsigned", format(u"%+u", 5u), u"5"},
@@ -116,7 +115,6 @@ std::vector<Case> flagCases() {
       {"star_width_negative_left_justifies", format(u"[%*d]", -5, 42), u"[42   ]"},
       {"star_width_and_precision", format(u"[%*.*d]", 6, 4, 42), u"[  0042]"},
       {"star_precision_negative_is_none", format(u"[%.*d]", -1, 0), u"[0]"},
-      {"p_nullptr", format(u"%p", nullptr), u"0000000000000000"},
       {"p_width_left", format(u"[%-18p]", static_cast<const void*>(nullptr)), u"[0000000000000000  ]"},
       {"percent", format(u"100%%"), u"100%"},
       {"percent_between_directives", format(u"%d%%%d", 1, 2), u"1%2"},
@@ -144,10 +142,8 @@ std::vector<Case> stringCases() {
   const std::u16string wide = u"abcdef";
   const char16_t* widePtr = u"text";
   const char16_t* nullWide = nullptr;
-  const char* nullNarrow = nullptr;
   const char* unterminatedNarrow = kNarrowField.code;
   return {
-      {"s_wide", format(u"%s", wide), u"abcdef"},
       {"ws_wide", format(u"%ws", widePtr), u"text"},
       {"s_width_right", format(u"[%6s]", u"ab"), u"[    ab]"},
       // The Microsoft runtime pads strings and characters with zeros under the 0 flag.
@@ -156,8 +152,6 @@ std::vector<Case> stringCases() {
       {"s_width_left", format(u"[%-6s]", u"ab"), u"[ab    ]"},
       {"s_width_shorter_than_text", format(u"[%2s]", wide), u"[abcdef]"},
       {"s_precision", format(u"%.3s", wide), u"abc"},
-      {"ls_star_precision_shorter", format(u"%.*ls", 2, wide), u"ab"},
-      {"ls_star_precision_longer", format(u"%.*ls", 10, widePtr), u"text"},
       {"ls_star_precision_negative_is_none", format(u"%.*ls", -1, widePtr), u"text"},
       {"ls_star_width_and_precision", format(u"[%*.*ls]", -5, 3, wide), u"[abc  ]"},
       {"ls_unterminated_array", format(u"[%ls]", kWideField.name), u"[ABCD]"},
@@ -169,16 +163,12 @@ std::vector<Case> stringCases() {
       {"hs_unterminated_pointer", format(u"[%.4hs]", unterminatedNarrow), u"[WXYZ]"},
       {"S_is_narrow", format(u"%S", "narrow"), u"narrow"},
       {"lS_is_wide", format(u"%lS", widePtr), u"text"},
-      {"hs_width", format(u"[%-6hs]", "ab"), u"[ab    ]"},
-      {"hs_null", format(u"%hs", nullNarrow), u"(null)"},
       {"ls_null_width", format(u"[%8ls]", nullWide), u"[  (null)]"},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Strings, Formats, testing::ValuesIn(stringCases()), caseName);
 
 std::vector<Case> charCases() {
-  const std::u16string name = u"Zeta";
-  const std::u16string empty;
   const char16_t* ptr = u"\u00C5ngstr\u00F6m";
   const char16_t* emptyPtr = u"";
   return {
@@ -188,14 +178,9 @@ std::vector<Case> charCases() {
       {"wc_wide", format(u"%wc", u'q'), u"q"},
       {"hc_narrow", format(u"%hc", 'n'), u"n"},
       {"C_narrow", format(u"%C", 'N'), u"N"},
-      {"c_width", format(u"[%3c]", u'x'), u"[  x]"},
-      {"c_width_left", format(u"[%-3c]", u'x'), u"[x  ]"},
-      {"c_u16string_first", format(u"%c", name), u"Z"},
       {"c_pointer_first", format(u"%c", ptr), u"\u00C5"},
-      {"c_array_first", format(u"%c", kWideField.name), u"A"},
       {"hc_narrow_string_first", format(u"%hc", std::string("abc")), u"a"},
       // A NUL would end the line for every C reader, so it is left out.
-      {"c_empty_string", format(u"[%c]", empty), u"[]"},
       {"c_empty_pointer", format(u"[%c]", emptyPtr), u"[]"},
   };
 }
@@ -209,10 +194,6 @@ std::vector<Case> runtimeCases() {
       {"matching", formatRuntime(u"%ld/%hs", INT32_MIN, "n"), u"-2147483648/n"},
       {"int_under_s", formatRuntime(u"[%s]", 5), u"[%!]"},
       {"string_under_d", formatRuntime(u"[%d]", wide), u"[%!]"},
-      {"int64_under_ld", formatRuntime(u"[%ld]", int64_t{1}), u"[%!]"},
-      {"int64_under_d", formatRuntime(u"[%d]", INT64_MAX), u"[%!]"},
-      {"wide_under_hs", formatRuntime(u"[%hs]", wide), u"[%!]"},
-      {"narrow_under_ls", formatRuntime(u"[%ls]", std::string("n")), u"[%!]"},
       {"int_under_p", formatRuntime(u"[%p]", 5), u"[%!]"},
       {"missing_argument", formatRuntime(u"[%d|%d]", 1), u"[1|%!]"},
       {"missing_star_argument", formatRuntime(u"[%*d]"), u"[%!]"},

@@ -1,8 +1,8 @@
 // The writer volume on an emulated disc in drive E: and the file objects it
 // opens, where the exports' tests do not reach: the medium as the driver
-// reports it, driver failures, the volume checks, the name operations by
-// kind, the CMPTR folder with the driver's privileged mode, and the file
-// objects' refusals by kind, their seeks and their closes.
+// reports it, driver failures, the volume checks, failed name operations,
+// the CMPTR folder with the driver's privileged mode, and the file objects'
+// types, seeks, closes and failed creates.
 #include "writer/writer_volume.h"
 
 #include <fstream>
@@ -79,11 +79,9 @@ TEST_F(VolumeTest, DriverFailuresGiveTheDriverCommandError) {
 }
 
 TEST_F(VolumeTest, ChecksOfTheVolumeAndItsTree) {
+  // A volume check that fails reaches the volume open in volume_session_test
+  // (OpeningFails/VolumeCheck).
   auto volume = openVolume();
-  EXPECT_EQ(volume->checkVolume().status(), 0u);
-  quil::emulator::failNext("QUILWriter::CheckVolume", 1, writerFault(0x8800001C, 2));
-  EXPECT_EQ(volume->checkVolume().status(), 5u);
-
   std::string discId;
   QUILWriter::QUIL_AliasRename alias;
   EXPECT_EQ(volume->checkKeldaFile(_Volume_Param{}, discId, alias), quil::writer::kKeldaGood);
@@ -106,31 +104,17 @@ TEST_F(VolumeTest, ChecksOfTheVolumeAndItsTree) {
   EXPECT_EQ(broken.message(), u"Disc Corrupted (0x8600000F)");
 }
 
-TEST_F(VolumeTest, NameOperationsByKind) {
+// A kind an operation does not handle never reaches the writer through the
+// exports, which refuse it first (volume_namespace_test: NameTable), and a
+// rename or delete that succeeds is there too
+// (RenamedAndDeletedFilesShowInTheListingAndTheLog).
+TEST_F(VolumeTest, FailedNameOperationsAreMapped) {
   auto volume = openVolume();
-  { std::ofstream(disc() / "USERDATA" / "a.txt") << "a"; }
-  // Kinds an operation does not handle never reach the writer.
-  const size_t mark = logMark();
-  for (std::u16string_view p :
-       {u"\\CLIP\\C0001M01.XML", u"\\SUB\\C0001S01.MXF", u"\\EDIT\\E0001M01.XML", u"\\INDEX.XML"}) {
-    EXPECT_EQ(volume->deleteFile(path(p)).status(), 2u);
-  }
-  EXPECT_EQ(volume->moveFile(path(u"\\USERDATA\\a.txt"), path(u"\\GENERAL\\a.txt")).status(), 2u);
-  EXPECT_EQ(volume->moveFileEx(path(u"\\CLIP\\C0001.MXF"), path(u"\\CLIP\\C0002.MXF"), 1).status(), 2u);
-  EXPECT_EQ(volume->lockFile(path(u"\\USERDATA\\a.txt"), true).status(), 2u);
-  EXPECT_EQ(volume->createDirectory(path(u"\\CLIP\\C0001.MXF"), nullptr).status(), 2u);
-  EXPECT_EQ(countSince(mark, "ERROR_NOIMPLEMENT"), 8u);
-  EXPECT_EQ(countSince(mark, "QUILWriter::"), 0u);
-  EXPECT_TRUE(fs::exists(disc() / "USERDATA" / "a.txt"));
-
-  // Handled kinds reach the writer; its failures are mapped like any other.
-  EXPECT_EQ(volume->moveFileEx(path(u"\\USERDATA\\a.txt"), path(u"\\USERDATA\\b.txt"), 1).status(), 0u);
-  EXPECT_TRUE(fs::exists(disc() / "USERDATA" / "b.txt"));
   EXPECT_EQ(volume->deleteFile(path(u"\\CLIP\\C0009.MXF")).errorCode(), 1000);
   quil::emulator::failNext("QUILWriter::LockClipFile", 1, kindFault(FaultKind::kStandardException));
-  const size_t lockMark = logMark();
+  const size_t mark = logMark();
   EXPECT_EQ(volume->lockFile(path(u"\\CLIP\\C0001.MXF"), true).errorCode(), -3);
-  EXPECT_EQ(countSince(lockMark, "WriterVolume::lockFile() std::exception : what=\"injected\""), 1u);
+  EXPECT_EQ(countSince(mark, "WriterVolume::lockFile() std::exception : what=\"injected\""), 1u);
 }
 
 TEST_F(VolumeTest, CmptrFolderCreatedOnlyWhereItMayBeAndNoDriverStateLeftBehind) {
@@ -180,30 +164,25 @@ TEST_F(VolumeTest, CmptrFolderCreatedOnlyWhereItMayBeAndNoDriverStateLeftBehind)
   }
 }
 
-TEST_F(VolumeTest, CmptrFolderWithoutItsParentIsAFilesystemWarning) {
-  auto volume = openVolume();
-  fs::remove_all(disc() / "KELDA");
-  const size_t mark = logMark();
-  bool created = true;
-  EXPECT_FALSE(volume->checkCmptrFolder(created));
-  EXPECT_FALSE(created);
-  EXPECT_FALSE(driverState().privileged);
-  EXPECT_EQ(countSince(mark, "checkCmptrFolder() WARNING filesystem_error : what=\""), 1u);
-}
-
-// A disc folder is data: a KELDA that links elsewhere gets no folder made
-// through it.
-TEST_F(VolumeTest, CmptrFolderIsNeverMadeThroughALink) {
+// A KELDA that is missing, or a link elsewhere (a disc folder is data), gets
+// no folder made, through the link or otherwise: a file-system warning, and
+// the driver left alone.
+TEST_F(VolumeTest, CmptrFolderNeedsItsParentAndIsNeverMadeThroughALink) {
   auto volume = openVolume();
   const fs::path outside = disc().parent_path() / "outside";
   fs::create_directories(outside);
-  fs::remove_all(disc() / "KELDA");
-  fs::create_directory_symlink(outside, disc() / "KELDA");
-  bool created = true;
-  EXPECT_FALSE(volume->checkCmptrFolder(created));
-  EXPECT_FALSE(created);
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "link" : "missing");
+    fs::remove_all(disc() / "KELDA");
+    if (link) fs::create_directory_symlink(outside, disc() / "KELDA");
+    const size_t mark = logMark();
+    bool created = true;
+    EXPECT_FALSE(volume->checkCmptrFolder(created));
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(driverState().privileged);
+    EXPECT_EQ(countSince(mark, "checkCmptrFolder() WARNING filesystem_error : what=\""), 1u);
+  }
   EXPECT_FALSE(fs::exists(outside / "CMPTR"));
-  EXPECT_FALSE(driverState().privileged);
 }
 
 // ---------------------------------------------------------------------------
@@ -221,20 +200,10 @@ class WriterFileTest : public DiscTest {
   std::unique_ptr<quil::writer::WriterVolume> volume_;
 };
 
-TEST_F(WriterFileTest, KindsWithoutTheOperationGiveStatus2AndNoObject) {
-  using Row = std::pair<const char16_t*, bool>;  // path, open rather than create
-  for (const auto& [p, open] :
-       {Row{u"\\CLIP\\C0001.MXF", true}, Row{u"\\COMPONENT\\P0001.MXF", true}, Row{u"\\CLIP\\C0001M01.XML", false},
-        Row{u"\\EDIT\\E0001M01.XML", false}, Row{u"\\SUB\\C0001S01.MXF", false}, Row{u"\\INDEX.XML", true},
-        Row{u"\\NOTHING.BIN", false}}) {
-    const auto result = open ? WriterFile::open(*volume_, path(p), 1) : WriterFile::create(*volume_, path(p), 1);
-    EXPECT_EQ(result.status.status(), 2u) << open;
-    EXPECT_EQ(result.file, nullptr);
-  }
-  EXPECT_EQ(createFile(u"\\CLIP\\C0002.MXF").status.status(), 2u);
-  EXPECT_FALSE(fs::exists(disc() / "CLIP" / "C0002.MXF"));
-
-  // Metadata and XML files have no file type.
+// A kind opened or created in a way it does not allow is refused by the
+// exports before the writer is reached (volume_session_test: Sharing), but a
+// metadata or XML file is opened for writing and may be asked its type.
+TEST_F(WriterFileTest, MetadataAndXmlFilesHaveNoFileType) {
   auto meta = WriterFile::create(*volume_, path(u"\\CLIP\\C0001M02.KLV"), 1);
   auto discMeta = WriterFile::open(*volume_, path(u"\\DISCMETA.XML"), 1);
   ASSERT_TRUE(meta.file && discMeta.file);
@@ -298,29 +267,16 @@ TEST_F(WriterFileTest, CreateWhoseWriterThrowsKeepsNoObject) {
   EXPECT_EQ(repaired.status.errorCode(), -3003);
   EXPECT_EQ(repaired.file, nullptr);
 
+  // The arguments are traced before the call; the last says whether the
+  // file is a general one.
   quil::emulator::failNext("UserDataWriter::createFile", 1, windowsFault(5));
+  const size_t mark = logMark();
   const auto denied = createFile(u"\\USERDATA\\a.txt");
   EXPECT_EQ(denied.status.errorCode(), -8);
   EXPECT_EQ(denied.file, nullptr);
-}
-
-TEST_F(WriterFileTest, UserDataAndGeneralFiles) {
-  const size_t mark = logMark();
-  auto user = createFile(u"\\USERDATA\\a.txt");
-  auto general = createFile(u"\\GENERAL\\g.bin");
-  ASSERT_TRUE(user.file && general.file);
-  // The last argument says whether the file is a general one.
-  const std::string args = "0x40000000, 0x00000000, 0000000000000000, 0x00000002, 0x00000080, 0000000000000000, ";
-  EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"a.txt\", " + args + "0 )"), 1u);
-  EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"g.bin\", " + args + "1 )"), 1u);
-
-  // Writing, moving the pointer and setting the end of file reach the disc
-  // through the exports (volume_session_test: HandleOperationsByKind).
-  EXPECT_EQ(user.file->setFileSize(3).status(), 2u);  // a user-data file is cut by its end of file
-  EXPECT_EQ(user.file->close().status(), 0u);
-  EXPECT_EQ(general.file->close().status(), 0u);
-  EXPECT_TRUE(fs::exists(disc() / "USERDATA" / "a.txt"));
-  EXPECT_TRUE(fs::exists(disc() / "GENERAL" / "g.bin"));
+  EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"a.txt\", 0x40000000, 0x00000000, "
+                             "0000000000000000, 0x00000002, 0x00000080, 0000000000000000, 0 )"),
+            1u);
 }
 
 }  // namespace

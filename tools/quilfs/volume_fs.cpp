@@ -635,7 +635,7 @@ int VolumeFs::write(const char* path, const char* buffer, size_t size, off_t off
     if (file == nullptr) return refuseHere(EBADF);
     const auto handle = static_cast<int32_t>(fi->fh);
     if (const int rc = seekTo(handle, *file, offset)) return rc;
-    file->dirty = file->changed = true;
+    file->changed = true;
     size_t done = 0;
     while (done < size) {
       const auto wanted = static_cast<uint32_t>(std::min<size_t>(size - done, kBlock));
@@ -663,7 +663,7 @@ int VolumeFs::write(const char* path, const char* buffer, size_t size, off_t off
 }
 
 int VolumeFs::resize(int32_t handle, OpenFile& file, off_t size) {
-  file.dirty = file.changed = true;
+  file.changed = true;
   if (isUserArea(file.path)) {
     if (const int rc = seekTo(handle, file, size)) return rc;
     if (QUILAPI_SetEndOfFile(handle) == 0) return refuse("QUILAPI_SetEndOfFile");
@@ -912,23 +912,20 @@ int VolumeFs::flush(fuse_file_info* fi) {
     OpenFile* file = fileOf(fi);
     if (file == nullptr) return 0;
     if (file->confirmsCache) confirmCache(static_cast<int32_t>(fi->fh), *file);
-    int rc = 0;
-    if (file->dirty) {
-      file->dirty = false;
-      rc = QUILAPI_FlushVolume(0) == 0 ? refuse("QUILAPI_FlushVolume") : 0;
-    }
+    // Every write already reached the library, which failed it there if it
+    // failed: a close has nothing to add. Making the bytes durable is what
+    // fsync asks for, as on any Linux file system; a flush of the whole
+    // disc at every close would cost each small file a sync.
     // A descriptor was closed: the release usually follows (see
-    // retryAfterRelease). The wait for it counts from here, not from the
-    // start of the flush, which on a busy disc can itself take seconds.
+    // retryAfterRelease). The wait for it counts from here.
     file->closedAt = std::chrono::steady_clock::now();
-    return rc;
+    return 0;
   });
 }
 
-int VolumeFs::fsync(fuse_file_info* fi) {
+int VolumeFs::fsync(fuse_file_info* /*fi*/) {
   return run("fsync", nullptr, [&] {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (OpenFile* file = fileOf(fi)) file->dirty = false;
     return QUILAPI_FlushVolume(0) == 0 ? refuse("QUILAPI_FlushVolume") : 0;
   });
 }

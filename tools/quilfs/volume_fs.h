@@ -83,7 +83,6 @@ class VolumeFs {
     bool readable = false;
     bool writable = false;
     int64_t position = 0;         // the library's file pointer; -1 when unknown
-    bool dirty = false;           // written since the last flush
     bool changed = false;         // written or resized through this handle
     bool unlinked = false;        // removed (or replaced) through the mount while open
     bool confirmsCache = false;   // its next request makes the record its open made trusted
