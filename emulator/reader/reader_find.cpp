@@ -118,16 +118,26 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
   // The folder is opened from the disc folder without following a link, and
   // its entries are examined relative to it.
   const int fd = openBeneath(discFolder, folder, O_RDONLY | O_DIRECTORY);
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? fdopendir(fd) : nullptr, closedir);
-  if (!dir) {
-    if (fd >= 0) ::close(fd);
-    return {};
-  }
+  if (fd < 0) return {};
+  // The descriptor is closed by whoever holds it last: this frame, or the
+  // directory stream once one is made of it.
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd >= 0) ::close(fd);
+    }
+  } closer{fd};
   // A pattern without wildcards names its entries: they come from the
   // folder's name index, and the folder is not read for them.
   const bool exact = folded.find_first_of(u"*?") == std::u16string::npos && !folded.empty() && folded.back() != u'.';
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, closedir);
+  if (!exact) {
+    dir.reset(fdopendir(fd));
+    if (!dir) return {};
+    closer.fd = -1;
+  }
   std::vector<std::string> named;
-  if (exact) named = namesFolding(dirfd(dir.get()), quil::toUtf8(folded));
+  if (exact) named = namesFolding(fd, quil::toUtf8(folded));
   size_t nextNamed = 0;
   const auto nextName = [&]() -> const char* {
     if (exact) return nextNamed < named.size() ? named[nextNamed++].c_str() : nullptr;
@@ -145,7 +155,7 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
     std::u16string key = foldName(entry.name);
     if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
-    if (::fstatat(dirfd(dir.get()), entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    if (::fstatat(fd, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
     // A link is no part of a disc: it is never shown, nor what it points at.
     if (S_ISLNK(st.st_mode)) continue;
     const bool directory = S_ISDIR(st.st_mode);
