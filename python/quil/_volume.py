@@ -146,9 +146,9 @@ class Volume:
             Volume._current = self
 
     def _link(self, folder):
-        """Links a host folder as q: in a private drive folder, made QUIL_DRIVES; the root Q:."""
+        """Links a disc folder or a disc image as q: in a private drive folder, made QUIL_DRIVES; the root Q:."""
         disc = Path(folder).resolve()
-        if not disc.is_dir():
+        if not (disc.is_dir() or disc.is_file()):
             raise _lib.make(folder, 0, 267 if disc.exists() else 3)
         self._drive_folder = tempfile.mkdtemp(prefix=f"quil-drive-{os.getpid()}-")
         os.symlink(disc, os.path.join(self._drive_folder, "q:"))
