@@ -44,6 +44,12 @@ bool sameName(std::u16string_view a, std::u16string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return folded(x) == folded(y); });
 }
 
+std::u16string foldedPath(std::u16string_view path) {
+  std::u16string out(path);
+  for (char16_t& c : out) c = folded(c);
+  return out;
+}
+
 bool isAtOrBelow(std::u16string_view path, std::u16string_view folder) {
   if (folder == u"\\") return true;
   if (path.size() < folder.size() || !sameName(path.substr(0, folder.size()), folder)) return false;

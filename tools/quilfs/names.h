@@ -34,6 +34,9 @@ std::u16string_view lastName(std::u16string_view volumePath);
 // Names on the volume compare without regard to case; quilfs folds ASCII
 // (its own records only: the volume decides what a lookup finds).
 bool sameName(std::u16string_view a, std::u16string_view b);
+
+// The path as sameName compares it: one spelling for every case.
+std::u16string foldedPath(std::u16string_view path);
 // a is b or lies below it.
 bool isAtOrBelow(std::u16string_view path, std::u16string_view folder);
 

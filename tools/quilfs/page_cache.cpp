@@ -18,6 +18,11 @@ constexpr time_t kSettledSeconds = 2;
 // without one is read afresh at its next open, which is always correct.
 constexpr size_t kMostCached = 4096;
 
+// A kept page record is the kernel's, which holds pages per spelling of a
+// name: the key is the spelling, after its folded form so that every
+// spelling of a path and everything below it sort together.
+std::u16string cacheKey(const std::u16string& path) { return foldedPath(path) + u'\0' + path; }
+
 }  // namespace
 
 bool VolumeFs::Stamp::operator==(const Stamp& other) const {
@@ -46,11 +51,11 @@ bool VolumeFs::keepCache(const std::u16string& path, int32_t handle) {
   FindData found{};
   if (findEntry(path, found) != 0) {
     forgetRefusal();
-    cached_.erase(path);
+    cached_.erase(cacheKey(path));
     return false;
   }
   const Stamp stamp = stampOf(found);
-  const auto it = cached_.find(path);
+  const auto it = cached_.find(cacheKey(path));
   if (it != cached_.end() && it->second.trusted && it->second.stamp == stamp) return true;
   if (cached_.size() >= kMostCached) cached_.clear();
   // The pages are dropped when this open completes, and filled afresh by
@@ -60,14 +65,14 @@ bool VolumeFs::keepCache(const std::u16string& path, int32_t handle) {
   record.stamp = stamp;
   record.settled = settled(stamp);
   record.confirmBy = handle;
-  cached_[path] = record;
+  cached_[cacheKey(path)] = record;
   files_.at(handle).confirmsCache = true;
   return false;
 }
 
 void VolumeFs::confirmCache(int32_t handle, OpenFile& file) {
   file.confirmsCache = false;
-  const auto it = cached_.find(file.path);
+  const auto it = cached_.find(cacheKey(file.path));
   if (it == cached_.end() || it->second.confirmBy != handle) return;
   it->second.trusted = it->second.settled;
   it->second.confirmBy = -1;
@@ -81,7 +86,7 @@ void VolumeFs::recordWritten(const OpenFile& file) {
   FindData found{};
   if (file.unlinked || !isUserArea(file.path) || findEntry(file.path, found) != 0) {
     forgetRefusal();
-    cached_.erase(file.path);
+    cached_.erase(cacheKey(file.path));
     return;
   }
   if (cached_.size() >= kMostCached) cached_.clear();
@@ -89,14 +94,18 @@ void VolumeFs::recordWritten(const OpenFile& file) {
   record.stamp = stampOf(found);
   record.trusted = true;
   record.settled = true;
-  cached_[file.path] = record;
+  cached_[cacheKey(file.path)] = record;
 }
 
 // Removed or renamed through the mount: whatever now has the name is read
 // afresh at its next open, under any spelling of it.
 void VolumeFs::forgetCache(const std::u16string& path) {
-  for (auto it = cached_.begin(); it != cached_.end();) {
-    it = isAtOrBelow(it->first, path) ? cached_.erase(it) : std::next(it);
+  // Keys begin with the folded path: the path in every spelling is one run
+  // ("PATH\0..."), what lies below it another ("PATH\\...").
+  const std::u16string folded = foldedPath(path);
+  for (const std::u16string& prefix : {folded + u'\0', folded == u"\\" ? folded : folded + u'\\'}) {
+    auto it = cached_.lower_bound(prefix);
+    while (it != cached_.end() && it->first.compare(0, prefix.size(), prefix) == 0) it = cached_.erase(it);
   }
 }
 

@@ -948,7 +948,7 @@ int VolumeFs::release(fuse_file_info* fi) {
       if (rc == 0) {
         recordWritten(*file);
       } else {
-        cached_.erase(file->path);
+        forgetCache(file->path);
       }
     }
     files_.erase(handle);

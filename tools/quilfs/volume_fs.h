@@ -161,7 +161,7 @@ class VolumeFs {
   // reading a folder's entries comes without a path.
   std::map<uint64_t, std::u16string> folders_;
   uint64_t nextFolder_ = 1;
-  std::map<std::u16string, Cached> cached_;
+  std::map<std::u16string, Cached> cached_;  // by folded path, a NUL, then the spelling
   // Open files unlinked through the mount, by the name libfuse hid them
   // under (".fuse_hidden..."): that name exists in the daemon only.
   std::map<std::u16string, int32_t> hidden_;
