@@ -22,20 +22,18 @@ TEST(LogStress, KilledHolderOfTheRotationMutexDoesNotBlockOthers) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     quil::platform::NamedInterprocessMutex m(options.segmentName, 4096, options.mutexName);
     m.lock();
-    char c = 'x';
-    (void)!write(ready[1], &c, 1);
+    (void)!write(ready[1], "x", 1);
     pause();  // killed while holding the lock
     _exit(0);
   }
+  ASSERT_GT(child, 0);
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(child, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
 

@@ -40,63 +40,41 @@ TEST_F(InterprocessMutexTest, SerialisesThreads) {
   EXPECT_EQ(counter, 8000);
 }
 
-// A child process that takes the mutex and waits; the test decides its fate.
-pid_t childHoldingTheMutex(const std::string& segment) {
+using Result = quil::platform::NamedInterprocessMutex::LockResult;
+
+// A holder that is stopped, not dead, keeps the mutex: the wait ends at its
+// bound with a failure, and nothing is unlocked that was not taken. Once the
+// holder is killed its mutex is taken over, and is an ordinary one again.
+TEST_F(InterprocessMutexTest, AStoppedHolderKeepsItAndAKilledOneLosesIt) {
+  alarm(30);  // a hang fails the test instead of blocking CI
   int ready[2];
-  if (pipe(ready) != 0) return -1;
+  ASSERT_EQ(pipe(ready), 0);
   const pid_t child = fork();
   if (child == 0) {
-    quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
-    m.lock();
-    char c = 'x';
-    (void)!write(ready[1], &c, 1);
+    quil::platform::NamedInterprocessMutex held(segment, 4096, "M");
+    held.lock();
+    (void)!write(ready[1], "x", 1);
     pause();
     _exit(0);
   }
+  ASSERT_GT(child, 0);
   char c = 0;
-  const bool held = child > 0 && read(ready[0], &c, 1) == 1;
-  close(ready[0]);
-  close(ready[1]);
-  return held ? child : -1;
-}
-
-void endChild(pid_t child) {
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-}
-
-using Result = quil::platform::NamedInterprocessMutex::LockResult;
-
-TEST_F(InterprocessMutexTest, RecoversWhenTheHolderIsKilled) {
-  const pid_t child = childHoldingTheMutex(segment);
-  ASSERT_GT(child, 0);
-  endChild(child);
-  quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
-  alarm(30);  // a hang fails the test instead of blocking CI
-  EXPECT_EQ(m.lock(), Result::kRecovered) << "the dead holder is reported as recovered";
-  m.unlock();
-  EXPECT_EQ(m.lock(), Result::kLocked) << "after recovery the mutex is an ordinary one again";
-  m.unlock();
-  alarm(0);
-}
-
-// A holder that is stopped, not dead, keeps the mutex: the wait ends at its
-// bound with a failure, and nothing is unlocked that was not taken.
-TEST_F(InterprocessMutexTest, AStoppedHolderMakesTheWaitEndAtItsBound) {
-  const pid_t child = childHoldingTheMutex(segment);
-  ASSERT_GT(child, 0);
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(kill(child, SIGSTOP), 0);
   quil::platform::NamedInterprocessMutex m(segment, 4096, "M");
-  alarm(30);
   {
     quil::platform::InterprocessLock guard(m);
     EXPECT_EQ(guard.result(), Result::kFailed);
     EXPECT_FALSE(guard.held());
   }
-  endChild(child);
-  EXPECT_EQ(m.lock(), Result::kRecovered) << "still the stopped holder's, taken over once it is gone";
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(m.lock(), Result::kRecovered) << "the dead holder is reported as recovered";
   m.unlock();
+  EXPECT_EQ(m.lock(), Result::kLocked) << "after recovery the mutex is an ordinary one again";
+  m.unlock();
+  close(ready[0]);
+  close(ready[1]);
   alarm(0);
 }
 

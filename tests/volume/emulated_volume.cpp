@@ -4,7 +4,7 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "support/process_log.h"
 
@@ -16,9 +16,7 @@ void EmulatedVolume::SetUp() {
   static int serial = 0;
   const char* tmp = std::getenv("QUIL_TEST_TMP");
   std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
+  std::replace(name.begin(), name.end(), '/', '_');
   const std::string unique = std::to_string(getpid()) + "-" + std::to_string(++serial);
   base_ = fs::path(tmp != nullptr ? tmp : "/tmp") / ("volume-" + unique + "-" + name);
   fs::remove_all(base_);
@@ -54,9 +52,7 @@ _Volume_Param EmulatedVolume::params(uint32_t maxClipReadHandles) {
 
 std::string EmulatedVolume::hostBytes(const std::string& relative) const {
   std::ifstream in(host(relative), std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void EmulatedVolume::putHostBytes(const std::string& relative, const std::string& bytes) const {
@@ -64,11 +60,10 @@ void EmulatedVolume::putHostBytes(const std::string& relative, const std::string
 }
 
 bool writeAll(int32_t handle, const std::string& bytes, uint32_t chunk) {
-  for (size_t at = 0; at < bytes.size();) {
+  for (size_t at = 0; at < bytes.size(); at += chunk) {
     const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunk, bytes.size() - at));
     uint32_t written = 0;
     if (QUILAPI_WriteFile(handle, bytes.data() + at, n, &written) == 0 || written != n) return false;
-    at += n;
   }
   return true;
 }
@@ -76,15 +71,11 @@ bool writeAll(int32_t handle, const std::string& bytes, uint32_t chunk) {
 std::string readAll(int32_t handle) {
   std::string out;
   char buffer[70000];
-  for (;;) {
-    uint32_t read = 0;
-    if (QUILAPI_ReadFile(handle, buffer, sizeof buffer, &read) == 0) {
-      ADD_FAILURE() << "read failed with " << QUILAPI_GetLastError();
-      return out;
-    }
-    if (read == 0) return out;
-    out.append(buffer, read);
-  }
+  uint32_t read = 0;
+  bool ok = true;
+  while ((ok = QUILAPI_ReadFile(handle, buffer, sizeof buffer, &read) != 0) && read != 0) out.append(buffer, read);
+  EXPECT_TRUE(ok) << "read failed with " << QUILAPI_GetLastError();
+  return out;
 }
 
 void record(const char16_t* path, const std::string& bytes) {
@@ -99,36 +90,26 @@ std::vector<std::string> EmulatedVolume::logLines(const std::string& levels) con
   std::vector<std::string> out;
   for (size_t i = std::min(logMark_, all.size()); i < all.size(); ++i) {
     const std::string& line = all[i];
-    if (!levels.empty() && (line.size() < 2 || levels.find(line[1]) == std::string::npos)) continue;
-    // An operation-log line: "[1] [hh:mm:ss:mmm.000] text" -> "1 text".
-    if (!levels.empty() && line.size() > 23) {
-      out.push_back(std::string(1, line[1]) + " " + line.substr(23));
-    } else {
+    if (levels.empty()) {
       out.push_back(line);
+    } else if (line.size() > 23 && levels.find(line[1]) != std::string::npos) {
+      // An operation-log line: "[1] [hh:mm:ss:mmm.000] text" -> "1 text".
+      out.push_back(line.substr(1, 1) + " " + line.substr(23));
     }
   }
   return out;
 }
 
-uint32_t EmulatedVolume::volumeStatus() {
+std::pair<int32_t, uint32_t> EmulatedVolume::volumeInformation() {
   uint32_t status = 0, flags = 0;
   EXPECT_EQ(QUILAPI_GetVolumeInformation(0, &status, &flags), -1);
-  return status;
-}
-
-uint32_t EmulatedVolume::writeProtectFlag() {
-  uint32_t status = 0, flags = 0;
-  EXPECT_EQ(QUILAPI_GetVolumeInformation(0, &status, &flags), -1);
-  return flags;
+  return {static_cast<int32_t>(status), flags};
 }
 
 std::string pattern(size_t size, uint32_t seed) {
   std::string out(size, '\0');
   uint32_t x = seed * 2654435761u + 1;
-  for (char& c : out) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  for (char& c : out) c = static_cast<char>(x ^= x << 13, x ^= x >> 17, x ^= x << 5);
   return out;
 }
 

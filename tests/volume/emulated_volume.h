@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disc.h"
@@ -21,17 +23,18 @@ constexpr uint32_t kWrite = 0x40000000u;
 constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4;
 
 class EmulatedVolume : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  // The medium the test's disc is formatted with.
-  virtual quil::emulator::MediumDescription medium() const { return {}; }
-
  public:
   static _Volume_Param params(uint32_t maxClipReadHandles = 4);
 
  protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The medium the test's disc is formatted with: a fixture's constructor
+  // changes medium_.
+  quil::emulator::MediumDescription medium() const { return medium_; }
+  quil::emulator::MediumDescription medium_;
+
   static int32_t openVolume(const _Volume_Param& p = params()) { return QUILAPI_CreateVolume(u"E:", &p); }
 
   std::filesystem::path host(const std::string& relative) const { return disc_ / relative; }
@@ -42,8 +45,8 @@ class EmulatedVolume : public ::testing::Test {
   // The log lines written since the test began (operation-log lines only
   // when levels is "123").
   std::vector<std::string> logLines(const std::string& levels = "") const;
-  static uint32_t volumeStatus();
-  static uint32_t writeProtectFlag();
+  // The volume status (the code its opening left) and the write-protect flags.
+  static std::pair<int32_t, uint32_t> volumeInformation();
 
  private:
   std::filesystem::path base_;
@@ -71,27 +74,48 @@ inline bool contains(const std::vector<std::string>& lines, const std::string& t
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
+// The volume open, with a clip recorded (and its metadata file).
+class WithClip : public EmulatedVolume {
+ protected:
+  void SetUp() override {
+    EmulatedVolume::SetUp();
+    ASSERT_EQ(openVolume(), 0);
+    record(u"\\CLIP\\C0001.MXF", pattern(4096, 1));
+  }
+};
+
+// A row of a table run on that volume: what stays open, the attempt, and
+// the last error it leaves (0: it succeeds).
+struct Attempt { const char* name; std::function<void()> before; std::function<int32_t()> call; int32_t code; };
+
+class AttemptTable : public WithClip, public ::testing::WithParamInterface<Attempt> {
+ protected:
+  // `failure`: what the table's calls return when they fail.
+  void runRow(int32_t failure) {
+    GetParam().before();
+    EXPECT_EQ(refusal(GetParam().call(), failure), GetParam().code == 0 ? 1 : GetParam().code);
+  }
+};
+
+inline void nothing() {}
+inline std::function<void()> keepOpen(const char16_t* path, uint32_t access, uint32_t disposition, uint32_t share = 0) {
+  return [=] { ASSERT_NE(openFile(path, access, disposition, share), -1) << QUILAPI_GetLastError(); };
+}
+inline std::string rowName(const ::testing::TestParamInfo<Attempt>& info) { return info.param.name; }
+
 // The failures the emulator can inject, one of each kind.
-inline quil::emulator::Fault faultOf(quil::emulator::FaultKind kind) {
+using quil::emulator::FaultKind;
+inline quil::emulator::Fault faultOf(FaultKind kind, uint32_t writerCode = 0, int32_t repair = 0, int32_t readerCode = -1,
+                                     uint32_t windowsError = 0) {
   quil::emulator::Fault f;
-  f.kind = kind;
+  f.kind = kind, f.writerCode = writerCode, f.repairStatus = repair, f.readerCode = readerCode;
+  f.windowsError = windowsError;
   return f;
 }
 inline quil::emulator::Fault writerFault(uint32_t code, int32_t repair = 0) {
-  auto f = faultOf(quil::emulator::FaultKind::kWriterException);
-  f.writerCode = code;
-  f.repairStatus = repair;
-  return f;
+  return faultOf(FaultKind::kWriterException, code, repair);
 }
-inline quil::emulator::Fault readerFault(int32_t code) {
-  auto f = faultOf(quil::emulator::FaultKind::kReaderError);
-  f.readerCode = code;
-  return f;
-}
-inline quil::emulator::Fault windowsFault(uint32_t error) {
-  auto f = faultOf(quil::emulator::FaultKind::kWindowsError);
-  f.windowsError = error;
-  return f;
-}
+inline quil::emulator::Fault readerFault(int32_t code) { return faultOf(FaultKind::kReaderError, 0, 0, code); }
+inline quil::emulator::Fault windowsFault(uint32_t error) { return faultOf(FaultKind::kWindowsError, 0, 0, -1, error); }
 
 }  // namespace voltest
