@@ -96,9 +96,14 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
 
   // A path that exists as spelled is what most calls name: the kernel walks
   // it in one step, refusing links, and no folder is read.
+  size_t first = 0;  // the first component still to be looked up one by one
   if (dir) {
-    std::string relative;
-    for (const auto& name : names) relative += (relative.empty() ? "" : "/") + name;
+    const auto relativeOf = [&](size_t count) {
+      std::string relative;
+      for (size_t i = 0; i < count; ++i) relative += (relative.empty() ? "" : "/") + names[i];
+      return relative;
+    };
+    const std::string relative = relativeOf(names.size());
     const int opened = openPathOfRelative(dir.get(), relative);
     const int error = errno;
     const Descriptor exact(opened >= 0 ? opened : -1);
@@ -113,6 +118,18 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       }
     } else if (opened == -1 && error == ELOOP) {
       return refusedAsLink();
+    } else if (opened == -1 && error == ENOENT && names.size() > 1) {
+      // A name about to be made: its folder is most often spelled as it
+      // exists, and then only the last name is looked up.
+      const std::string folder = relativeOf(names.size() - 1);
+      Descriptor parent(openPathOfRelative(dir.get(), folder));
+      struct stat st {};
+      if (parent && ::fstat(parent.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        dir = std::move(parent);
+        out.host += "/" + folder;
+        out.status = st;
+        first = names.size() - 1;
+      }
     }
   }
 
@@ -120,7 +137,8 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   // following a link: the spelling given if it exists (an exact match wins
   // over others), else an entry that differs only in case, from the
   // folder's name index. Closed once the path leaves what exists.
-  for (const auto& name : names) {
+  for (size_t i = first; i < names.size(); ++i) {
+    const std::string& name = names[i];
     std::optional<std::string> actual;
     struct stat st {};
     bool found = false;
