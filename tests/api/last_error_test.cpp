@@ -16,23 +16,16 @@
 #include "quil/platform_error.h"
 #include "quil/sibling/quilreader.h"
 #include "quil/sibling/quilwriter.h"
+#include "text/utf.h"
 
 namespace {
 
-using quil::api::ClearQUILLastErrorIf;
-using quil::api::SiblingErrorRelay;
-using quil::api::SiblingLibrary;
-using quil::api::errorText;
-using quil::api::isKnownError;
-using quil::api::shortErrorText;
+using namespace quil::api;
+using quil::toUtf8;
+using ReaderError = QUILReaderLastError::QUILLastErrorManager;
+using WriterError = QUILWriterLastError::QUILLastErrorManager;
 
-std::string narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::u16string recordMessage() { return quil::api::lastErrorRecord().message; }
+std::u16string recordMessage() { return lastErrorRecord().message; }
 
 // Every test starts from a thread with no error of any kind.
 class LastErrorTest : public testing::Test {
@@ -40,8 +33,8 @@ class LastErrorTest : public testing::Test {
   void SetUp() override {
     quil::api::clearLastError();
     QUIL_SetLastErrorWithMessage(0, u"");
-    QUILReaderLastError::QUILLastErrorManager::clear();
-    QUILWriterLastError::QUILLastErrorManager::clear();
+    ReaderError::clear();
+    WriterError::clear();
     QUILPlatform_SetLastError(0);
   }
 };
@@ -95,11 +88,11 @@ TEST(ErrorTable, TextAndShortTextOfEachCode) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.code);
     EXPECT_EQ(isKnownError(r.code), r.text != kUnknown);
-    EXPECT_EQ(narrow(errorText(r.code)), narrow(r.text));  // every text is ASCII
+    EXPECT_EQ(toUtf8(errorText(r.code)), toUtf8(r.text));
     const auto shortText = shortErrorText(r.code);
     ASSERT_EQ(shortText.has_value(), r.shortText.has_value());
     if (shortText) {
-      EXPECT_EQ(narrow(*shortText), narrow(*r.shortText));
+      EXPECT_EQ(toUtf8(*shortText), toUtf8(*r.shortText));
     }
   }
 }
@@ -124,12 +117,12 @@ TEST_F(LastErrorTest, TakeOverCombinesTableTextWithReaderText) {
       {-1301, longText.c_str(), (u"INDEX.XML file read error. " + longText).substr(0, 255)},
   };
   for (const auto& c : rows) {
-    SCOPED_TRACE(narrow(c.expectedMessage));
+    SCOPED_TRACE(toUtf8(c.expectedMessage));
     quil::api::setLastError(-3010);  // whatever was there before is replaced
     QUIL_SetLastErrorWithMessage(c.readerCode, c.readerText);
     quil::api::takeOverReaderError();
     EXPECT_EQ(quil::api::lastErrorRecord().code, c.readerCode);
-    EXPECT_EQ(narrow(recordMessage()), narrow(c.expectedMessage));
+    EXPECT_EQ(toUtf8(recordMessage()), toUtf8(c.expectedMessage));
   }
 }
 
@@ -147,28 +140,18 @@ class RecordingOwner : public ClearQUILLastErrorIf {
   int calls = 0;
 };
 
-struct Sibling {
-  const char* name;
-  SiblingLibrary library;
-  uint32_t (*get)();
-  void (*set)(uint32_t);
-  void (*setOther)(uint32_t);  // the library the relay is not for
-  uint32_t (*getOther)();
-};
-
-using ReaderError = QUILReaderLastError::QUILLastErrorManager;
-using WriterError = QUILWriterLastError::QUILLastErrorManager;
-
 // Each case starts with Windows error 1234 and our -3203 on the thread.
 TEST_F(LastErrorTest, SiblingRelayMovesOnlyAnErrorTheChosenSiblingSetInsideTheScope) {
-  const Sibling siblings[] = {
-      {"Reader", SiblingLibrary::kReader, &ReaderError::get, &ReaderError::set, &WriterError::set, &WriterError::get},
-      {"Writer", SiblingLibrary::kWriter, &WriterError::get, &WriterError::set, &ReaderError::set, &ReaderError::get}};
+  const struct {
+    SiblingLibrary library;
+    uint32_t (*get)();
+    void (*set)(uint32_t);
+  } siblings[] = {{SiblingLibrary::kReader, &ReaderError::get, &ReaderError::set},
+                  {SiblingLibrary::kWriter, &WriterError::get, &WriterError::set}};
   const struct {
     const char* what;
     bool stale;       // both siblings have an error before the scope (77 chosen, 88 other)
-    uint32_t chosen;  // what the chosen sibling sets inside (0: nothing)
-    uint32_t other;   // what the other sibling sets inside (0: nothing)
+    uint32_t chosen, other;  // what the chosen and the other sibling set inside (0: nothing)
     bool throws;
     uint32_t windows;  // the thread's Windows error after the scope
   } cases[] = {
@@ -178,23 +161,24 @@ TEST_F(LastErrorTest, SiblingRelayMovesOnlyAnErrorTheChosenSiblingSetInsideTheSc
       {"no error", false, 0, 0, false, 1234},
       {"the other library's error", false, 0, 5, false, 1234},
   };
-  for (const Sibling& s : siblings) {
+  for (const int i : {0, 1}) {
+    const auto &s = siblings[i], &other = siblings[1 - i];  // other: the library the relay is not for
     for (const auto& c : cases) {
-      SCOPED_TRACE(testing::Message() << s.name << ": " << c.what);
+      SCOPED_TRACE(testing::Message() << (i == 0 ? "Reader: " : "Writer: ") << c.what);
       SetUp();
       QUILPlatform_SetLastError(1234);
       quil::api::setLastError(-3203);
       if (c.stale) {
         s.set(77);
-        s.setOther(88);
+        other.set(88);
       }
       RecordingOwner owner;
       try {
         SiblingErrorRelay relay(owner, s.library);
         EXPECT_EQ(s.get(), 0u);
-        EXPECT_EQ(s.getOther(), c.stale ? 88u : 0u);
+        EXPECT_EQ(other.get(), c.stale ? 88u : 0u);
         if (c.chosen != 0) s.set(c.chosen);
-        if (c.other != 0) s.setOther(c.other);
+        if (c.other != 0) other.set(c.other);
         if (c.throws) throw std::runtime_error("sibling call failed");
       } catch (const std::runtime_error&) {
       }
@@ -203,7 +187,7 @@ TEST_F(LastErrorTest, SiblingRelayMovesOnlyAnErrorTheChosenSiblingSetInsideTheSc
       EXPECT_EQ(QUILPlatform_GetLastError(), c.windows);
       EXPECT_EQ(owner.calls, relayed ? 1 : 0);
       EXPECT_EQ(quil::api::lastErrorRecord().code, relayed ? 0 : -3203);
-      EXPECT_EQ(narrow(recordMessage()), relayed ? "" : "DeleteFile error");
+      EXPECT_EQ(toUtf8(recordMessage()), relayed ? "" : "DeleteFile error");
     }
   }
 }

@@ -40,6 +40,10 @@ class WriterTest : public DiscFolder {
   }
   // The AV tree check as the core runs it at every volume open.
   void checkTree() { CheckKeldaFile(root, _Volume_Param{}, discId, alias); }
+  // Files put on the disc behind the writer's back: relative path, content.
+  void plant(std::initializer_list<std::pair<std::string, std::string>> files) {
+    for (const auto& [file, text] : files) spit(host(file), text);
+  }
   std::string discId;
   QUIL_AliasRename alias;
 };
@@ -213,10 +217,8 @@ TEST(WriterParseDiscmeta, RefusesWhatIsNotDiscMetadata) {
 // Renaming, user data and general files
 
 TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
-  spit(host("CLIP/C0001.MXF"), "essence");
-  spit(host("CLIP/C0001M01.XML"), "meta");
-  spit(host("SUB/C0001S01.MXF"), "sub");
-  spit(host("CLIP/C0003M01.XML"), "stale");
+  plant({{"CLIP/C0001.MXF", "essence"}, {"CLIP/C0001M01.XML", "meta"}, {"SUB/C0001S01.MXF", "sub"},
+         {"CLIP/C0003M01.XML", "stale"}});
   EXPECT_EQ(thrownBy([&] { RenameClipFile(root, u"C0001", u"C0003", QUIL_NAMING_STRICT); }), 0x86000008u);
   EXPECT_TRUE(fs::exists(host("CLIP/C0001.MXF")));
   RenameClipFile(root, u"C0001", u"C0002", QUIL_NAMING_STRICT);
@@ -229,8 +231,7 @@ TEST_F(WriterTest, RenamesMoveTheWholeSetOrNothing) {
     EXPECT_FALSE(fs::exists(host(f))) << f << ": the whole set is deleted";
   }
 
-  spit(host("EDIT/E0001E01.SMI"), "smil");
-  spit(host("EDIT/E0001M01.XML"), "meta");
+  plant({{"EDIT/E0001E01.SMI", "smil"}, {"EDIT/E0001M01.XML", "meta"}});
   RenameEdlFile(root, u"E0001E01", u"E0007E01", QUIL_NAMING_STRICT);
   EXPECT_TRUE(fs::exists(host("EDIT/E0007E01.SMI")) && fs::exists(host("EDIT/E0007M01.XML")));
   DeleteEdlFile(root, u"E0007E01", QUIL_NAMING_STRICT);
@@ -245,12 +246,8 @@ std::shared_ptr<UserDataWriter> openUser(const std::u16string& root, const std::
 // What the core relays when a writer call is refused: the writer code and
 // the Windows error, with nothing on the disc changed.
 TEST_F(WriterTest, RefusalsCarryCodeAndWindowsError) {
-  spit(host("USERDATA/present.txt"), "x");
-  spit(host("USERDATA/from.txt"), "new");
-  spit(host("USERDATA/to.txt"), "old");
-  spit(host("USERDATA/held.txt"), "keep");
-  spit(host("CLIP/C0004.MXF"), "x");
-  spit(host("CLIP/C0004M01.XML"), "x");
+  plant({{"USERDATA/present.txt", "x"}, {"USERDATA/from.txt", "new"}, {"USERDATA/to.txt", "old"},
+         {"USERDATA/held.txt", "keep"}, {"CLIP/C0004.MXF", "x"}, {"CLIP/C0004M01.XML", "x"}});
   CreateGeneralDirectory(root, u"a", nullptr);
   spit(host("GENERAL/a/ro.txt"), "locked");
   SetGeneralFileAttributes(root, u"A\\RO.TXT", 0x1);
@@ -322,11 +319,8 @@ TEST_F(WriterTest, TruncatingForReadingGivesNoWriter) {
 // The AV tree check: duplicated names, unsupported trees, write protection
 
 TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
-  spit(host("CLIP/C0001.MXF"), "first");
-  spit(host("CLIP/c0001.mxf"), "second");
-  spit(host("CLIP/C0001M01.XML"), "m1");
-  spit(host("CLIP/c0001m01.xml"), "m2");
-  spit(host("CLIP/C0007.MXF"), "other");
+  plant({{"CLIP/C0001.MXF", "first"}, {"CLIP/c0001.mxf", "second"}, {"CLIP/C0001M01.XML", "m1"},
+         {"CLIP/c0001m01.xml", "m2"}, {"CLIP/C0007.MXF", "other"}});
   checkTree();
   EXPECT_NE(slurp(host("DISCMETA.XML")).find("value=\"" + discId + "\""), std::string::npos);
   ASSERT_EQ(alias.renames.size(), 2u);
@@ -344,11 +338,8 @@ TEST_F(WriterTest, NamesDifferingOnlyInCaseAreRenamed) {
 }
 
 TEST_F(WriterTest, AFailedRenamePutsBackTheRenamesDone) {
-  spit(host("a.txt"), "a1");
-  spit(host("A.TXT"), "a2");
   const std::string longName(251, 'b');  // its new name, with "_1", is too long for the host
-  spit(host(longName + ".txt"), "b1");
-  spit(host(longName + ".TXT"), "b2");
+  plant({{"a.txt", "a1"}, {"A.TXT", "a2"}, {longName + ".txt", "b1"}, {longName + ".TXT", "b2"}});
   EXPECT_EQ(thrownBy([&] { checkTree(); }), 0x8A000003u);
   EXPECT_EQ(slurp(host("a.txt")), "a1") << "the first rename is undone";
   EXPECT_FALSE(fs::exists(host("a_1.txt")));

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -29,8 +28,7 @@ struct Recorder {
   int32_t nextHandle = 100;
   int failCreates = 0;                                                  // the next n creates fail
   std::map<int32_t, std::pair<int32_t, std::u16string>> closeFailures;  // handle -> code, message
-  std::set<int32_t> open;
-  std::map<int32_t, int64_t> position;  // the reader's own position per handle
+  std::map<int32_t, int64_t> position;  // the reader's own position per open handle
   int32_t lastError = 0;
   std::u16string lastMessage;
   bool failRead = false;
@@ -53,13 +51,12 @@ const quil::sibling::ReaderLibrary kFake = {
              security != nullptr, disposition, flags, x.c_str());
       if (gRec.failCreates > 0) return --gRec.failCreates, -1;
       const int32_t h = gRec.nextHandle++;
-      gRec.open.insert(h);
       gRec.position[h] = 0;
       return h;
     },
     [](int32_t file) {
       record("close %d", file);
-      gRec.open.erase(file);
+      gRec.position.erase(file);
       const auto it = gRec.closeFailures.find(file);
       if (it == gRec.closeFailures.end()) return 1;
       std::tie(gRec.lastError, gRec.lastMessage) = it->second;
@@ -69,15 +66,15 @@ const quil::sibling::ReaderLibrary kFake = {
     // show where the read was made. A failing read may still report bytes.
     [](int32_t file, void* buffer, uint32_t size, uint32_t* done) {
       record("read %d %u", file, size);
-      *done = gRec.open.count(file) == 0 ? 0 : gRec.failRead ? size / 2 : size;
-      if (gRec.open.count(file) == 0 || gRec.failRead) return 0;
+      *done = gRec.position.count(file) == 0 ? 0 : gRec.failRead ? size / 2 : size;
+      if (gRec.position.count(file) == 0 || gRec.failRead) return 0;
       for (uint32_t i = 0; i < size; ++i) static_cast<unsigned char*>(buffer)[i] = gRec.position[file] + i;
       gRec.position[file] += size;
       return 1;
     },
     [](int32_t file, int64_t distance, int64_t* position, uint32_t method) {
       record("seek %d %lld %u%s", file, static_cast<long long>(distance), method, position == nullptr ? " -" : "");
-      if (gRec.open.count(file) == 0) return 0;
+      if (gRec.position.count(file) == 0) return 0;
       int64_t& p = gRec.position[file];
       p = method == 0 ? distance : method == 1 ? p + distance : kFileSize + distance;
       if (position != nullptr) *position = p;

@@ -26,6 +26,11 @@ namespace {
 
 using quiltest::TestLogFolder;
 using quiltest::timeAt;
+namespace fs = std::filesystem;
+
+// The day most tests log on, and its header with no installed version to tell.
+const auto kDay = timeAt(2026, 3, 7);
+const std::string kDayHeader = "#Date=2026/03/07, Source=QUILSVC, Version=";
 
 std::string name(const quil::platform::LocalTime& t, int index = 0) {
   return "QUILSVC_" + quiltest::dateKey(t) + (index == 0 ? "" : "_" + std::to_string(index)) + ".log";
@@ -47,11 +52,9 @@ TEST_F(LogFileManagerTest, FirstLineCreatesTheDaysFileWithItsHeader) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
       "\"LogFolder\"=\"" + folder.dir() + "\"\n");
   auto m = start();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"first line");
+  m->writeLine(kDay, u"first line");
   ASSERT_EQ(folder.fileNames(), std::vector<std::string>{"QUILSVC_20260307.log"});
-  EXPECT_EQ(folder.lines("QUILSVC_20260307.log"),
-            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=2.1.0", "first line"}));
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader + "2.1.0", "first line"}));
 }
 
 // A file larger than the limit moves the next line on, to _2 and then _3,
@@ -59,24 +62,21 @@ TEST_F(LogFileManagerTest, FirstLineCreatesTheDaysFileWithItsHeader) {
 TEST_F(LogFileManagerTest, SizeBeyondTheLimitMovesToIndexTwoThenThree) {
   folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");  // 100 bytes
   auto m = start();
-  const auto t = timeAt(2026, 3, 7);
-  m->writeLine(t, u"x");
-  const std::string header = folder.lines(name(t))[0];
+  m->writeLine(kDay, u"x");
+  const std::string header = folder.lines(name(kDay))[0];
   // Fill the file to exactly 100 bytes: not larger, so the next line stays.
   const std::string fill(100 - (header.size() + 1) - 2 - 1, 'b');
-  m->writeLine(t, std::u16string(fill.begin(), fill.end()));
-  struct stat st {};
-  ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
-  ASSERT_EQ(st.st_size, 100);
-  m->writeLine(t, u"still here");
+  m->writeLine(kDay, std::u16string(fill.begin(), fill.end()));
+  ASSERT_EQ(fs::file_size(folder.dir() + "/" + name(kDay)), 100u);
+  m->writeLine(kDay, u"still here");
   EXPECT_EQ(folder.fileNames().size(), 1u);
-  m->writeLine(t, u"now moved");
-  m->writeLine(t, std::u16string(60, u'c'));  // _2 is not larger than the limit yet
-  m->writeLine(t, u"moved again");
-  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2), name(t, 3)}));
-  EXPECT_EQ(folder.lines(name(t)), (std::vector<std::string>{header, "x", fill, "still here"}));
-  EXPECT_EQ(folder.lines(name(t, 2)), (std::vector<std::string>{header, "now moved", std::string(60, 'c')}));
-  EXPECT_EQ(folder.lines(name(t, 3)), (std::vector<std::string>{header, "moved again"}));
+  m->writeLine(kDay, u"now moved");
+  m->writeLine(kDay, std::u16string(60, u'c'));  // _2 is not larger than the limit yet
+  m->writeLine(kDay, u"moved again");
+  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(kDay), name(kDay, 2), name(kDay, 3)}));
+  EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{header, "x", fill, "still here"}));
+  EXPECT_EQ(folder.lines(name(kDay, 2)), (std::vector<std::string>{header, "now moved", std::string(60, 'c')}));
+  EXPECT_EQ(folder.lines(name(kDay, 3)), (std::vector<std::string>{header, "moved again"}));
 }
 
 // What a line learns about its file without asking the file system (the
@@ -109,8 +109,6 @@ class FileChecks : public LogFileManagerTest, public ::testing::WithParamInterfa
     }
     ASSERT_TRUE(!GetParam() || m.folderEvents() != before) << "the change was never noticed";
   }
-  static inline const auto kDay = timeAt(2026, 3, 7);
-  static inline const std::string kDayHeader = "#Date=2026/03/07, Source=QUILSVC, Version=";
 };
 
 TEST_P(FileChecks, NewDayStartsItsOwnFileWhateverTheSize) {
@@ -154,7 +152,7 @@ TEST_P(FileChecks, FileRenamedOverTheCurrentOneIsContinued) {
 TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
   auto m = startWithALine();
   EXPECT_EQ(m->linesSkipFileChecks(), GetParam());
-  changeFromOutside(*m, [&] { std::filesystem::remove_all(folder.dir()); });
+  changeFromOutside(*m, [&] { fs::remove_all(folder.dir()); });
   m->writeLine(kDay, u"two");
   EXPECT_EQ(folder.lines(name(kDay)), (std::vector<std::string>{kDayHeader, "two"}));
   EXPECT_EQ(m->linesSkipFileChecks(), GetParam()) << "the new folder is watched again";
@@ -167,7 +165,6 @@ TEST_P(FileChecks, FolderThatDisappearsIsMadeAgain) {
 
 TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
   folder.writeSettings("\"MaxLogFileSize\"=dword:000000C8\n");  // 200 bytes
-  const auto t = timeAt(2026, 3, 7);
   // The other process is forked before this one starts its manager, while
   // the test process has no thread besides this one: a child of a threaded
   // process inherits whatever lock another thread held at that moment.
@@ -186,28 +183,24 @@ TEST_P(FileChecks, AnotherProcessFillingTheFileMovesTheNextLineOn) {
     o.loggerName += "_child";
     o.watchFolder = false;  // its own way of checking is not what is tested; it only counts
     auto other = QUILLogger::LogFileManagerSVC::start(o);
-    for (int i = 0; i < 4; ++i) other->writeLine(t, std::u16string(49, u'o'));
+    for (int i = 0; i < 4; ++i) other->writeLine(kDay, std::u16string(49, u'o'));
     other->detachAppenders();
     _exit(0);
   }
   ::close(go[0]);
   auto m = startChecked();
-  m->writeLine(t, u"first");
+  m->writeLine(kDay, u"first");
   const bool started = ::write(go[1], "g", 1) == 1;
   ::close(go[1]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(started);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << (WIFSIGNALED(status) ? "the other process was ended by signal " + std::to_string(WTERMSIG(status))
-                              : "the other process exited with " + std::to_string(WEXITSTATUS(status)));
-  struct stat st {};
-  ASSERT_EQ(stat((folder.dir() + "/" + name(t)).c_str(), &st), 0);
-  ASSERT_GT(st.st_size, 200) << "the other process did not fill the file";
-  ASSERT_EQ(folder.fileNames(), std::vector<std::string>{name(t)});
-  m->writeLine(t, u"moved on");
-  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(t), name(t, 2)}));
-  EXPECT_EQ(folder.lines(name(t, 2)).back(), "moved on");
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process ended with status " << status;
+  ASSERT_GT(fs::file_size(folder.dir() + "/" + name(kDay)), 200u) << "the other process did not fill the file";
+  ASSERT_EQ(folder.fileNames(), std::vector<std::string>{name(kDay)});
+  m->writeLine(kDay, u"moved on");
+  ASSERT_EQ(folder.fileNames(), (std::vector<std::string>{name(kDay), name(kDay, 2)}));
+  EXPECT_EQ(folder.lines(name(kDay, 2)).back(), "moved on");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, FileChecks, ::testing::Values(true, false),
@@ -215,15 +208,11 @@ INSTANTIATE_TEST_SUITE_P(Ways, FileChecks, ::testing::Values(true, false),
 
 TEST_F(LogFileManagerTest, ExistingNextFileIsContinuedWithoutASecondHeader) {
   folder.writeSettings("\"MaxLogFileSize\"=dword:00000064\n");
-  const auto t = timeAt(2026, 3, 7);
-  folder.touch(name(t), 500);  // another process filled the first file ...
-  {
-    std::ofstream(folder.dir() + "/" + name(t, 2)) << "#Date=2026/03/07, Source=QUILSVC, Version=\nother process\n";
-  }  // ... and went on in _2
+  folder.touch(name(kDay), 500);  // another process filled the first file ...
+  std::ofstream(folder.dir() + "/" + name(kDay, 2)) << kDayHeader << "\nother process\n";  // ... and went on in _2
   auto m = start();
-  m->writeLine(t, u"ours");
-  EXPECT_EQ(folder.lines(name(t, 2)),
-            (std::vector<std::string>{"#Date=2026/03/07, Source=QUILSVC, Version=", "other process", "ours"}));
+  m->writeLine(kDay, u"ours");
+  EXPECT_EQ(folder.lines(name(kDay, 2)), (std::vector<std::string>{kDayHeader, "other process", "ours"}));
 }
 
 TEST_F(LogFileManagerTest, OldestFilesGoFirstWhenThereAreTooMany) {
@@ -250,9 +239,8 @@ TEST_F(LogFileManagerTest, OldestFilesGoFirstWhenThereAreTooMany) {
 TEST_F(LogFileManagerTest, ASwitchAlsoRemovesTheExcess) {
   folder.writeSettings("\"MaxLogFileNum\"=dword:00000002\n\"MaxLogFileSize\"=dword:00000010\n");
   auto m = start();
-  const auto t = timeAt(2026, 3, 7);
-  for (int i = 0; i < 5; ++i) m->writeLine(t, u"a line longer than ten bytes");
-  EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(t, 4), name(t, 5)}));
+  for (int i = 0; i < 5; ++i) m->writeLine(kDay, u"a line longer than ten bytes");
+  EXPECT_EQ(folder.fileNames(), (std::vector<std::string>{name(kDay, 4), name(kDay, 5)}));
 }
 
 // The names the parser takes, and their order. The names the manager builds
@@ -334,7 +322,7 @@ TEST(LogSettings, RegistryValuesFollowTheirRules) {
     EXPECT_EQ(m->maxLogFileNum(), c.num);
     EXPECT_EQ(m->maxLogFileSize(), c.size);
     EXPECT_TRUE(m->isEnabled());
-    m->writeLine(timeAt(2026, 3, 7), u"x");
+    m->writeLine(kDay, u"x");
     EXPECT_EQ(m->folder(), c.off ? std::u16string() : quil::fromUtf8(folder.dir()) + u"/");
     EXPECT_EQ(folder.fileNames().size(), c.off ? 0u : 1u);
     EXPECT_EQ(m->currentLogName().empty(), c.off);
@@ -353,7 +341,7 @@ TEST_F(LogFileManagerTest, NonAsciiTextReachesTheFileAsUtf8UnderTheCLocale) {
   const std::string sub = "Ünïcødé 日本";
   folder.writeSettings("\"LogFolder\"=\"" + folder.dir() + "/" + sub + "\"\n", false);
   auto m = start();
-  m->writeLine(timeAt(2026, 3, 7), u"clip \u00c9t\u00e9 \u6620\u50cf \U0001F3A5 \xD800 end");
+  m->writeLine(kDay, u"clip \u00c9t\u00e9 \u6620\u50cf \U0001F3A5 \xD800 end");
   EXPECT_EQ(folder.lines(sub + "/QUILSVC_20260307.log").at(1),
             "clip \xC3\x89t\xC3\xA9 \xE6\x98\xA0\xE5\x83\x8F \xF0\x9F\x8E\xA5 \xEF\xBF\xBD end");
 }
@@ -371,10 +359,8 @@ TEST_F(LogFileManagerTest, APlantedLinkOrFifoUnderTheDaysNameIsNeverWrittenThrou
     ASSERT_EQ(fifo ? ::mkfifo(name.c_str(), 0666) : ::symlink(target.c_str(), name.c_str()), 0);
     folder.writeSettings("");
     auto m = start();
-    m->writeLine(timeAt(2026, 3, 7), u"x");  // must neither block nor follow
-    struct stat st {};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    m->writeLine(kDay, u"x");  // must neither block nor follow
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));
     std::ifstream in(target);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "secret\n");
   }
@@ -386,7 +372,7 @@ TEST_F(LogFileManagerTest, DebugOutputCopiesLinesToStandardError) {
   auto m = start();
   EXPECT_TRUE(m->isDebugOutput());
   ::testing::internal::CaptureStderr();
-  m->writeLine(timeAt(2026, 3, 7), u"to the debugger \u00e9");
+  m->writeLine(kDay, u"to the debugger \u00e9");
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("to the debugger \xC3\xA9\n"), std::string::npos) << err;
   EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "to the debugger \xC3\xA9");
@@ -401,15 +387,13 @@ TEST_F(LogFileManagerTest, StoredLineKeepsTheThreadsErrorsAndDetachingDropsTheNe
   QUILPlatform_SetLastError(1234);
   errno = EAGAIN;
   const mode_t old = ::umask(022);
-  m->writeLine(timeAt(2026, 3, 7), u"kept");
+  m->writeLine(kDay, u"kept");
   ::umask(old);
   EXPECT_EQ(QUILPlatform_GetLastError(), 1234u);
   EXPECT_EQ(errno, EAGAIN);
-  struct stat st {};
-  ASSERT_EQ(stat((folder.dir() + "/QUILSVC_20260307.log").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0066, 0066u);
+  EXPECT_EQ(fs::status(folder.dir() + "/QUILSVC_20260307.log").permissions() & fs::perms(0066), fs::perms(0066));
   m->detachAppenders();
-  m->writeLine(timeAt(2026, 3, 7), u"dropped");
+  m->writeLine(kDay, u"dropped");
   EXPECT_EQ(folder.lines("QUILSVC_20260307.log").back(), "kept");
 }
 

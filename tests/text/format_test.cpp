@@ -18,9 +18,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
-#include <vector>
 
 #include "text/format.h"
 #include "text/utf.h"
@@ -48,24 +46,34 @@ static_assert(accepted<const char16_t*>(u"%p") && !accepted<std::u16string>(u"%p
 static_assert(!accepted<int>(u"%f") && !accepted<>(u"50%") && accepted<>(u"50%%"));
 static_assert(!accepted<int64_t, int>(u"%*d"), "a star takes an int");
 
+// Strings laid out with other text right behind them: a formatter that reads
+// past the bound would print the neighbour.
+struct WideField {
+  char16_t name[4], after[4];
+};
+static_assert(offsetof(WideField, after) == sizeof(char16_t) * 4);
+constexpr WideField kWideField{{u'A', u'B', u'C', u'D'}, {u'X', u'Y', u'Z', 0}};
+
+struct NarrowField {
+  char code[4], after[4];
+};
+static_assert(offsetof(NarrowField, after) == 4);
+constexpr NarrowField kNarrowField{{'W', 'X', 'Y', 'Z'}, {'!', '!', '!', 0}};
+
 struct Case {
   const char* name;
-  std::u16string actual;
-  std::u16string expected;
+  std::u16string actual, expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class Formats : public testing::TestWithParam<Case> {};
-
-TEST_P(Formats, MatchTheCRuntime) {
-  EXPECT_EQ(quil::toUtf8(GetParam().actual), quil::toUtf8(GetParam().expected));
-}
-
-std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
-
-std::vector<Case> integerCases() {
-  return {
+TEST(Format, MatchesTheCRuntime) {
+  const std::u16string wide = u"abcdef";
+  const char16_t* widePtr = u"text";
+  const char16_t* nullWide = nullptr;
+  const char* unterminatedNarrow = kNarrowField.code;
+  const char16_t* ptr = u"\u00C5ngstr\u00F6m";
+  const char16_t* emptyPtr = u"";
+  const Case cases[] = {
+      // Integers
       {"i_positive", format(u"%i", 7), u"7"},
       {"x_lower", format(u"%x", 0xBEEFu), u"beef"},
       {"o_octal", format(u"%o", 8), u"10"},
@@ -81,12 +89,8 @@ std::vector<Case> integerCases() {
       {"I64X_high_bit", format(u"%I64X", uint64_t{0x8000000000000001}), u"8000000000000001"},
       {"lld_of_int_sign_extends", format(u"%lld", -5), u"-5"},
       {"bool_as_u", format(u"%u", true), u"1"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(Integers, Formats, testing::ValuesIn(integerCases()), caseName);
 
-std::vector<Case> flagCases() {
-  return {
+      // Flags, width and precision
       {"width_right", format(u"[%5d]", 42), u"[   42]"},
       {"width_left", format(u"[%-5d]", 42), u"[42   ]"},
       {"plus_negative", format(u"%+d", -5), u"-5"},
@@ -118,32 +122,8 @@ std::vector<Case> flagCases() {
       {"p_width_left", format(u"[%-18p]", static_cast<const void*>(nullptr)), u"[0000000000000000  ]"},
       {"percent", format(u"100%%"), u"100%"},
       {"percent_between_directives", format(u"%d%%%d", 1, 2), u"1%2"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(FlagsWidthPrecision, Formats, testing::ValuesIn(flagCases()), caseName);
 
-// Strings laid out with other text right behind them: a formatter that reads
-// past the bound would print the neighbour.
-struct WideField {
-  char16_t name[4];
-  char16_t after[4];
-};
-static_assert(offsetof(WideField, after) == sizeof(char16_t) * 4);
-constexpr WideField kWideField{{u'A', u'B', u'C', u'D'}, {u'X', u'Y', u'Z', 0}};
-
-struct NarrowField {
-  char code[4];
-  char after[4];
-};
-static_assert(offsetof(NarrowField, after) == 4);
-constexpr NarrowField kNarrowField{{'W', 'X', 'Y', 'Z'}, {'!', '!', '!', 0}};
-
-std::vector<Case> stringCases() {
-  const std::u16string wide = u"abcdef";
-  const char16_t* widePtr = u"text";
-  const char16_t* nullWide = nullptr;
-  const char* unterminatedNarrow = kNarrowField.code;
-  return {
+      // Strings
       {"ws_wide", format(u"%ws", widePtr), u"text"},
       {"s_width_right", format(u"[%6s]", u"ab"), u"[    ab]"},
       // The Microsoft runtime pads strings and characters with zeros under the 0 flag.
@@ -164,14 +144,8 @@ std::vector<Case> stringCases() {
       {"S_is_narrow", format(u"%S", "narrow"), u"narrow"},
       {"lS_is_wide", format(u"%lS", widePtr), u"text"},
       {"ls_null_width", format(u"[%8ls]", nullWide), u"[  (null)]"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(Strings, Formats, testing::ValuesIn(stringCases()), caseName);
 
-std::vector<Case> charCases() {
-  const char16_t* ptr = u"\u00C5ngstr\u00F6m";
-  const char16_t* emptyPtr = u"";
-  return {
+      // Characters
       {"c_wide", format(u"%c", u'\u00E9'), u"\u00E9"},
       {"c_int", format(u"%c", 65), u"A"},
       {"lc_wide", format(u"%lc", u'\u20AC'), u"\u20AC"},
@@ -182,15 +156,9 @@ std::vector<Case> charCases() {
       {"hc_narrow_string_first", format(u"%hc", std::string("abc")), u"a"},
       // A NUL would end the line for every C reader, so it is left out.
       {"c_empty_pointer", format(u"[%c]", emptyPtr), u"[]"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(Characters, Formats, testing::ValuesIn(charCases()), caseName);
 
-// A format that only arrives at run time cannot be rejected by the compiler:
-// each directive the arguments cannot satisfy becomes "%!".
-std::vector<Case> runtimeCases() {
-  const std::u16string wide = u"w";
-  return {
+      // A format that only arrives at run time cannot be rejected by the
+      // compiler: each directive the arguments cannot satisfy becomes "%!".
       {"matching", formatRuntime(u"%ld/%hs", INT32_MIN, "n"), u"-2147483648/n"},
       {"int_under_s", formatRuntime(u"[%s]", 5), u"[%!]"},
       {"string_under_d", formatRuntime(u"[%d]", wide), u"[%!]"},
@@ -206,7 +174,7 @@ std::vector<Case> runtimeCases() {
       {"extra_arguments_unused", formatRuntime(u"%d", 1, 2, 3), u"1"},
       {"text_after_fault_kept", formatRuntime(u"a%fb%dc", 9), u"a%!b9c"},
   };
+  for (const Case& c : cases) EXPECT_EQ(quil::toUtf8(c.actual), quil::toUtf8(c.expected)) << c.name;
 }
-INSTANTIATE_TEST_SUITE_P(Runtime, Formats, testing::ValuesIn(runtimeCases()), caseName);
 
 }  // namespace

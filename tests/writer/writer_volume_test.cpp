@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "writer/writer_file.h"
 #include "writer_fixture.h"
@@ -21,25 +22,15 @@ using quil::writer::WriterVolume;
 
 FileNameManage path(std::u16string_view p) { return FileNameManage(p, false); }
 
-std::string slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 using VolumeTest = DiscTest;
 
 TEST_F(VolumeTest, CreateReadsTheMediumFromTheDriver) {
-  struct Row {
-    MediumDescription medium;
-    uint8_t mediumType;
-    bool isRMedia;
-    uint32_t fwVersion;
-  };
-  for (const Row& r :
+  using Row = std::tuple<MediumDescription, uint8_t, bool, uint32_t>;  // the medium, then what the driver tells of it
+  for (const auto& [described, mediumType, isRMedia, fwVersion] :
        {Row{medium('S', false, true, "0123"), 0x53, false, 123}, Row{medium('S', true, true, "4567"), 0x52, true, 4567},
         Row{medium('V', false, true, "12"), 0x56, true, 1200},
         Row{medium('W', false, true, "9999"), 0x57, false, 9999}}) {
-    format(r.medium);
+    format(described);
     // Even when the writer's own start fails, what the driver said is there.
     quil::emulator::failNext("QUILWriter::CreateVolume", 1, writerFault(0x8600000F, 0));
     media_ = Media_Param_{};
@@ -47,11 +38,11 @@ TEST_F(VolumeTest, CreateReadsTheMediumFromTheDriver) {
     const auto failed = WriterVolume::create(u"E:", _Volume_Param{}, media_, reader_);
     EXPECT_EQ(failed.volume, nullptr);
     EXPECT_EQ(failed.status.errorCode(), -3002);
-    EXPECT_EQ(media_.mediumType, r.mediumType);
-    EXPECT_EQ(media_.isRMedia, r.isRMedia) << r.medium.mediumType;
-    EXPECT_EQ(media_.fwVersion, r.fwVersion);
-    EXPECT_EQ(countSince(mark, std::string("Media_Param::isRMedia=") + (r.isRMedia ? "true" : "false") +
-                                   ", mediaParam.fwVersion=" + std::to_string(r.fwVersion)),
+    EXPECT_EQ(media_.mediumType, mediumType);
+    EXPECT_EQ(media_.isRMedia, isRMedia) << described.mediumType;
+    EXPECT_EQ(media_.fwVersion, fwVersion);
+    EXPECT_EQ(countSince(mark, std::string("Media_Param::isRMedia=") + (isRMedia ? "true" : "false") +
+                                   ", mediaParam.fwVersion=" + std::to_string(fwVersion)),
               1u);
     EXPECT_FALSE(driverState().privileged);
   }
@@ -194,9 +185,6 @@ class WriterFileTest : public DiscTest {
     DiscTest::SetUp();
     volume_ = openVolume();
   }
-  quil::writer::WriterFileResult createFile(std::u16string_view p) {
-    return WriterFile::createFile(*volume_, path(p), 0x40000000, 0, nullptr, 2, 0x80, nullptr);
-  }
   std::unique_ptr<quil::writer::WriterVolume> volume_;
 };
 
@@ -257,7 +245,8 @@ TEST_F(WriterFileTest, ClipRoundTripReachesTheDisc) {
   const auto closed = clip.file->close();
   EXPECT_EQ(closed.status(), 0u);
   EXPECT_EQ(closed.closeResult(), 0u);
-  EXPECT_EQ(slurp(disc() / "CLIP" / "C0001.MXF"), "essenES!");
+  std::ifstream essence(disc() / "CLIP" / "C0001.MXF", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(essence), {}), "essenES!");
 }
 
 TEST_F(WriterFileTest, CreateWhoseWriterThrowsKeepsNoObject) {
@@ -271,7 +260,8 @@ TEST_F(WriterFileTest, CreateWhoseWriterThrowsKeepsNoObject) {
   // file is a general one.
   quil::emulator::failNext("UserDataWriter::createFile", 1, windowsFault(5));
   const size_t mark = logMark();
-  const auto denied = createFile(u"\\USERDATA\\a.txt");
+  const auto denied =
+      WriterFile::createFile(*volume_, path(u"\\USERDATA\\a.txt"), 0x40000000, 0, nullptr, 2, 0x80, nullptr);
   EXPECT_EQ(denied.status.errorCode(), -8);
   EXPECT_EQ(denied.file, nullptr);
   EXPECT_EQ(countSince(mark, "UserDataWriter::createFile(\"E:\", \"a.txt\", 0x40000000, 0x00000000, "
