@@ -20,6 +20,7 @@ namespace {
 
 constexpr uint32_t kSector = 2048;
 constexpr uint32_t kAnchorSector = 256;
+constexpr int kSymbolicLink = 12;  // the ICB tag's file type of a link
 // A folder of more entries than this is not a disc's: the rest is left out
 // rather than let a damaged directory take the memory.
 constexpr size_t kMostEntries = 1u << 20;
@@ -164,13 +165,25 @@ struct DiscImage::Input {
   udfread_block_input base{};  // first member: libudfread hands back this address
   int fd = -1;
   uint32_t blocks = 0;
+  // libudfread tells a folder from a file but not a link from a file: while
+  // it opens a file (under the image's lock), the file type of the first
+  // file entry it reads is kept here; -1 when none was read.
+  bool watching = false;
+  int fileType = -1;
 
   static int read(udfread_block_input* in, uint32_t lba, void* buffer, uint32_t count, int /*flags*/) {
-    const Input* self = reinterpret_cast<const Input*>(in);
+    Input* self = reinterpret_cast<Input*>(in);
     if (lba >= self->blocks) return -1;
     count = std::min(count, self->blocks - lba);
     const ssize_t got = readAt(self->fd, buffer, static_cast<size_t>(count) * kSector, uint64_t{lba} * kSector);
-    return got < 0 ? -1 : static_cast<int>(got / kSector);
+    if (got < 0) return -1;
+    for (ssize_t at = 0; self->watching && self->fileType < 0 && at + kSector <= got; at += kSector) {
+      const auto* sector = static_cast<const unsigned char*>(buffer) + at;
+      // A file entry (tag 261) or an extended one (266): its ICB tag's file
+      // type is byte 27.
+      if (hasTag(sector, 261) || hasTag(sector, 266)) self->fileType = sector[27];
+    }
+    return static_cast<int>(got / kSector);
   }
   static uint32_t size(udfread_block_input* in) { return reinterpret_cast<const Input*>(in)->blocks; }
 };
@@ -294,11 +307,15 @@ const std::vector<ImageEntry>* DiscImage::folderLocked(const std::vector<std::st
     entry.folded = foldName(entry.name);
     entry.directory = found.d_type == UDF_DT_DIR;
     if (!entry.directory) {
+      input_->watching = true, input_->fileType = -1;
       UDFFILE* file = udfread_file_openat(dir, found.d_name);
+      input_->watching = false;
       if (file == nullptr) continue;  // a file entry that cannot be read is no file
       entry.size = udfread_file_size(file);
       udfread_file_close(file);
-      if (entry.size < 0) continue;
+      // A symbolic link (file type 12) is no part of a disc: left out, as in
+      // a disc folder, and never followed.
+      if (entry.size < 0 || input_->fileType == kSymbolicLink) continue;
     }
     entries.push_back(std::move(entry));
   }
