@@ -52,6 +52,10 @@ void walk(quil::emulator::DiscImage& image, const std::u16string& folder, int de
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gFolder = fs::path("/dev/shm").string() + "/quil-image-fuzz-" + std::to_string(getpid());
   fs::create_directories(gFolder);
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(gFolder, ec);
+  });
   return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -168,12 +169,13 @@ template <class Body>
 std::pair<int, std::string> inChild(Body&& body, std::chrono::milliseconds killAfter = std::chrono::milliseconds(0)) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return {-1, ""};
+  std::fflush(nullptr);  // nothing buffered before the fork is written twice
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(pipeFds[0]);
     ::alarm(60);  // a hang ends the child instead of the test
     body(pipeFds[1]);
-    ::_exit(0);
+    std::exit(0);  // as a program ends: the library leaves the disc's shared segment
   }
   ::close(pipeFds[1]);
   if (killAfter.count() > 0) {
@@ -223,7 +225,7 @@ class KillSweep : public ::testing::Test {
     const auto [checked, problems] = inChild([&](int fd) {
       const std::string found = check(disc(), expected);
       (void)!::write(fd, found.data(), found.size());
-      ::_exit(found.empty() ? 0 : 1);
+      std::exit(found.empty() ? 0 : 1);
     });
     return checked == 0 ? "" : problems.empty() ? "the checking process ended with " + std::to_string(checked) : problems;
   }
