@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -77,12 +78,15 @@ std::optional<MediumDescription> imageMedium(const std::string& imagePath) {
 }  // namespace
 
 std::optional<MediumDescription> MediumDescription::load(const std::string& discFolder) {
-  if (DiscImage::isImage(discFolder)) return imageMedium(discFolder);
   // Asked at every writer call and driver control: the file is read again
   // only when it changed (a save replaces it, so a new inode at least).
   const std::string file = discFolder + "/" + std::string(kMediumFileName);
   struct stat st {};
-  if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::lstat(file.c_str(), &st) != 0) {
+    // No folder to hold the file: the disc may be an image.
+    return errno == ENOTDIR && DiscImage::isImage(discFolder) ? imageMedium(discFolder) : std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   auto stamp = std::make_tuple(st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
                                      st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
   static std::mutex& mutex = *new std::mutex;

@@ -119,14 +119,8 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
   // its entries are examined relative to it.
   const int fd = openBeneath(discFolder, folder, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return {};
-  // The descriptor is closed by whoever holds it last: this frame, or the
-  // directory stream once one is made of it.
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd >= 0) ::close(fd);
-    }
-  } closer{fd};
+  // Closed by this frame, or by the directory stream once one is made of it.
+  Descriptor held(fd);
   // A pattern without wildcards names its entries: they come from the
   // folder's name index, and the folder is not read for them.
   const bool exact = folded.find_first_of(u"*?") == std::u16string::npos && !folded.empty() && folded.back() != u'.';
@@ -134,7 +128,7 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
   if (!exact) {
     dir.reset(fdopendir(fd));
     if (!dir) return {};
-    closer.fd = -1;
+    held.release();
   }
   std::vector<std::string> named;
   if (exact) named = namesFolding(fd, quil::toUtf8(folded));

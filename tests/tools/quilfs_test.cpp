@@ -53,8 +53,6 @@ TEST(QuilfsNames, MountPathsTimesAndKinds) {
   EXPECT_FALSE(quilfs::volumePathOf("/USERDATA/\xED\xA0\x80")) << "an encoded surrogate";
   EXPECT_EQ(quilfs::utf8Of(u"\\CLIP\\\U0001F3A5"), "\\CLIP\\\xF0\x9F\x8E\xA5");
   EXPECT_TRUE(quilfs::isUserArea(u"\\userdata\\a\\b"));
-  EXPECT_TRUE(quilfs::isUserArea(u"\\GENERAL\\x"));
-  EXPECT_FALSE(quilfs::isUserArea(u"\\USERDATA"));
   EXPECT_FALSE(quilfs::isUserArea(u"\\USERDATAX\\a"));
   EXPECT_TRUE(quilfs::isRecordedEssence(u"\\clip\\C0001.mxf"));
   EXPECT_FALSE(quilfs::isRecordedEssence(u"\\CLIP\\C0001M01.XML"));
