@@ -43,15 +43,19 @@ struct QUIL_EMULATOR_API MediumDescription {
 // The disc folder a volume root path names: a drive root ("E:", "E:\")
 // through the drive folder ($QUIL_DRIVES or /var/lib/quil/drives, where "e:"
 // links to the disc), else the root path itself as a host folder.
-QUIL_EMULATOR_API std::optional<std::string> discFolderOfRoot(std::u16string_view root);
+// *image (if given) tells whether it is a disc image rather than a folder.
+QUIL_EMULATOR_API std::optional<std::string> discFolderOfRoot(std::u16string_view root, bool* image = nullptr);
 
 // The folder of the drive letter, through the drive folder.
-QUIL_EMULATOR_API std::optional<std::string> discFolderOfDrive(char16_t letter);
+QUIL_EMULATOR_API std::optional<std::string> discFolderOfDrive(char16_t letter, bool* image = nullptr);
 
 struct ResolvedPath {
   std::string host;         // the host path, UTF-8
   bool exists = false;      // every component was found
   bool isDirectory = false;
+  // Every component before the last was found, and is a folder: a name
+  // about to be made has somewhere to go.
+  bool parentIsFolder = false;
   // What the last component's lstat said when it was found; its mode tells
   // file, folder and write bits without another walk.
   struct stat status {};
@@ -66,9 +70,12 @@ struct ResolvedPath {
 // real disc holds no links, and one must never lead outside the disc. The
 // folders are walked from the disc folder without following a link. The
 // host path is what to hand to the calls of beneath.h, which refuse a link
-// put in place after this check just as well.
+// put in place after this check just as well. When the path names a folder
+// that exists, *folder (if given) receives the O_PATH descriptor the walk
+// reached it by, so that a listing works on that very folder without
+// walking the path again.
 QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
-                                                          bool* throughLink = nullptr);
+                                                          bool* throughLink = nullptr, Descriptor* folder = nullptr);
 
 // Whether a single name may exist on the medium.
 QUIL_EMULATOR_API bool nameAllowed(std::u16string_view name);

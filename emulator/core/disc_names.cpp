@@ -65,7 +65,7 @@ bool isEmulatorFile(std::u16string_view name) {
 }
 
 std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
-                                        bool* throughLink) {
+                                        bool* throughLink, Descriptor* folder) {
   if (throughLink != nullptr) *throughLink = false;
   std::vector<std::string> names;
   size_t start = 0;
@@ -91,8 +91,12 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (names.empty()) {
     if (dir) ::fstat(dir.get(), &out.status);
+    if (folder != nullptr) *folder = std::move(dir);
     return out;
   }
+  // What fstat said of dir, when it was asked of that very descriptor: the
+  // name index takes it instead of asking again.
+  const struct stat* dirStatus = nullptr;
 
   // A path that exists as spelled is what most calls name: the kernel walks
   // it in one step, refusing links, and no folder is read.
@@ -106,14 +110,16 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
     const std::string relative = relativeOf(names.size());
     const int opened = openPathOfRelative(dir.get(), relative);
     const int error = errno;
-    const Descriptor exact(opened >= 0 ? opened : -1);
+    Descriptor exact(opened >= 0 ? opened : -1);
     if (exact) {
       struct stat st {};
       if (::fstat(exact.get(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) return refusedAsLink();
         out.host += "/" + relative;
         out.isDirectory = S_ISDIR(st.st_mode);
+        out.parentIsFolder = true;
         out.status = st;
+        if (folder != nullptr && out.isDirectory) *folder = std::move(exact);
         return out;
       }
     } else if (opened == -1 && error == ELOOP) {
@@ -121,13 +127,14 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
     } else if (opened == -1 && error == ENOENT && names.size() > 1) {
       // A name about to be made: its folder is most often spelled as it
       // exists, and then only the last name is looked up.
-      const std::string folder = relativeOf(names.size() - 1);
-      Descriptor parent(openPathOfRelative(dir.get(), folder));
+      const std::string parentPath = relativeOf(names.size() - 1);
+      Descriptor parent(openPathOfRelative(dir.get(), parentPath));
       struct stat st {};
       if (parent && ::fstat(parent.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
         dir = std::move(parent);
-        out.host += "/" + folder;
+        out.host += "/" + parentPath;
         out.status = st;
+        dirStatus = &out.status;
         first = names.size() - 1;
       }
     }
@@ -142,12 +149,13 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
     std::optional<std::string> actual;
     struct stat st {};
     bool found = false;
+    if (i + 1 == names.size()) out.parentIsFolder = out.exists && out.isDirectory && dir;
     if (out.exists && out.isDirectory && dir) {
       if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         actual = name;
         found = true;
       } else {
-        const auto candidates = namesFolding(dir.get(), toUtf8(foldName(fromUtf8(name))));
+        const auto candidates = namesFolding(dir.get(), toUtf8(foldName(fromUtf8(name))), dirStatus);
         if (!candidates.empty()) {
           actual = candidates.front();
           found = ::fstatat(dir.get(), actual->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -163,12 +171,14 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       if (out.isDirectory) {
         dir = Descriptor(::openat(dir.get(), actual->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!dir && (errno == ENOTDIR || errno == ELOOP)) return refusedAsLink();  // a link swapped in meanwhile
+        dirStatus = nullptr;  // the lstat above came by name, not from this descriptor
       }
     } else {
       out.exists = false;  // not there, or gone meanwhile
       out.isDirectory = false;
     }
   }
+  if (folder != nullptr && out.exists && out.isDirectory) *folder = std::move(dir);
   return out;
 }
 

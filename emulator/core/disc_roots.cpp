@@ -26,20 +26,21 @@ struct ResolvedLink {
 
 }  // namespace
 
-std::optional<std::string> discFolderOfDrive(char16_t letter) {
-  const auto link = quil::platform::driveLink(letter);
-  if (!link) return std::nullopt;
+std::optional<std::string> discFolderOfDrive(char16_t letter, bool* image) {
+  struct stat linkStatus {};
+  const auto link = quil::platform::driveLink(letter, &linkStatus);
+  if (!link || linkStatus.st_nlink == 0) return std::nullopt;
   // Asked at every writer call and driver control: the link is resolved
   // again only when it was replaced (a new inode or change time); its
   // target is still asked whether it is there.
   static std::mutex& mutex = *new std::mutex;
   static auto& resolved = *new std::map<std::string, ResolvedLink>;
-  struct stat linkStatus {};
-  if (::lstat(link->c_str(), &linkStatus) != 0) return std::nullopt;
-  const auto disc = [](const std::string& target) {
+  const auto disc = [image](const std::string& target) {
     struct stat st {};
     // A disc folder, or the image of a disc recorded elsewhere.
-    return ::stat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode));
+    if (::stat(target.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return false;
+    if (image != nullptr) *image = S_ISREG(st.st_mode);
+    return true;
   };
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -58,13 +59,15 @@ std::optional<std::string> discFolderOfDrive(char16_t letter) {
   return target;
 }
 
-std::optional<std::string> discFolderOfRoot(std::u16string_view root) {
+std::optional<std::string> discFolderOfRoot(std::u16string_view root, bool* image) {
   while (root.size() > 1 && (root.back() == u'\\' || root.back() == u'/')) root.remove_suffix(1);
-  if (root.size() == 2 && root[1] == u':') return discFolderOfDrive(root[0]);
+  if (root.size() == 2 && root[1] == u':') return discFolderOfDrive(root[0], image);
   if (root.empty()) return std::nullopt;
   std::error_code ec;
   const fs::path folder = fs::path(toUtf8(root));
-  if (!fs::is_directory(folder, ec) && !fs::is_regular_file(folder, ec)) return std::nullopt;
+  const auto status = fs::status(folder, ec);
+  if (!fs::is_directory(status) && !fs::is_regular_file(status)) return std::nullopt;
+  if (image != nullptr) *image = fs::is_regular_file(status);
   return fs::canonical(folder, ec).string();
 }
 

@@ -82,9 +82,10 @@ bool readFolder(int dir, FolderIndex& index) {
 
 }  // namespace
 
-std::vector<std::string> namesFolding(int dir, const std::string& folded) {
+std::vector<std::string> namesFolding(int dir, const std::string& folded, const struct stat* status) {
   struct stat st {};
-  if (::fstat(dir, &st) != 0) return {};
+  if (status != nullptr) st = *status;
+  else if (::fstat(dir, &st) != 0) return {};
   const Stamp stamp = stampOf(st);
   std::lock_guard<std::mutex> lock(indexMutex());
   auto& all = indexes();

@@ -12,6 +12,8 @@
 // (a change in that moment could leave the stamp as it was).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -21,7 +23,9 @@ namespace quil::emulator {
 
 // The entries of the folder `dir` (a descriptor) whose upper-case form
 // equals `folded` (UTF-8, already upper case), in the folder's own spelling.
-QUIL_EMULATOR_API std::vector<std::string> namesFolding(int dir, const std::string& folded);
+// `status`, when given, is what fstat of `dir` said a moment ago.
+QUIL_EMULATOR_API std::vector<std::string> namesFolding(int dir, const std::string& folded,
+                                                        const struct stat* status = nullptr);
 
 // The emulator removed `removed` from and/or added `added` to the folder
 // `dir` (either may be empty).

@@ -111,27 +111,26 @@ std::vector<FoundEntry> listImage(DiscImage& image, const ImageLocation& folder,
   return sortedByName(std::move(found));
 }
 
-std::vector<FoundEntry> list(const std::string& discFolder, const std::string& folder, std::u16string_view pattern,
+// The entries of `folder`, the descriptor the path's resolution reached the
+// folder by (never through a link); they are examined relative to it.
+std::vector<FoundEntry> list(int folder, std::u16string_view pattern,
                              const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
   const std::u16string folded = foldedPattern(pattern);
   std::vector<std::pair<std::u16string, FoundEntry>> found;
-  // The folder is opened from the disc folder without following a link, and
-  // its entries are examined relative to it.
-  const int fd = openBeneath(discFolder, folder, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return {};
-  // Closed by this frame, or by the directory stream once one is made of it.
-  Descriptor held(fd);
   // A pattern without wildcards names its entries: they come from the
   // folder's name index, and the folder is not read for them.
   const bool exact = folded.find_first_of(u"*?") == std::u16string::npos && !folded.empty() && folded.back() != u'.';
   std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, closedir);
   if (!exact) {
-    dir.reset(fdopendir(fd));
+    // A stream needs the folder opened for reading; "." below it is the folder itself.
+    Descriptor readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable) return {};
+    dir.reset(fdopendir(readable.get()));
     if (!dir) return {};
-    held.release();
+    readable.release();
   }
   std::vector<std::string> named;
-  if (exact) named = namesFolding(fd, quil::toUtf8(folded));
+  if (exact) named = namesFolding(folder, quil::toUtf8(folded));
   size_t nextNamed = 0;
   const auto nextName = [&]() -> const char* {
     if (exact) return nextNamed < named.size() ? named[nextNamed++].c_str() : nullptr;
@@ -149,7 +148,7 @@ std::vector<FoundEntry> list(const std::string& discFolder, const std::string& f
     std::u16string key = foldName(entry.name);
     if (!matchesLikeWindows(folded, key)) continue;
     struct stat st {};
-    if (::fstatat(fd, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    if (::fstatat(folder, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
     // A link is no part of a disc: it is never shown, nor what it points at.
     if (S_ISLNK(st.st_mode)) continue;
     const bool directory = S_ISDIR(st.st_mode);
@@ -209,10 +208,12 @@ int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DA
       if (!namePart.empty()) e->entries = listImage(*v->image, *folder, namePart, tables.virtualAlias(*v), atRoot);
     } else {
       bool throughLink = false;
-      const auto folder = resolvePath(v->folder, folderPart, &throughLink);
+      Descriptor held;
+      const auto folder = resolvePath(v->folder, folderPart, &throughLink, &held);
       if (!folder) failRefusedPath(folderPart, throughLink, user);
       if (!folder->exists || !folder->isDirectory) noFolder();
-      if (!namePart.empty()) e->entries = list(v->folder, folder->host, namePart, tables.virtualAlias(*v), atRoot);
+      if (!held) held = Descriptor(openBeneath(v->folder, folder->host, O_PATH | O_DIRECTORY));
+      if (!namePart.empty() && held) e->entries = list(held.get(), namePart, tables.virtualAlias(*v), atRoot);
     }
     if (e->entries.empty()) {
       fail(kNotFound, u"nothing matches " + std::u16string(text), windowsErrorFor(user, kWinFileNotFound));

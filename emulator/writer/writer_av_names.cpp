@@ -70,7 +70,7 @@ void deleteSet(const std::u16string& root, const std::u16string& name, const std
   const auto found = resolveSet(disc, set);
   const auto& principal = found.front().path;
   if (!principal.exists) QW_FAIL(kNotFound, principal.host + " does not exist");
-  if (lockedRefuses && !hostHasWriteBit(disc, principal.host)) QW_FAIL(kWriteProtected, principal.host + " is locked");
+  if (lockedRefuses && !hasWriteBit(principal)) QW_FAIL(kWriteProtected, principal.host + " is locked");
   for (const auto& f : found) {
     if (f.path.exists && ShareRegistry::instance().blocksDelete(disc.folder, f.path.host)) {
       QW_FAIL_WIN(kDenied, kWinSharingViolation, f.path.host + " is open without delete sharing");
@@ -82,7 +82,7 @@ void deleteSet(const std::u16string& root, const std::u16string& name, const std
   for (size_t i = found.size(); i-- > 0;) {
     const auto& path = found[i].path;
     if (!path.exists) continue;
-    const int64_t size = hostFileSize(disc, path.host);
+    const int64_t size = path.status.st_size;
     if (quil::emulator::removeBeneath(disc.folder, path.host, false) != 0) {
       const int err = errno;
       QW_FAIL(codeOf(kDeleteError, err), "cannot delete " + path.host + ": " + std::to_string(err));

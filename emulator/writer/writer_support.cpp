@@ -104,12 +104,13 @@ uint32_t windowsErrorOf(int err) {
 }
 
 Disc openDisc(const std::u16string& root) {
-  const auto folder = quil::emulator::discFolderOfRoot(root);
+  bool isImage = false;
+  const auto folder = quil::emulator::discFolderOfRoot(root, &isImage);
   // As the driver answers a drive letter with no disc: not a damaged disc.
   if (!folder) QW_FAIL(kNoDrive, "no disc at root " + quil::toUtf8(root));
   // A folder without a medium description was never formatted as a disc.
   std::shared_ptr<quil::emulator::DiscImage> image;
-  if (quil::emulator::DiscImage::isImage(*folder)) {
+  if (isImage) {
     std::string why;
     image = quil::emulator::DiscImage::open(*folder, &why);
     if (!image) QW_FAIL(kDiscCorrupted, *folder + " is no disc image: " + why);
@@ -171,7 +172,7 @@ std::string hostForNewFile(const Disc& disc, std::u16string_view folder, std::u1
   }
   const auto resolved = resolve(disc, volumePath(folder, file));
   if (resolved.exists) QW_FAIL(kExists, resolved.host + " already exists");
-  if (!hostIsFolder(disc.folder, parentOf(resolved.host))) {
+  if (!resolved.parentIsFolder) {
     QW_FAIL(kDiscCorrupted, "the folder " + quil::toUtf8(folder) + " is missing from " + disc.folder);
   }
   return resolved.host;
@@ -268,21 +269,7 @@ std::string parentOf(const std::string& hostPath) {
   return slash == std::string::npos ? std::string(".") : hostPath.substr(0, slash);
 }
 
-int64_t hostFileSize(const Disc& disc, const std::string& hostPath) {
-  struct stat st {};
-  if (quil::emulator::statBeneath(disc.folder, hostPath, st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
-
-bool hostHasWriteBit(const Disc& disc, const std::string& hostPath) {
-  struct stat st {};
-  return quil::emulator::statBeneath(disc.folder, hostPath, st) == 0 && (st.st_mode & 0222) != 0;
-}
-
-bool hostIsFolder(const std::string& discFolder, const std::string& hostPath) {
-  struct stat st {};
-  return quil::emulator::statBeneath(discFolder, hostPath, st) == 0 && S_ISDIR(st.st_mode);
-}
+bool hasWriteBit(const quil::emulator::ResolvedPath& found) { return (found.status.st_mode & 0222) != 0; }
 
 void replaceAtomically(const std::string& discFolder, const std::string& target, const std::vector<uint8_t>& bytes) {
   static std::atomic<uint64_t> counter{0};

@@ -137,10 +137,8 @@ SpaceWrite writeWithinSpace(int fd, int64_t position, const void* buffer, uint64
 int resizeWithinSpace(int fd, int64_t wanted, quil::emulator::SpaceAccount& space);
 
 std::string parentOf(const std::string& hostPath);
-// Of a host path below the disc folder, never following a link.
-int64_t hostFileSize(const Disc& disc, const std::string& hostPath);  // -1 when absent
-bool hostHasWriteBit(const Disc& disc, const std::string& hostPath);
-bool hostIsFolder(const std::string& discFolder, const std::string& hostPath);
+// From what the path's resolution found: no second walk.
+bool hasWriteBit(const quil::emulator::ResolvedPath& found);
 
 // Replaces target, a file below discFolder, by bytes so that a crash leaves
 // either the old or the new file, never a mix: a hidden temporary file in

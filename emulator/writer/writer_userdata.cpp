@@ -78,11 +78,10 @@ void requireFits(bool general, const std::u16string& name) {
 }
 
 // Windows tells a missing file (2) from a missing folder on its way (3).
-[[noreturn]] void failMissing(const Disc& disc, const quil::emulator::ResolvedPath& path, const char* file, int line) {
-  fail(kNotFound, hostIsFolder(disc.folder, parentOf(path.host)) ? kWinFileNotFound : kWinPathNotFound,
-       path.host + " does not exist", file, line);
+[[noreturn]] void failMissing(const quil::emulator::ResolvedPath& path, const char* file, int line) {
+  fail(kNotFound, path.parentIsFolder ? kWinFileNotFound : kWinPathNotFound, path.host + " does not exist", file, line);
 }
-#define QW_FAIL_MISSING(path) failMissing(disc, (path), __FILE__, __LINE__)
+#define QW_FAIL_MISSING(path) failMissing((path), __FILE__, __LINE__)
 
 // Every host call below goes through beneath.h: a link that appeared after
 // the path was resolved fails it with ELOOP, an invalid name as a link found
@@ -264,7 +263,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
                               (wantDelete ? quil::emulator::kAccessDelete : 0);
 
   if (path.exists && path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
-  if (!path.exists && !hostIsFolder(disc.folder, parentOf(path.host))) {
+  if (!path.exists && !path.parentIsFolder) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
   }
   if (path.exists && disposition == kCreateNew) QW_FAIL_WIN(kExists, kWinFileExists, path.host + " exists");
@@ -278,7 +277,7 @@ std::shared_ptr<QUILWriter::UserDataWriter> createUserFile(const std::u16string&
   const bool creating = !path.exists;
   const bool truncating = path.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
   if (wantWrite || creating || truncating) requireWritable(disc, true);
-  if (path.exists && (wantWrite || truncating) && !hostHasWriteBit(disc, path.host)) {
+  if (path.exists && (wantWrite || truncating) && !hasWriteBit(path)) {
     QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
   }
 
@@ -349,11 +348,11 @@ void deleteUserFile(const std::u16string& root, const std::u16string& name, bool
   const auto path = resolveUser(disc, general, name);
   if (!path.exists) QW_FAIL_MISSING(path);
   if (path.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is a folder");
-  if (!hostHasWriteBit(disc, path.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
+  if (!hasWriteBit(path)) QW_FAIL_WIN(kDenied, kWinAccessDenied, path.host + " is read-only");
   if (ShareRegistry::instance().blocksDelete(disc.folder, path.host)) {
     QW_FAIL_WIN(kBusy, kWinSharingViolation, path.host + " is open without delete sharing");
   }
-  const int64_t size = hostFileSize(disc, path.host);
+  const int64_t size = path.status.st_size;
   if (quil::emulator::removeBeneath(disc.folder, path.host, false) != 0) {
     QW_FAIL_ERRNO(kDeleteError, errno, "deleting " + path.host);
   }
@@ -366,7 +365,7 @@ void createUserDirectory(const std::u16string& root, const std::u16string& name,
   const auto path = resolveUser(disc, general, name);
   if (path.exists) QW_FAIL_WIN(kExists, kWinAlreadyExists, path.host + " exists");
   requireFits(general, name);
-  if (!hostIsFolder(disc.folder, parentOf(path.host))) {
+  if (!path.parentIsFolder) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + path.host);
   }
   if (quil::emulator::mkdirBeneath(disc.folder, path.host, 0777) != 0) {
@@ -404,10 +403,10 @@ void moveUserFile(const std::u16string& root, const std::u16string& oldName, con
   if (to.exists && !sameFile) {
     if ((flags & kMoveReplaceExisting) == 0) QW_FAIL_WIN(kExists, kWinAlreadyExists, to.host + " exists");
     if (to.isDirectory || from.isDirectory) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " cannot be replaced");
-    if (!hostHasWriteBit(disc, to.host)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
+    if (!hasWriteBit(to)) QW_FAIL_WIN(kDenied, kWinAccessDenied, to.host + " is read-only");
     if (shares.blocksDelete(disc.folder, to.host)) QW_FAIL_WIN(kBusy, kWinSharingViolation, to.host + " is open");
-    replacedSize = hostFileSize(disc, to.host);
-  } else if (!to.exists && !hostIsFolder(disc.folder, parentOf(to.host))) {
+    replacedSize = to.status.st_size;
+  } else if (!to.exists && !to.parentIsFolder) {
     QW_FAIL_WIN(kNotFound, kWinPathNotFound, "no folder for " + to.host);
   }
   // Onto the existing entry first, so that a name differing only in case

@@ -11,7 +11,7 @@ std::string driveFolder() {
   return env != nullptr && *env != '\0' ? env : "/var/lib/quil/drives";
 }
 
-std::optional<std::string> driveLink(char16_t letter) {
+std::optional<std::string> driveLink(char16_t letter, struct stat* status) {
   // Compared as UTF-16 units: a letter outside ASCII is never narrowed into one.
   char lower = 0;
   if (letter >= u'a' && letter <= u'z') lower = static_cast<char>(letter - u'a' + 'a');
@@ -19,10 +19,12 @@ std::optional<std::string> driveLink(char16_t letter) {
   else return std::nullopt;
   const std::string folder = driveFolder();
   const std::string link = folder + "/" + lower + ":";
-  struct stat st {};
+  struct stat ignored {};
+  struct stat& st = status != nullptr ? *status : ignored;
   if (::lstat(link.c_str(), &st) == 0) return link;
   const std::string upper = folder + "/" + static_cast<char>(lower - 'a' + 'A') + ":";
   if (::lstat(upper.c_str(), &st) == 0) return upper;
+  st = {};
   return link;
 }
 

@@ -3,6 +3,8 @@
 // both of which name a disc by its letter.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 
@@ -15,7 +17,8 @@ QUIL_PLATFORM_CXX_API std::string driveFolder();
 
 // The entry of the drive folder that stands for drive `letter`: "e:", or
 // "E:" where only that one exists (drive letters ignore case). nullopt for
-// a letter outside A to Z.
-QUIL_PLATFORM_CXX_API std::optional<std::string> driveLink(char16_t letter);
+// a letter outside A to Z. `status`, when given, receives the entry's lstat
+// where one exists (st_nlink 0 where none does).
+QUIL_PLATFORM_CXX_API std::optional<std::string> driveLink(char16_t letter, struct stat* status = nullptr);
 
 }  // namespace quil::platform
