@@ -73,7 +73,7 @@ struct ResolvedPath {
 // put in place after this check just as well. When the path names a folder
 // that exists, *folder (if given) receives the O_PATH descriptor the walk
 // reached it by, so that a listing works on that very folder without
-// walking the path again.
+// walking the path again; status is then what fstat of it said.
 QUIL_EMULATOR_API std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16string_view volumePath,
                                                           bool* throughLink = nullptr, Descriptor* folder = nullptr);
 

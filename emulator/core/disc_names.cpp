@@ -178,7 +178,11 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       out.isDirectory = false;
     }
   }
-  if (folder != nullptr && out.exists && out.isDirectory) *folder = std::move(dir);
+  if (folder != nullptr && out.exists && out.isDirectory) {
+    // The status handed out with a folder is that of its descriptor.
+    if (dirStatus == nullptr && ::fstat(dir.get(), &out.status) != 0) return out;
+    *folder = std::move(dir);
+  }
   return out;
 }
 

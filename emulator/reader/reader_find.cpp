@@ -112,8 +112,9 @@ std::vector<FoundEntry> listImage(DiscImage& image, const ImageLocation& folder,
 }
 
 // The entries of `folder`, the descriptor the path's resolution reached the
-// folder by (never through a link); they are examined relative to it.
-std::vector<FoundEntry> list(int folder, std::u16string_view pattern,
+// folder by (never through a link), whose fstat gave folderStatus; they are
+// examined relative to it.
+std::vector<FoundEntry> list(int folder, const struct stat& folderStatus, std::u16string_view pattern,
                              const std::shared_ptr<const std::vector<uint8_t>>& virtualAlias, bool atRoot) {
   const std::u16string folded = foldedPattern(pattern);
   std::vector<std::pair<std::u16string, FoundEntry>> found;
@@ -130,7 +131,7 @@ std::vector<FoundEntry> list(int folder, std::u16string_view pattern,
     readable.release();
   }
   std::vector<std::string> named;
-  if (exact) named = namesFolding(folder, quil::toUtf8(folded));
+  if (exact) named = namesFolding(folder, quil::toUtf8(folded), &folderStatus);
   size_t nextNamed = 0;
   const auto nextName = [&]() -> const char* {
     if (exact) return nextNamed < named.size() ? named[nextNamed++].c_str() : nullptr;
@@ -212,8 +213,9 @@ int32_t QUIL_FindFirstFile(int32_t volume, const QUILCHAR* pattern, QUIL_FIND_DA
       const auto folder = resolvePath(v->folder, folderPart, &throughLink, &held);
       if (!folder) failRefusedPath(folderPart, throughLink, user);
       if (!folder->exists || !folder->isDirectory) noFolder();
-      if (!held) held = Descriptor(openBeneath(v->folder, folder->host, O_PATH | O_DIRECTORY));
-      if (!namePart.empty() && held) e->entries = list(held.get(), namePart, tables.virtualAlias(*v), atRoot);
+      if (!namePart.empty() && held) {
+        e->entries = list(held.get(), folder->status, namePart, tables.virtualAlias(*v), atRoot);
+      }
     }
     if (e->entries.empty()) {
       fail(kNotFound, u"nothing matches " + std::u16string(text), windowsErrorFor(user, kWinFileNotFound));

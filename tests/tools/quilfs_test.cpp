@@ -235,6 +235,7 @@ TEST_F(Quilfs, RefusalsArriveAsErrno) {
   EXPECT_EQ(failure(::link(b.c_str(), (m.at / "USERDATA" / "l").c_str())), EPERM);
   EXPECT_EQ(failure(::mkfifo((m.at / "USERDATA" / "p").c_str(), 0644)), EPERM);
   EXPECT_EQ(failure(::setxattr(b.c_str(), "user.x", "1", 1, 0)), ENOTSUP);
+  EXPECT_EQ(failure(::getxattr(b.c_str(), "user.x", nullptr, 0)), ENOTSUP);
   // No write bit left is the read-only attribute; one given back clears it.
   ASSERT_EQ(::chmod(b.c_str(), 0444), 0);
   struct stat st {};

@@ -12,8 +12,17 @@
 #      plain FUSE pass-through) of a host folder beside the disc, best of 3.
 # The host's page cache is left as it is (warm) for both sides of each pair:
 # dropping it on the host folder would drop the data itself.
-#   tools/quilfs/measure.sh [BUILD-DIR] [SIZE] [BIG]
+#   tools/quilfs/measure.sh [--only data|copy|metadata] [BUILD-DIR] [SIZE] [BIG]
 set -euo pipefail
+only=""
+if [ "${1:-}" = --only ]; then
+  case "${2:-}" in
+    data|copy|metadata) only="$2" ;;
+    *) echo "measure: --only takes data, copy or metadata" >&2; exit 2 ;;
+  esac
+  shift 2
+fi
+wanted() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 build="${1:-build}"
 size="${2:-256M}"
 big="${3:-1G}"
@@ -71,6 +80,7 @@ readahead() {
   cat "/sys/class/bdi/$device/read_ahead_kb" 2>/dev/null || echo "?"
 }
 
+if wanted data; then
 echo "fio, sequential, bs=1M, size=$size (MiB/s)"
 mount_disc
 mount_write=$(fio_rate "$work/mnt/USERDATA" write)
@@ -87,7 +97,9 @@ printf "  read, pages dropped       mount %6s  host folder %6s  ratio %s\n" "$mo
   "$(ratio "$mount_dropped" "$host_read")"
 rm -f "$work/mnt/USERDATA/seq.0.0" "$work/host/seq.0.0"
 unmount_disc
+fi
 
+if wanted copy; then
 echo "copying a $big user-data file out (seconds, best of 3)"
 head -c "$big" /dev/urandom >"$work/big.bin"
 "$quil" --root "$work/disc" put --no-progress "$work/big.bin" /USERDATA/big.bin
@@ -105,7 +117,9 @@ done
 get=$(least "${gets[@]}")
 cp=$(least "${cps[@]}")
 printf "  cp out of the mount %s s  quil get %s s  ratio %s\n" "$cp" "$get" "$(ratio "$cp" "$get")"
+fi
 
+wanted metadata || exit 0
 echo "metadata: create+write 4 KiB, stat, unlink of N files in one folder (microseconds per file, best of 3)"
 command -v bindfs >/dev/null || { echo "measure: bindfs is missing (Debian's bindfs)" >&2; exit 2; }
 # One process does the whole run, so that no process start is timed.

@@ -1004,9 +1004,11 @@ const fuse_operations& VolumeFs::operations() {
     ops.setxattr = [](const char* path, const char*, const char*, size_t, int) {
       return self()->unsupported("setxattr", path, ENOTSUP);
     };
-    ops.getxattr = [](const char* path, const char*, char*, size_t) { return self()->unsupported("getxattr", path, ENOTSUP); };
-    ops.listxattr = [](const char* path, char*, size_t) { return self()->unsupported("listxattr", path, ENOTSUP); };
-    ops.removexattr = [](const char* path, const char*) { return self()->unsupported("removexattr", path, ENOTSUP); };
+    // Reading, listing and removing extended attributes are left unset:
+    // libfuse answers ENOSYS, after which the kernel answers ENOTSUP itself
+    // and stops asking. Otherwise every write would cost a round trip to
+    // the daemon first, for the kernel's check of a security.capability
+    // attribute to clear.
     return ops;
   }();
   return table;
