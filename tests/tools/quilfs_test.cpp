@@ -458,6 +458,36 @@ TEST_F(Quilfs, KeptPagesNeverOutliveAChange) {
   }
 }
 
+// ls -l: the stat of every entry comes from the listing just made, not from
+// a lookup each in the library; a change through the mount is seen at once.
+TEST_F(Quilfs, StatsAfterAListingComeFromIt) {
+  const fs::path d = disc("disc");
+  fs::create_directories(d / "USERDATA" / "many");
+  for (int i = 0; i < 40; ++i) spit(d / "USERDATA" / "many" / ("f" + std::to_string(i)), "x");
+  // Every export call traced (LogLevel 2), so that the lookups can be counted.
+  const fs::path settings = at("trace.reg");
+  spit(settings, "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merrow Corporation\\TALVO Drive\\quilsvc]\n"
+                 "\"LogLevel\"=dword:00000002\n\"LogFolder\"=\"" + at("log").string() + "\"\n");
+  const std::string before = std::getenv("QUIL_REGISTRY") != nullptr ? std::getenv("QUIL_REGISTRY") : "";
+  setenv("QUIL_REGISTRY", settings.c_str(), 1);
+  Mount& m = mount(d, "mnt");
+  setenv("QUIL_REGISTRY", before.c_str(), 1);
+  const auto lookups = [&] {
+    return std::stoi(sh("cat " + quoted(at("log").string()) + "/* 2>/dev/null | grep -c 'QUILAPI_FindFirstFile('").out);
+  };
+  const int atStart = lookups();
+  const Outcome ls = sh("ls -l " + quoted((m.at / "USERDATA" / "many").string()));
+  ASSERT_EQ(ls.status, 0) << ls.err;
+  EXPECT_NE(ls.out.find(" 1 "), std::string::npos) << ls.out;
+  EXPECT_LT(lookups() - atStart, 10) << "a lookup for each of the 40 entries";
+  // Written through the mount right after: the next stat shows it.
+  spit(m.at / "USERDATA" / "many" / "f7", "longer");
+  struct stat st {};
+  ASSERT_EQ(::stat((m.at / "USERDATA" / "many" / "f7").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 6);
+}
+
 // In the manner of fsx: writes at offsets, truncations and reads on three
 // user-data files, each compared with a model; a file is open for writing
 // one at a time, as the volume allows.

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <string_view>
 
 #include "common/windows_message.h"
 #include "errno_map.h"
@@ -44,6 +46,9 @@ constexpr size_t kNameUnits = sizeof(FindData::name) / sizeof(QUILCHAR);
 bool isHiddenName(const std::u16string& path) { return lastName(path).substr(0, 12) == u".fuse_hidden"; }
 // Long enough for a release queued behind other requests on a loaded machine.
 constexpr auto kReleaseWait = std::chrono::seconds(3);
+// How long the kernel keeps an entry's attributes, and the daemon the
+// entries of its last listing.
+constexpr auto kAttributesKept = std::chrono::seconds(1);
 // The readahead the mount gets when the kernel lets the daemon raise it:
 // with the kernel's 128 KiB, reads arrive as 128-256 KiB requests; with
 // this, as 1 MiB requests, several in flight.
@@ -185,6 +190,11 @@ int VolumeFs::run(const char* operation, const char* path, Body&& body) {
     if (auto p = volumePathOf(path)) currentPath = std::move(*p);
   }
   QUILPlatform_SetLastError(0);
+  // What only looks leaves the last listing's entries as they are.
+  static constexpr std::string_view kLooking[] = {"getattr", "access", "opendir", "readdir", "releasedir",
+                                                  "read",    "statfs", "flush",   "fsync"};
+  const bool changing = std::find(std::begin(kLooking), std::end(kLooking), operation) == std::end(kLooking);
+  if (changing) ++changes_;
   int rc = 0;
   try {
     rc = body();
@@ -193,6 +203,7 @@ int VolumeFs::run(const char* operation, const char* path, Body&& body) {
   } catch (...) {
     rc = refuseHere(EIO);
   }
+  if (changing) ++changes_;
   if (rc >= 0) return rc;
   const Refusal& r = lastRefusal;
   const std::string shown = currentPath.empty() ? std::string(path != nullptr ? path : "?") : utf8Of(currentPath);
@@ -368,6 +379,15 @@ int VolumeFs::lookup(const std::u16string& path, int32_t handle, Entry& entry) {
   return 0;
 }
 
+bool VolumeFs::listedEntry(const std::u16string& path, Entry& entry) const {
+  if (listed_.generation != changes_.load() || std::chrono::steady_clock::now() - listed_.at > kAttributesKept) return false;
+  const auto it = listed_.entries.find(path);
+  // A file being written has the writer's size, not the entry's.
+  if (it == listed_.entries.end() || writerFor(path) != -1) return false;
+  entry = it->second;
+  return true;
+}
+
 bool VolumeFs::writeProtected() const {
   uint32_t status = 0;
   uint32_t flags = 0;
@@ -415,7 +435,7 @@ void* VolumeFs::init(fuse_conn_info* conn, fuse_config* config) {
   config->auto_cache = 0;
   config->direct_io = 0;
   config->entry_timeout = 1.0;
-  config->attr_timeout = 1.0;
+  config->attr_timeout = static_cast<double>(kAttributesKept.count());
   config->negative_timeout = 0.0;
   return this;
 }
@@ -443,7 +463,9 @@ int VolumeFs::getattr(const char* path, struct stat* st, fuse_file_info* fi) {
       return refuseHere(ENOENT);  // libfuse looking for a free hidden name
     } else {
       const OpenFile* f = fileOf(fi);
-      if (const int rc = lookup(p, f != nullptr ? static_cast<int32_t>(fi->fh) : -1, entry)) return rc;
+      if (f != nullptr || !listedEntry(p, entry)) {
+        if (const int rc = lookup(p, f != nullptr ? static_cast<int32_t>(fi->fh) : -1, entry)) return rc;
+      }
       unlinked = f != nullptr && f->unlinked;
     }
     if (writeProtected()) entry.readOnly = true;
@@ -504,6 +526,10 @@ int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fu
       return refuseHere(EBADF);
     }
     const std::u16string pattern = p == u"\\" ? u"\\*" : p + u"\\*";
+    Listing listing;
+    listing.generation = changes_.load();
+    listing.at = std::chrono::steady_clock::now();
+    const std::u16string prefix = p == u"\\" ? p : p + u"\\";
     const auto fillFlags = (flags & FUSE_READDIR_PLUS) != 0 ? FUSE_FILL_DIR_PLUS : static_cast<fuse_fill_dir_flags>(0);
     filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
@@ -517,12 +543,14 @@ int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fu
     const bool protectedVolume = writeProtected();
     do {
       Entry entry = entryOf(found);
+      listing.entries.emplace(prefix + nameOf(found), entry);
       entry.readOnly = entry.readOnly || protectedVolume;
       struct stat st;
       fill(entry, &st);
       if (filler(buffer, utf8Of(nameOf(found)).c_str(), &st, 0, fillFlags) != 0) break;
     } while (QUILAPI_FindNextFile(find, &found) != 0);
     QUILAPI_FindClose(find);
+    listed_ = std::move(listing);
     return 0;
   });
 }

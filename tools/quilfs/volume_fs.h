@@ -8,12 +8,14 @@
 #endif
 #include <fuse.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "quil/quilcoreapi.h"
@@ -167,6 +169,20 @@ class VolumeFs {
   std::map<std::u16string, int32_t> hidden_;
   int hideUnlinked(const std::u16string& source, const std::u16string& hidden, std::unique_lock<std::mutex>& lock);
   int deleteAndForget(const std::u16string& path, std::unique_lock<std::mutex>& lock);
+  // The entries the last readdir gave, by volume path, for the stat of
+  // each entry that usually follows it (ls -l; libfuse asks getattr for
+  // every entry of a listing too). They answer getattr for as long as the
+  // kernel itself keeps attributes (attr_timeout), and only while nothing
+  // changed through the mount: every operation that may change something
+  // moves changes_ before and after it.
+  struct Listing {
+    uint64_t generation = 0;
+    std::chrono::steady_clock::time_point at{};
+    std::unordered_map<std::u16string, Entry> entries;
+  };
+  Listing listed_;
+  std::atomic<uint64_t> changes_{0};
+  bool listedEntry(const std::u16string& path, Entry& entry) const;
   std::string readaheadFile_;
   std::once_flag readaheadRaised_;
   uint64_t releases_ = 0;
