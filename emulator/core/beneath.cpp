@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -132,22 +135,39 @@ int ownWalk(int root, const std::vector<std::string>& parts, size_t count) {
   return current.release();
 }
 
-int openRoot(const std::string& discFolder) {
-  return ::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+struct HeldFolder {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::shared_ptr<const Descriptor> descriptor;
+};
+
+// Disc folders held at once; beyond it all are let go and opened again
+// when next asked (a process works on a handful of discs).
+constexpr size_t kMaxHeldFolders = 16;
+
+std::mutex& heldMutex() {
+  static std::mutex& m = *new std::mutex;
+  return m;
+}
+
+std::map<std::string, HeldFolder>& heldFolders() {
+  static auto& all = *new std::map<std::string, HeldFolder>;
+  return all;
 }
 
 // The folder of the last component and the component; -1 for the disc
-// folder itself (EINVAL) or a path outside it.
+// folder itself (EINVAL) or a path outside it. The descriptor is the
+// caller's own (a duplicate of the disc folder's for a name right in it).
 int parentOfParts(const std::string& discFolder, const std::vector<std::string>& parts, std::string& leaf) {
   if (parts.empty()) return failWith(EINVAL);
-  Descriptor root(openRoot(discFolder));
+  const auto root = discFolderDescriptor(discFolder);
   if (!root) return -1;
   leaf = parts.back();
   const size_t count = parts.size() - 1;
-  if (count == 0) return root.release();
-  const int fd = kernelOpen(root.get(), joined(parts, count), O_PATH | O_DIRECTORY, 0);
+  if (count == 0) return ::fcntl(root->get(), F_DUPFD_CLOEXEC, 0);
+  const int fd = kernelOpen(root->get(), joined(parts, count), O_PATH | O_DIRECTORY, 0);
   if (fd != kNotOffered) return fd;
-  return ownWalk(root.get(), parts, count);
+  return ownWalk(root->get(), parts, count);
 }
 
 int parentOfHost(const std::string& discFolder, const std::string& host, std::string& leaf) {
@@ -158,6 +178,29 @@ int parentOfHost(const std::string& discFolder, const std::string& host, std::st
 
 }  // namespace
 
+std::shared_ptr<const Descriptor> discFolderDescriptor(const std::string& discFolder) {
+  std::lock_guard<std::mutex> lock(heldMutex());
+  auto& all = heldFolders();
+  if (const auto it = all.find(discFolder); it != all.end()) {
+    struct stat st {};
+    if (::fstat(it->second.descriptor->get(), &st) == 0 && st.st_nlink > 0) return it->second.descriptor;
+    all.erase(it);  // removed since it was opened
+  }
+  auto descriptor = std::make_shared<const Descriptor>(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat st {};
+  if (!*descriptor || ::fstat(descriptor->get(), &st) != 0) return nullptr;
+  if (all.size() >= kMaxHeldFolders) all.clear();
+  all[discFolder] = HeldFolder{st.st_dev, st.st_ino, descriptor};
+  return descriptor;
+}
+
+void confirmDiscFolder(const std::string& discFolder, const struct stat& status) {
+  std::lock_guard<std::mutex> lock(heldMutex());
+  auto& all = heldFolders();
+  const auto it = all.find(discFolder);
+  if (it != all.end() && (it->second.device != status.st_dev || it->second.inode != status.st_ino)) all.erase(it);
+}
+
 void useKernelWalk(bool on) { gKernelWalkWanted.store(on, std::memory_order_relaxed); }
 
 int openBeneath(const std::string& discFolder, const std::string& host, int flags, mode_t mode) {
@@ -167,9 +210,9 @@ int openBeneath(const std::string& discFolder, const std::string& host, int flag
   // A create goes through the folder's descriptor, which its name index
   // is told of the new name by.
   if ((flags & O_CREAT) == 0) {
-    Descriptor root(openRoot(discFolder));
+    const auto root = discFolderDescriptor(discFolder);
     if (!root) return -1;
-    const int fd = kernelOpen(root.get(), joined(parts, parts.size()), flags, mode);
+    const int fd = kernelOpen(root->get(), joined(parts, parts.size()), flags, mode);
     if (fd != kNotOffered) return fd;
   }
   std::string leaf;

@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -56,6 +57,23 @@ class QUIL_EMULATOR_API Descriptor {
  private:
   int fd_ = -1;
 };
+
+// An O_PATH descriptor of the disc folder, kept from one call to the next:
+// opening the folder by its path walks the whole host path, and that walk
+// was a quarter of a lookup's time. The descriptor held stays in use while
+// the path still names that folder: confirmDiscFolder, called wherever the
+// emulator stats the disc folder's path anyway (the drive check of every
+// writer call and driver control, the opening of a volume, a format), drops
+// one the path no longer names, and a folder removed since is seen by its
+// link count at every use. Between two checks an open volume keeps reading
+// the folder it found, as a mounted volume keeps its medium. nullptr when
+// the folder cannot be opened (errno set).
+QUIL_EMULATOR_API std::shared_ptr<const Descriptor> discFolderDescriptor(const std::string& discFolder);
+
+// The disc folder's path was just stat'ed (following links) with this
+// result: a descriptor held for the path is dropped unless it is of that
+// same folder.
+QUIL_EMULATOR_API void confirmDiscFolder(const std::string& discFolder, const struct stat& status);
 
 // open(2) of host with these flags (O_NOFOLLOW and O_CLOEXEC are added).
 // The disc folder itself may be opened too.

@@ -88,8 +88,13 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   out.host = discFolder;
   out.exists = true;
   out.isDirectory = true;
-  Descriptor dir(::open(discFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // The walk starts from the disc folder's held descriptor; what it hands
+  // out or moves on from is a descriptor of its own.
+  const auto root = discFolderDescriptor(discFolder);
+  const auto ownCopyOfRoot = [&] { return Descriptor(root ? ::fcntl(root->get(), F_DUPFD_CLOEXEC, 0) : -1); };
+  Descriptor dir;
   if (names.empty()) {
+    dir = ownCopyOfRoot();
     if (dir) ::fstat(dir.get(), &out.status);
     if (folder != nullptr) *folder = std::move(dir);
     return out;
@@ -101,14 +106,14 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   // A path that exists as spelled is what most calls name: the kernel walks
   // it in one step, refusing links, and no folder is read.
   size_t first = 0;  // the first component still to be looked up one by one
-  if (dir) {
+  if (root) {
     const auto relativeOf = [&](size_t count) {
       std::string relative;
       for (size_t i = 0; i < count; ++i) relative += (relative.empty() ? "" : "/") + names[i];
       return relative;
     };
     const std::string relative = relativeOf(names.size());
-    const int opened = openPathOfRelative(dir.get(), relative);
+    const int opened = openPathOfRelative(root->get(), relative);
     const int error = errno;
     Descriptor exact(opened >= 0 ? opened : -1);
     if (exact) {
@@ -128,7 +133,7 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       // A name about to be made: its folder is most often spelled as it
       // exists, and then only the last name is looked up.
       const std::string parentPath = relativeOf(names.size() - 1);
-      Descriptor parent(openPathOfRelative(dir.get(), parentPath));
+      Descriptor parent(openPathOfRelative(root->get(), parentPath));
       struct stat st {};
       if (parent && ::fstat(parent.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
         dir = std::move(parent);
@@ -139,6 +144,8 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
       }
     }
   }
+
+  if (first == 0) dir = ownCopyOfRoot();
 
   // Otherwise one component at a time from the disc folder, without
   // following a link: the spelling given if it exists (an exact match wins

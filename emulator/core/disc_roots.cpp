@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "beneath.h"
 #include "platform/drive_folder.h"
 #include "text/utf.h"
 
@@ -40,6 +41,7 @@ std::optional<std::string> discFolderOfDrive(char16_t letter, bool* image) {
     // A disc folder, or the image of a disc recorded elsewhere.
     if (::stat(target.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return false;
     if (image != nullptr) *image = S_ISREG(st.st_mode);
+    confirmDiscFolder(target, st);
     return true;
   };
   {
@@ -63,12 +65,15 @@ std::optional<std::string> discFolderOfRoot(std::u16string_view root, bool* imag
   while (root.size() > 1 && (root.back() == u'\\' || root.back() == u'/')) root.remove_suffix(1);
   if (root.size() == 2 && root[1] == u':') return discFolderOfDrive(root[0], image);
   if (root.empty()) return std::nullopt;
+  const std::string folder = toUtf8(root);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return std::nullopt;
+  if (image != nullptr) *image = S_ISREG(st.st_mode);
   std::error_code ec;
-  const fs::path folder = fs::path(toUtf8(root));
-  const auto status = fs::status(folder, ec);
-  if (!fs::is_directory(status) && !fs::is_regular_file(status)) return std::nullopt;
-  if (image != nullptr) *image = fs::is_regular_file(status);
-  return fs::canonical(folder, ec).string();
+  std::string canonical = fs::canonical(folder, ec).string();
+  if (ec) return std::nullopt;
+  confirmDiscFolder(canonical, st);
+  return canonical;
 }
 
 }  // namespace quil::emulator

@@ -54,6 +54,13 @@ std::string formatDisc(const std::string& folder, const MediumDescription& mediu
   // replacing or following an entry that appeared meanwhile.
   const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return "cannot open " + folder + ": " + std::strerror(errno);
+  // A disc made anew where another was: a descriptor still held of that
+  // one is let go.
+  struct stat st {};
+  if (::fstat(dir.get(), &st) == 0) {
+    confirmDiscFolder(folder, st);
+    confirmDiscFolder(fs::canonical(folder, ec).string(), st);
+  }
   {
     const int listing = ::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::unique_ptr<DIR, int (*)(DIR*)> d(listing >= 0 ? fdopendir(listing) : nullptr, closedir);

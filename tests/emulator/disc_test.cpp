@@ -95,6 +95,28 @@ TEST_F(DiscTest, LookupsInAnotherCaseFollowEveryChangeOfTheFolder) {
   EXPECT_TRUE(throughLink);
 }
 
+// The disc folder's descriptor is kept between calls, yet a disc made anew
+// at its path is the one read: at once when the old folder was removed,
+// and from the next check of the path (a writer call, a volume opening)
+// when it was moved aside.
+TEST_F(DiscTest, ADiscMadeAnewAtThePathIsTheOneRead) {
+  const auto exists = [&](std::u16string_view path) { return resolvePath(folder, path)->exists; };
+  spit(host("USERDATA/old.txt"), "o");
+  ASSERT_TRUE(exists(u"\\USERDATA\\old.txt"));
+  fs::remove_all(folder);
+  fs::create_directories(host("USERDATA"));
+  spit(host("USERDATA/new.txt"), "n");
+  EXPECT_FALSE(exists(u"\\USERDATA\\old.txt"));
+  EXPECT_TRUE(exists(u"\\USERDATA\\new.txt"));
+  fs::rename(folder, folder + ".aside");
+  fs::create_directories(host("USERDATA"));
+  spit(host("USERDATA/third.txt"), "t");
+  EXPECT_EQ(discFolderOfRoot(root), folder);
+  EXPECT_TRUE(exists(u"\\USERDATA\\third.txt"));
+  EXPECT_FALSE(exists(u"\\USERDATA\\new.txt"));
+  fs::remove_all(folder + ".aside");
+}
+
 // Readers that share reading coexist in reader_test, and an open that
 // shares nothing blocks a delete in writer_test's refusals.
 TEST_F(DiscTest, SharingFollowsWindowsRules) {
