@@ -101,6 +101,7 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
   }
   // What fstat said of dir, when it was asked of that very descriptor: the
   // name index takes it instead of asking again.
+  struct stat parentStatus {};
   const struct stat* dirStatus = nullptr;
 
   // A path that exists as spelled is what most calls name: the kernel walks
@@ -139,7 +140,8 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
         dir = std::move(parent);
         out.host += "/" + parentPath;
         out.status = st;
-        dirStatus = &out.status;
+        parentStatus = st;
+        dirStatus = &parentStatus;
         first = names.size() - 1;
       }
     }
@@ -186,8 +188,9 @@ std::optional<ResolvedPath> resolvePath(const std::string& discFolder, std::u16s
     }
   }
   if (folder != nullptr && out.exists && out.isDirectory) {
-    // The status handed out with a folder is that of its descriptor.
-    if (dirStatus == nullptr && ::fstat(dir.get(), &out.status) != 0) return out;
+    // The status handed out with a folder is that of its descriptor (the
+    // walk's lstat came by name).
+    if (::fstat(dir.get(), &out.status) != 0) return out;
     *folder = std::move(dir);
   }
   return out;
