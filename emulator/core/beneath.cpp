@@ -201,6 +201,11 @@ void confirmDiscFolder(const std::string& discFolder, const struct stat& status)
   if (it != all.end() && (it->second.device != status.st_dev || it->second.inode != status.st_ino)) all.erase(it);
 }
 
+void releaseDiscFolder(const std::string& discFolder) {
+  std::lock_guard<std::mutex> lock(heldMutex());
+  heldFolders().erase(discFolder);
+}
+
 void useKernelWalk(bool on) { gKernelWalkWanted.store(on, std::memory_order_relaxed); }
 
 int openBeneath(const std::string& discFolder, const std::string& host, int flags, mode_t mode) {

@@ -75,6 +75,11 @@ QUIL_EMULATOR_API std::shared_ptr<const Descriptor> discFolderDescriptor(const s
 // same folder.
 QUIL_EMULATOR_API void confirmDiscFolder(const std::string& discFolder, const struct stat& status);
 
+// Lets go of the descriptor held for the path, if any: its volume closed
+// (a folder on a removable medium must not stay busy), or the path no
+// longer names a folder.
+QUIL_EMULATOR_API void releaseDiscFolder(const std::string& discFolder);
+
 // open(2) of host with these flags (O_NOFOLLOW and O_CLOEXEC are added).
 // The disc folder itself may be opened too.
 QUIL_EMULATOR_API int openBeneath(const std::string& discFolder, const std::string& host, int flags,

@@ -39,7 +39,10 @@ std::optional<std::string> discFolderOfDrive(char16_t letter, bool* image) {
   const auto disc = [image](const std::string& target) {
     struct stat st {};
     // A disc folder, or the image of a disc recorded elsewhere.
-    if (::stat(target.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return false;
+    if (::stat(target.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+      releaseDiscFolder(target);
+      return false;
+    }
     if (image != nullptr) *image = S_ISREG(st.st_mode);
     confirmDiscFolder(target, st);
     return true;

@@ -167,9 +167,13 @@ int32_t QUIL_CreateVolume(const QUILCHAR* root, const QUIL_READER_VOLUME_PARAM* 
 
 int32_t QUIL_CloseVolume(int32_t volume) {
   return guarded("QUIL_CloseVolume", 0, [&] {
+    const std::string folder = Tables::instance().volume(volume)->folder;  // fails as below when unknown
     if (!Tables::instance().removeVolume(volume)) {
       fail(kInvalidHandle, quil::format(u"no reader volume %ld is open", volume));
     }
+    // The disc folder is not kept busy by a closed volume (another volume of
+    // it opens it again when it next needs it).
+    if (!folder.empty()) releaseDiscFolder(folder);
     return 1;
   });
 }

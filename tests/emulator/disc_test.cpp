@@ -95,14 +95,32 @@ TEST_F(DiscTest, LookupsInAnotherCaseFollowEveryChangeOfTheFolder) {
   EXPECT_TRUE(throughLink);
 }
 
-// The disc folder's descriptor is kept between calls, yet a disc made anew
-// at its path is the one read: at once when the old folder was removed,
-// and from the next check of the path (a writer call, a volume opening)
-// when it was moved aside.
+// The disc folder's descriptor is kept between calls, but not past its
+// volume, and a disc made anew at its path is the one read: at once when
+// the old folder was removed, and from the next check of the path (a
+// writer call, a volume opening) when it was moved aside.
 TEST_F(DiscTest, ADiscMadeAnewAtThePathIsTheOneRead) {
   const auto exists = [&](std::u16string_view path) { return resolvePath(folder, path)->exists; };
   spit(host("USERDATA/old.txt"), "o");
   ASSERT_TRUE(exists(u"\\USERDATA\\old.txt"));
+  // A closed volume leaves the folder free: on a removable medium it could
+  // not be unmounted otherwise.
+  const auto descriptorsOfTheFolder = [&] {
+    int n = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      n += fs::read_symlink(fd.path(), ec) == fs::path(folder) ? 1 : 0;
+    }
+    return n;
+  };
+  QUIL_READER_VOLUME_PARAM p{};
+  const int32_t v = QUIL_CreateVolume(root.c_str(), &p, nullptr);
+  ASSERT_GT(v, 0);
+  EXPECT_TRUE(exists(u"\\USERDATA\\old.txt"));
+  EXPECT_EQ(descriptorsOfTheFolder(), 1);
+  EXPECT_NE(QUIL_CloseVolume(v), 0);
+  EXPECT_EQ(descriptorsOfTheFolder(), 0);
+  ASSERT_TRUE(exists(u"\\USERDATA\\old.txt"));  // held again
   fs::remove_all(folder);
   fs::create_directories(host("USERDATA"));
   spit(host("USERDATA/new.txt"), "n");
