@@ -142,6 +142,7 @@ OpenFileStruct* OpenFileControl::increment(uint32_t mode, const FileNamePtr& pat
     made->backLink = link;
     record = made.release();  // owned by the chain until remove()
     *link = record;
+    ++t->records;
   }
   if (mode == kReading) record->readers.push_back(handle);
   else if (mode == kWriting) record->writers.push_back(handle);
@@ -153,6 +154,7 @@ void OpenFileControl::remove(OpenFileStruct* record) {
   std::unique_ptr<OpenFileStruct> owned(record);
   *record->backLink = record->next;
   if (record->next != nullptr) record->next->backLink = record->backLink;
+  --tableOf(record->fileName->fileKind())->records;
 }
 
 template <class F>
@@ -162,7 +164,7 @@ void OpenFileControl::forEachRecord(uint32_t kind, F&& f) const {
     return;
   }
   const HashTable* t = tableOf(kind);
-  if (t == nullptr) return;
+  if (t == nullptr || t->records == 0) return;
   for (OpenFileStruct* head : t->heads) {
     for (OpenFileStruct* r = head; r != nullptr; r = r->next) f(*r);
   }

@@ -119,6 +119,10 @@ class OpenFileControl {
     std::vector<OpenFileStruct*> heads;
     uint32_t mask = 0;
     bool numberHash = false;
+    // Records in the chains: a question about every file of the kind (is
+    // any open for writing?) is asked at every open and mostly finds none,
+    // so it need not visit hundreds of empty buckets.
+    size_t records = 0;
   };
   const HashTable* tableOf(uint32_t kind) const;
   HashTable* tableOf(uint32_t kind);
