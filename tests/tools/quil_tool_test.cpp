@@ -82,7 +82,11 @@ class Fed {
  public:
   Fed(const fs::path& log, const std::string& disc, const std::string& command, const std::string& path) : log_(log) {
     const std::vector<std::string> args{"--root", disc, command, "--no-progress", "/dev/stdin", path};
-    pid_ = quiltest::start(quiltest::commandLine(QUIL_TOOL, args), log, &feed_);
+    // Its temporary folders go to the test's own folder: a killed tool
+    // leaves its private drive folder behind.
+    pid_ = quiltest::start("env TMPDIR=" + quiltest::quoted(log.parent_path().string()) + " " +
+                               quiltest::commandLine(QUIL_TOOL, args),
+                           log, &feed_);
   }
   ~Fed() { finish(); }
   // A blocking write to a pipe returns once all of it is taken.
