@@ -52,6 +52,11 @@ void checkFailure(int32_t result, int32_t failure) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   gBase = fs::temp_directory_path() / ("quil-exports-fuzz-" + std::to_string(getpid()));
   fs::create_directories(gBase / "drives");
+  // libFuzzer ends a timed run with exit(): the scratch disc goes with it.
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(gBase, ec);
+  });
   std::error_code ec;
   fs::create_directory_symlink(gBase / "disc", gBase / "drives" / "f:", ec);
   setenv("QUIL_DRIVES", (gBase / "drives").c_str(), 1);
