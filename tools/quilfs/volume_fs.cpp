@@ -525,11 +525,11 @@ int VolumeFs::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, fu
     } else {
       return refuseHere(EBADF);
     }
-    const std::u16string pattern = p == u"\\" ? u"\\*" : p + u"\\*";
+    const std::u16string prefix = p == u"\\" ? p : p + u"\\";  // of every entry's volume path
+    const std::u16string pattern = prefix + u"*";
     Listing listing;
     listing.generation = changes_.load();
     listing.at = std::chrono::steady_clock::now();
-    const std::u16string prefix = p == u"\\" ? p : p + u"\\";
     const auto fillFlags = (flags & FUSE_READDIR_PLUS) != 0 ? FUSE_FILL_DIR_PLUS : static_cast<fuse_fill_dir_flags>(0);
     filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
